@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Runs one command inside a prepared Wine session: the project's own prefix
+# under build/ (created once, with the font replacements a Japanese desktop
+# would have), an X server, and one persistent wineserver for the whole run so
+# that each program start costs milliseconds instead of seconds. Tears down
+# exactly the processes it started, by pid.
+#
+#   scripts/wine-session.sh [--own-x] [--screen WxHxD] [--] command [args...]
+#
+# --own-x   start a private Xvfb even when DISPLAY is set (tests always do)
+# Inside a session (KESTRINE_WINE_SESSION set) the command simply runs.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+own_x=0
+screen=1920x1080x24
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --own-x) own_x=1; shift ;;
+        --screen) screen=$2; shift 2 ;;
+        --) shift; break ;;
+        *) break ;;
+    esac
+done
+[ $# -gt 0 ] || { echo "usage: $0 [--own-x] [--screen WxHxD] command [args...]" >&2; exit 2; }
+
+if [ -n "${KESTRINE_WINE_SESSION:-}" ]; then
+    exec "$@"
+fi
+
+export WINEPREFIX="${KESTRINE_WINEPREFIX:-$root/build/wineprefix}"
+export WINEARCH=win64
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No Mono or Gecko prompts: the project needs neither.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+xvfb_pid=""
+server_pid=""
+server_owned=0
+
+teardown() {
+    local rc=$?
+    trap - EXIT INT TERM
+    if [ "$server_owned" = 1 ] && kill -0 "$server_pid" 2>/dev/null; then
+        # Ask our own server to end its clients (services, explorer, any card
+        # host left behind), then make sure the server pid itself is gone.
+        wineserver -k >/dev/null 2>&1 || true
+        for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$server_pid" 2>/dev/null || true
+        wait "$server_pid" 2>/dev/null || true
+    fi
+    if [ -n "$xvfb_pid" ]; then
+        kill -TERM "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    exit "$rc"
+}
+trap teardown EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+if [ "$own_x" = 1 ] || [ -z "${DISPLAY:-}" ]; then
+    # -displayfd lets the server pick a free display number and tell us which.
+    fifo=$(mktemp -u /tmp/kestrine-xvfb.XXXXXX)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -maxclients 2048 \
+        3>"$fifo" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    display=""
+    if ! read -r -t 20 display <"$fifo"; then display=""; fi
+    rm -f "$fifo"
+    [ -n "$display" ] || { echo "wine-session: Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=":$display"
+fi
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+    # One preparation at a time, even when two sessions start together.
+    flock 9
+    if [ ! -f "$WINEPREFIX/.kestrine-ready" ]; then
+        echo "wine-session: preparing Wine prefix $WINEPREFIX (once)" >&2
+        wineboot -i >/dev/null 2>&1
+        wine regedit /S "$(winepath -w "$root/scripts/fonts.reg" 2>/dev/null)" >/dev/null 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.kestrine-ready"
+    fi
+) 9>"$WINEPREFIX.lock"
+
+# The persistent server for the session. If another session of this prefix
+# already runs one, ours exits at once and we share theirs without owning it.
+wineserver -f -p >/dev/null 2>&1 &
+server_pid=$!
+sleep 0.3
+if kill -0 "$server_pid" 2>/dev/null; then server_owned=1; fi
+
+export KESTRINE_WINE_SESSION=1
+set +e
+"$@"
+rc=$?
+set -e
+exit "$rc"

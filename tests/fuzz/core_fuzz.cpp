@@ -1,0 +1,144 @@
+// libFuzzer target for the portable core: arbitrary arguments of one call go
+// through request building, the axis scale and the axis labels, and every
+// guarantee the window and the renderer rely on is checked.
+//
+// Input: a 32-byte header of options (xAxisMode, autoCloseSeconds, animate,
+// animationSeconds, positive, positiveColor, negativeColor; little endian),
+// then UTF-16 code units, split at U+0000 into series and the four texts (a
+// text that is missing is passed as null).
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "chart/axis_scale.h"
+#include "chart/labels.h"
+#include "interface/request_building.h"
+
+namespace {
+
+constexpr size_t HEADER_SIZE = 32;
+
+void require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+template <typename T>
+T readHeader(const uint8_t* header, size_t offset) {
+    T value;
+    std::memcpy(&value, header + offset, sizeof value);
+    return value;
+}
+
+bool sameConversion(double a, double b) {
+    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Natively the C runtime is glibc, whose wcstod in the "C" locale is correctly
+// rounded: our conversion must give the same bits for every part.
+void compareWithRuntime(const wchar_t* series) {
+#ifdef __GLIBC__
+    std::wstring part;
+    for (const wchar_t* p = series;; ++p) {
+        if (*p == L';' || *p == L':' || *p == L'\0') {
+            double ours = kestrine::convertSeriesNumber(part.data(), part.data() + part.size());
+            double runtime = std::wcstod(part.c_str(), nullptr);
+            require(sameConversion(ours, runtime));
+            part.clear();
+            if (*p == L'\0') break;
+        } else {
+            part.push_back(*p);
+        }
+    }
+#else
+    (void)series;
+#endif
+}
+
+void checkLabel(double value) {
+    std::wstring label = kestrine::formatAxisValue(value);
+    require(!label.empty() && label.size() <= 63 + 21 + 1);
+    for (wchar_t c : label) require((c >= L'0' && c <= L'9') || c == L',' || c == L'-');
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    uint8_t header[HEADER_SIZE] = {};
+    std::memcpy(header, data, size < HEADER_SIZE ? size : HEADER_SIZE);
+    size_t offset = size < HEADER_SIZE ? size : HEADER_SIZE;
+
+    std::vector<wchar_t> units;
+    for (; offset + 1 < size; offset += 2) {
+        units.push_back(static_cast<wchar_t>(data[offset] | (data[offset + 1] << 8)));
+    }
+    units.push_back(L'\0');
+
+    const wchar_t* texts[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+    int found = 0;
+    size_t start = 0;
+    for (size_t i = 0; i < units.size() && found < 5; ++i) {
+        if (units[i] == L'\0') {
+            texts[found++] = &units[start];
+            start = i + 1;
+        }
+    }
+    // A lone empty series stands for a null one, so both paths are reached.
+    if (found == 1 && units.size() == 1) texts[0] = nullptr;
+
+    int32_t xAxisMode = readHeader<int32_t>(header, 0);
+    int32_t autoClose = readHeader<int32_t>(header, 4);
+    int32_t animate = readHeader<int32_t>(header, 8);
+    double animationSeconds = readHeader<double>(header, 12);
+    int32_t positive = readHeader<int32_t>(header, 20);
+    uint32_t positiveColor = readHeader<uint32_t>(header, 24);
+    uint32_t negativeColor = readHeader<uint32_t>(header, 28);
+
+    std::unique_ptr<kestrine::ChartRequest> request =
+        kestrine::buildChartRequest(texts[0], texts[1], texts[2], texts[3], texts[4], xAxisMode, autoClose, animate,
+                                    animationSeconds, positive, positiveColor, negativeColor);
+    if (texts[0] != nullptr) compareWithRuntime(texts[0]);
+    if (request == nullptr) {
+        std::vector<double> xs;
+        std::vector<double> ys;
+        require(texts[0] == nullptr || kestrine::parseSeries(texts[0], xs, ys) == 0);
+        return 0;
+    }
+
+    require(!request->xValues.empty());
+    require(request->xValues.size() == request->yValues.size());
+    require(request->numericXAxis == 0 || request->numericXAxis == 1);
+    require(request->autoCloseSeconds >= 0 && request->autoCloseSeconds <= 3600);
+    require(request->animationSeconds >= 0.3 && request->animationSeconds <= 10.0);
+    require((request->accentColor >> 24) == 0xFF);
+    require(request->titleText == (texts[1] != nullptr ? texts[1] : L""));
+    require(request->noteText == (texts[4] != nullptr ? texts[4] : L""));
+
+    kestrine::computeChartScale(*request);
+    require(std::isfinite(request->xMax) && request->xMax >= 1.0);
+    require(std::isfinite(request->yAxisMin) && std::isfinite(request->yAxisMax));
+    require(request->yAxisMin <= 0.0 && 0.0 <= request->yAxisMax);
+    require(request->yAxisMax > request->yAxisMin);
+    require(std::isfinite(request->yAxisMax - request->yAxisMin));
+    require(request->plotPoints.size() == request->xValues.size());
+    for (size_t i = 0; i < request->plotPoints.size(); ++i) {
+        const kestrine::PlotPoint& point = request->plotPoints[i];
+        bool finiteData = std::isfinite(request->xValues[i]) && std::isfinite(request->yValues[i]);
+        if (finiteData) {
+            require(std::fabs(point.x) <= kestrine::PLOT_COORDINATE_LIMIT);
+            require(std::fabs(point.y) <= kestrine::PLOT_COORDINATE_LIMIT);
+        } else {
+            require(kestrine::isSkippedPlotPoint(point) && std::isnan(point.x) && std::isnan(point.y));
+        }
+    }
+
+    checkLabel(request->yAxisMin);
+    checkLabel(request->yAxisMax);
+    checkLabel(request->xMax);
+    return 0;
+}
