@@ -92,6 +92,11 @@ wineserver -f -p >/dev/null 2>&1 &
 server_pid=$!
 sleep 0.3
 if kill -0 "$server_pid" 2>/dev/null; then server_owned=1; fi
+# Start the prefix's background services now, with our output streams closed.
+# Started lazily by the first program instead, they would inherit its stdout
+# and hold it open for the rest of the session, and a reader such as CTest
+# would wait for end-of-file forever.
+wine wineboot </dev/null >/dev/null 2>&1 || true
 
 export KESTRINE_WINE_SESSION=1
 set +e
