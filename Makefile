@@ -12,7 +12,7 @@ FUZZ := build/fuzz
 SESSION := scripts/wine-session.sh
 
 .PHONY: all deps build build-native build-asan build-win64 build-fuzz test test-native test-asan test-win64 \
-        fuzz fuzz-smoke bench demo clean
+        fuzz fuzz-smoke bench snapshots demo clean
 
 all: build
 
@@ -67,9 +67,15 @@ fuzz-smoke: build-fuzz
 	    >$(FUZZ)/smoke.log 2>&1 || { tail -n 40 $(FUZZ)/smoke.log; exit 1; }
 	@grep -E '^stat::number_of_executed_units' $(FUZZ)/smoke.log || true
 
-bench: deps build-native
+bench: deps build-native build-win64
 	@echo "== core benchmarks, native"
 	@$(NATIVE)/core_bench --benchmark_counters_tabular=true
+	@echo "== frame renderer under Wine (own X server)"
+	@$(SESSION) --own-x wine $(WIN64)/kestrine-bench-render.exe
+
+# Card frames drawn into memory and written as PNGs, for people to look at.
+snapshots: deps build-win64
+	@$(SESSION) --own-x tools/kestrine-snapshot/snapshot-set.sh $(WIN64)/kestrine-snapshot.exe build/snapshots
 
 demo:
 	@echo "make demo: the card arrives with the window issue (the DLL and its host are not built yet)."

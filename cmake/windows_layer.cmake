@@ -1,0 +1,83 @@
+# The Windows layer: module state, GDI+ lifetime, text drawing, frame renderer,
+# window procedure, UI thread and the exports, as a static library that the DLL
+# and the Windows test programs share. Only the DLL has DllMain and the .def.
+set(KESTRINE_WIN_SOURCES
+    src/interface/module_state.cpp
+    src/chart/text_drawing.cpp
+    src/chart/frame_renderer.cpp
+    src/window/window_proc.cpp
+    src/window/ui_thread.cpp
+    src/interface/record_ownership.cpp
+    src/interface/exports.cpp
+)
+# Pieces still being written are left out until their file exists.
+set(_present)
+foreach(f ${KESTRINE_WIN_SOURCES})
+    if(EXISTS ${CMAKE_SOURCE_DIR}/${f})
+        list(APPEND _present ${f})
+    endif()
+endforeach()
+set(KESTRINE_WIN_SOURCES ${_present})
+
+if(KESTRINE_WIN_SOURCES)
+    add_library(kestrine_win STATIC ${KESTRINE_WIN_SOURCES})
+    target_link_libraries(kestrine_win PUBLIC kestrine_core gdiplus gdi32 user32)
+    target_compile_definitions(kestrine_win PUBLIC UNICODE _UNICODE)
+endif()
+
+# kestrine.dll: DllMain plus the layer, exporting exactly the names in
+# src/kestrine.def. kestrine_test.dll is the same code with a few more exports
+# that let end-to-end tests count records and watch frames; only tests load it.
+if(TARGET kestrine_win AND EXISTS ${CMAKE_SOURCE_DIR}/src/interface/exports.cpp)
+    target_include_directories(kestrine_win PUBLIC include)
+    target_compile_definitions(kestrine_win PUBLIC KESTRINE_STATIC)
+
+    add_library(kestrine SHARED src/interface/dll_main.cpp src/kestrine.def)
+    target_link_libraries(kestrine PRIVATE kestrine_win)
+    set_target_properties(kestrine PROPERTIES PREFIX "" OUTPUT_NAME kestrine)
+
+    add_library(kestrine_test SHARED src/interface/dll_main.cpp tests/win/test_dll_seams.cpp
+                tests/win/kestrine_test.def)
+    target_link_libraries(kestrine_test PRIVATE kestrine_win)
+    set_target_properties(kestrine_test PROPERTIES PREFIX "" OUTPUT_NAME kestrine_test)
+
+    # Cards run on the test's own thread, with the window procedure called directly.
+    add_executable(window_tests tests/win/window_proc_test.cpp tests/win/ui_thread_test.cpp
+                tests/win/card_test_support.cpp)
+    target_link_libraries(window_tests PRIVATE kestrine_win GTest::gtest_main)
+    add_test(NAME window_tests COMMAND window_tests --gtest_brief=1)
+
+    # A real host: loads the DLL by name, drives it with real input.
+    add_executable(replace_sender tests/win/replace_sender.cpp)
+    add_executable(card_host_test tests/win/exports_test.cpp)
+    target_include_directories(card_host_test PRIVATE include)
+    target_link_libraries(card_host_test PRIVATE GTest::gtest)
+    add_dependencies(card_host_test kestrine kestrine_test replace_sender)
+    add_test(NAME card_host COMMAND card_host_test --dll=kestrine.dll --gtest_brief=1
+             --gtest_filter=-Counted*:Dpi120*)
+    add_test(NAME card_host_counted COMMAND card_host_test --dll=kestrine_test.dll
+             --gtest_brief=1 --gtest_filter=Counted*)
+    # Its own Wine prefix (LogPixels 120), X server and wineserver.
+    add_test(NAME card_host_dpi120
+             COMMAND ${CMAKE_SOURCE_DIR}/tests/win/run_dpi120.sh $<TARGET_FILE:card_host_test>)
+
+    add_executable(kestrine_bench tools/kestrine_bench.cpp)
+    target_include_directories(kestrine_bench PRIVATE include)
+    add_dependencies(kestrine_bench kestrine_test)
+endif()
+
+# Drawing: module state, text and frame renderer on real GDI+ under Wine, and
+# the programs that draw cards into memory (snapshots, render benchmark).
+if(TARGET kestrine_win)
+    add_executable(win_drawing_tests tests/win/drawing_test_support.cpp
+                   tests/win/module_state_test.cpp tests/win/text_drawing_test.cpp
+                   tests/win/frame_renderer_test.cpp)
+    target_link_libraries(win_drawing_tests PRIVATE kestrine_win GTest::gtest_main)
+    add_test(NAME win_drawing_tests COMMAND win_drawing_tests --gtest_brief=1)
+
+    add_executable(kestrine-snapshot tools/kestrine-snapshot/snapshot.cpp)
+    target_link_libraries(kestrine-snapshot PRIVATE kestrine_win shell32)
+
+    add_executable(kestrine-bench-render tools/kestrine-bench-render/render_bench.cpp)
+    target_link_libraries(kestrine-bench-render PRIVATE kestrine_win)
+endif()

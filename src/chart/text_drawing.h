@@ -1,0 +1,46 @@
+// The card's three text operations and the choice of its UI font. Positions
+// and sizes are logical card units: the caller's graphics already scales
+// them to device pixels.
+#pragma once
+
+#include <windows.h>
+
+#include <gdiplus.h>
+
+#include <cstdint>
+#include <string>
+
+namespace kestrine {
+
+constexpr double TEXT_RIGHT_EDGE = 885.0;  // right-aligned texts end here
+constexpr double AXIS_LABEL_TOP = 500.0;   // top of the x-axis labels
+constexpr double AXIS_LABEL_SIZE = 11.0;   // font size of the x-axis labels
+
+// Japanese user-interface fonts first; "Arial" is both the last candidate and
+// the name kept when none of them exists.
+constexpr int UI_FONT_CANDIDATE_COUNT = 6;
+extern const wchar_t* const UI_FONT_CANDIDATES[UI_FONT_CANDIDATE_COUNT];
+
+// The UI font family name, probed once per process under moduleLock. The
+// characters stay valid for the rest of the process.
+const wchar_t* resolveUiFontFamily();
+
+// Text with its top-left corner at (x, y), on one line. Drawn up to its first
+// NUL; an empty text creates and draws nothing.
+void drawText(Gdiplus::GpGraphics* graphics, const std::wstring& text, double x, double y,
+              double size, uint32_t colour);
+
+// Text whose right end is at TEXT_RIGHT_EDGE, top at y.
+void drawTextRight(Gdiplus::GpGraphics* graphics, const std::wstring& text, double y,
+                   double size, uint32_t colour);
+
+// An x-axis label centred on x, top AXIS_LABEL_TOP, size AXIS_LABEL_SIZE,
+// in the axis label colour.
+void drawTextCentered(Gdiplus::GpGraphics* graphics, const std::wstring& text, double x);
+
+// Drops the cached generic typographic format. releaseGdiplus calls it, under
+// moduleLock, just before GDI+ shuts down: the handle belongs to that GDI+
+// instance, and the next instance hands out its own.
+void forgetSharedTypographicFormat();
+
+}  // namespace kestrine

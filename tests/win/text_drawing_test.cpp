@@ -1,0 +1,249 @@
+// Text drawing on real GDI+ under Wine: the font chosen once, texts placed at
+// their corner, right edge or centre, NUL and empty texts, and drawing after
+// GDI+ has been shut down and started again.
+
+#include <windows.h>
+
+#include <gdiplus.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "chart/gdiplus_handles.h"
+#include "chart/text_drawing.h"
+#include "drawing_test_support.h"
+#include "interface/module_state.h"
+#include "interface/test_seams.h"
+
+namespace kestrine {
+namespace {
+
+using test::InkBox;
+using test::Pixels;
+
+constexpr uint32_t BACKGROUND = 0xFF000000u;
+constexpr uint32_t WHITE = 0xFFFFFFFFu;
+// Anti-aliased edges: a pixel counts as ink when it has moved this far.
+constexpr int INK = 40;
+
+// Draws with one of the text operations onto a fresh opaque black card-sized
+// bitmap, the way the renderer sets up its graphics at dpiScale 1.
+template <typename Draw>
+Pixels drawOnCard(Draw draw) {
+    Pixels pixels;
+    pixels.width = 920;
+    pixels.height = 560;
+    pixels.data.assign(920 * 560, BACKGROUND);
+    const GdiplusBitmap bitmap = createPixelBitmap(920, 560, pixels.data.data());
+    const GdiplusGraphics graphics = createImageGraphics(bitmap);
+    Gdiplus::DllExports::GdipSetTextRenderingHint(graphics.get(),
+                                                  Gdiplus::TextRenderingHintAntiAlias);
+    Gdiplus::DllExports::GdipSetPixelOffsetMode(graphics.get(), Gdiplus::PixelOffsetModeHalf);
+    draw(graphics.get());
+    return pixels;
+}
+
+Gdiplus::Status WINAPI failingStartup(ULONG_PTR*, const Gdiplus::GdiplusStartupInput*,
+                                      Gdiplus::GdiplusStartupOutput*) {
+    return Gdiplus::GdiplusNotInitialized;
+}
+
+TEST(FontChoiceWithoutGdiplus, fallback_is_used_but_not_kept_until_gdiplus_runs) {
+    testing::forgetUiFontFamily();
+    const int probes = testing::fontProbeCount();
+    testing::setGdiplusHooks(&failingStartup, nullptr);
+    acquireGdiplus();
+    EXPECT_EQ(std::wstring(resolveUiFontFamily()), L"Arial");
+    EXPECT_EQ(testing::fontProbeCount(), probes);
+    releaseGdiplus();
+    testing::setGdiplusHooks(nullptr, nullptr);
+
+    const test::GdiplusReference running;
+    EXPECT_EQ(std::wstring(resolveUiFontFamily()), L"Meiryo UI");
+    EXPECT_EQ(testing::fontProbeCount(), probes + 1);
+}
+
+class TextDrawing : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { gdiplus = new test::GdiplusReference; }
+    static void TearDownTestSuite() {
+        delete gdiplus;
+        gdiplus = nullptr;
+    }
+    static test::GdiplusReference* gdiplus;
+};
+test::GdiplusReference* TextDrawing::gdiplus = nullptr;
+
+TEST_F(TextDrawing, prefix_maps_the_first_candidate_so_it_is_chosen) {
+    EXPECT_EQ(std::wstring(resolveUiFontFamily()), L"Meiryo UI");
+}
+
+TEST_F(TextDrawing, font_is_probed_once_even_across_gdiplus_restarts) {
+    const wchar_t* first = resolveUiFontFamily();
+    const int probes = testing::fontProbeCount();
+    drawOnCard([](Gdiplus::GpGraphics* g) { drawTextRight(g, L"once", 10, 12, WHITE); });
+    delete gdiplus;
+    gdiplus = new test::GdiplusReference;
+    drawOnCard([](Gdiplus::GpGraphics* g) { drawText(g, L"again", 10, 10, 12, WHITE); });
+    EXPECT_EQ(resolveUiFontFamily(), first);
+    EXPECT_EQ(testing::fontProbeCount(), probes);
+}
+
+TEST_F(TextDrawing, text_starts_at_its_top_left_corner) {
+    const Pixels pixels =
+        drawOnCard([](Gdiplus::GpGraphics* g) { drawText(g, L"Hello 123", 100, 50, 24, WHITE); });
+    const InkBox ink = test::findInk(pixels, BACKGROUND, INK);
+    ASSERT_TRUE(ink.any);
+    // The typographic format has no leading margin: the H's stem starts at x.
+    EXPECT_GE(ink.left, 100);
+    EXPECT_LE(ink.left, 104);
+    EXPECT_GE(ink.top, 50);
+    EXPECT_LE(ink.top, 50 + 10);
+    EXPECT_GT(ink.right, 100 + 60);
+    EXPECT_LE(ink.bottom, 50 + 30);
+}
+
+TEST_F(TextDrawing, right_aligned_text_ends_at_885) {
+    const Pixels pixels =
+        drawOnCard([](Gdiplus::GpGraphics* g) { drawTextRight(g, L"+12,345 JPY", 20, 28, WHITE); });
+    const InkBox ink = test::findInk(pixels, BACKGROUND, INK);
+    ASSERT_TRUE(ink.any);
+    EXPECT_LE(ink.right, 886);
+    EXPECT_GE(ink.right, 880);
+    EXPECT_GE(ink.top, 20);
+    EXPECT_LT(ink.left, 885 - 100);
+}
+
+TEST_F(TextDrawing, right_aligned_text_wider_than_the_card_starts_left_of_it) {
+    const std::wstring wide(120, L'W');
+    const Pixels pixels =
+        drawOnCard([&](Gdiplus::GpGraphics* g) { drawTextRight(g, wide, 100, 24, WHITE); });
+    const InkBox ink = test::findInk(pixels, BACKGROUND, INK);
+    ASSERT_TRUE(ink.any);
+    EXPECT_EQ(ink.left, 0);
+    EXPECT_LE(ink.right, 886);
+    EXPECT_GE(ink.right, 875);
+}
+
+TEST_F(TextDrawing, axis_label_is_centred_on_its_tick_below_the_plot) {
+    const Pixels pixels =
+        drawOnCard([](Gdiplus::GpGraphics* g) { drawTextCentered(g, L"12:00", 467); });
+    const InkBox ink = test::findInk(pixels, BACKGROUND, INK);
+    ASSERT_TRUE(ink.any);
+    const double centre = (ink.left + ink.right) / 2.0;
+    EXPECT_NEAR(centre, 467.0, 2.5);
+    EXPECT_GE(ink.top, 500);
+    EXPECT_LE(ink.bottom, 500 + 16);
+    // Size 11: five characters are narrower than 50 units.
+    EXPECT_LT(ink.right - ink.left, 50);
+    // Drawn in the axis label colour (0xFF89939E) at its darkest.
+    uint32_t brightest = BACKGROUND;
+    for (int y = ink.top; y < ink.bottom; ++y) {
+        for (int x = ink.left; x < ink.right; ++x) {
+            if (test::channel(pixels.at(x, y), 0) > test::channel(brightest, 0)) {
+                brightest = pixels.at(x, y);
+            }
+        }
+    }
+    EXPECT_LE(test::channelDistance(brightest, 0xFF89939Eu), 12);
+}
+
+TEST_F(TextDrawing, label_at_the_plot_edge_reaches_left_of_it) {
+    const Pixels pixels = drawOnCard([](Gdiplus::GpGraphics* g) { drawTextCentered(g, L"0", 72); });
+    const InkBox ink = test::findInk(pixels, BACKGROUND, INK);
+    ASSERT_TRUE(ink.any);
+    EXPECT_LT(ink.left, 72);
+    EXPECT_GT(ink.right, 72);
+}
+
+TEST_F(TextDrawing, empty_texts_leave_the_graphics_untouched) {
+    const Pixels pixels = drawOnCard([](Gdiplus::GpGraphics* g) {
+        drawText(g, L"", 10, 10, 24, WHITE);
+        drawTextRight(g, L"", 10, 24, WHITE);
+        drawTextCentered(g, L"", 100);
+    });
+    EXPECT_FALSE(test::findInk(pixels, BACKGROUND, 0).any);
+    EXPECT_EQ(testing::liveGdiplusObjects(), 0);
+}
+
+TEST_F(TextDrawing, text_is_drawn_only_up_to_a_nul) {
+    const std::wstring withNul(L"AB\0CD", 5);
+    ASSERT_EQ(withNul.size(), 5u);
+    const Pixels cut =
+        drawOnCard([&](Gdiplus::GpGraphics* g) { drawText(g, withNul, 40, 40, 24, WHITE); });
+    const Pixels plain =
+        drawOnCard([](Gdiplus::GpGraphics* g) { drawText(g, L"AB", 40, 40, 24, WHITE); });
+    EXPECT_TRUE(test::findInk(cut, BACKGROUND, INK).any);
+    EXPECT_EQ(cut.data, plain.data);
+
+    const std::wstring leadingNul(L"\0XY", 3);
+    const Pixels none = drawOnCard([&](Gdiplus::GpGraphics* g) {
+        drawText(g, leadingNul, 40, 40, 24, WHITE);
+        drawTextRight(g, leadingNul, 40, 24, WHITE);
+        drawTextCentered(g, leadingNul, 300);
+    });
+    EXPECT_FALSE(test::findInk(none, BACKGROUND, 0).any);
+}
+
+TEST_F(TextDrawing, japanese_text_draws_in_the_ui_font) {
+    const Pixels pixels = drawOnCard([](Gdiplus::GpGraphics* g) {
+        drawText(g, L"\u30C9\u30E9\u30C3\u30B0\u3067\u79FB\u52D5", 20, 20, 24, WHITE);
+    });
+    const InkBox ink = test::findInk(pixels, BACKGROUND, INK);
+    ASSERT_TRUE(ink.any);
+    // Seven full-width characters at 24 units are about 168 units wide.
+    EXPECT_GT(ink.right - ink.left, 140);
+    EXPECT_LT(ink.right - ink.left, 190);
+}
+
+TEST_F(TextDrawing, text_draws_the_same_after_gdiplus_restarts) {
+    const auto draw = [](Gdiplus::GpGraphics* g) {
+        drawText(g, L"Before and after", 30, 30, 20, WHITE);
+        drawTextRight(g, L"right", 90, 13, WHITE);
+        drawTextCentered(g, L"00:30", 300);
+    };
+    const Pixels before = drawOnCard(draw);
+    ASSERT_TRUE(test::findInk(before, BACKGROUND, INK).any);
+
+    // Dropping the suite's reference shuts GDI+ down; the next one starts a
+    // new instance, whose typographic format the text code must take afresh.
+    delete gdiplus;
+    gdiplus = nullptr;
+    {
+        ModuleLockGuard lock;
+        ASSERT_EQ(gdiplusToken, 0u);
+    }
+    gdiplus = new test::GdiplusReference;
+    const Pixels after = drawOnCard(draw);
+    EXPECT_EQ(after.data, before.data);
+}
+
+TEST_F(TextDrawing, two_threads_drawing_at_once_get_the_same_pixels) {
+    const auto draw = [](Gdiplus::GpGraphics* g) {
+        drawText(g, L"Thread", 30, 30, 20, WHITE);
+        drawTextRight(g, L"\u30AF\u30EA\u30C3\u30AF", 90, 13, WHITE);
+        drawTextCentered(g, L"10:00", 400);
+    };
+    const Pixels reference = drawOnCard(draw);
+    // Both threads race to take the shared format afresh.
+    forgetSharedTypographicFormat();
+    bool sameA = true;
+    bool sameB = true;
+    const auto worker = [&](bool* same) {
+        for (int i = 0; i < 40; ++i) {
+            if (drawOnCard(draw).data != reference.data) {
+                *same = false;
+            }
+        }
+    };
+    std::thread a(worker, &sameA);
+    std::thread b(worker, &sameB);
+    a.join();
+    b.join();
+    EXPECT_TRUE(sameA);
+    EXPECT_TRUE(sameB);
+}
+
+}  // namespace
+}  // namespace kestrine
