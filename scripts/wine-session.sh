@@ -37,6 +37,7 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 xvfb_pid=""
 server_pid=""
 server_owned=0
+session_id=""
 
 teardown() {
     local rc=$?
@@ -49,6 +50,14 @@ teardown() {
         kill -KILL "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
     fi
+    # Anything of this session that outlived its server (a time-out may have
+    # signalled the whole process group, server included) is found by the
+    # session mark in its environment and ended by pid.
+    local pid
+    [ -n "$session_id" ] && for pid in $(grep -l -s -a -F "KESTRINE_WINE_SESSION=$session_id" /proc/[0-9]*/environ \
+                 | cut -d/ -f3); do
+        [ "$pid" = "$$" ] || kill -KILL "$pid" 2>/dev/null || true
+    done
     if [ -n "$xvfb_pid" ]; then
         kill -TERM "$xvfb_pid" 2>/dev/null || true
         wait "$xvfb_pid" 2>/dev/null || true
@@ -86,6 +95,10 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     fi
 ) 9>"$WINEPREFIX.lock"
 
+# Every process of the session carries this mark in its environment.
+session_id="$$.$(date +%s%N)"
+export KESTRINE_WINE_SESSION="$session_id"
+
 # The persistent server for the session. If another session of this prefix
 # already runs one, ours exits at once and we share theirs without owning it.
 wineserver -f -p >/dev/null 2>&1 &
@@ -98,9 +111,15 @@ if kill -0 "$server_pid" 2>/dev/null; then server_owned=1; fi
 # would wait for end-of-file forever.
 wine wineboot </dev/null >/dev/null 2>&1 || true
 
-export KESTRINE_WINE_SESSION=1
+# The command runs in the background so that a TERM or INT (a time-out, ^C)
+# reaches the teardown at once instead of after the command; the explicit
+# redirection keeps our standard input, which a background job would lose.
+"$@" 0<&0 &
+cmd_pid=$!
+trap 'kill -TERM "$cmd_pid" 2>/dev/null; exit 143' TERM
+trap 'kill -INT "$cmd_pid" 2>/dev/null; exit 130' INT
 set +e
-"$@"
+wait "$cmd_pid"
 rc=$?
 set -e
 exit "$rc"
