@@ -6,8 +6,11 @@ set(KESTRINE_CORE_SOURCES
     src/chart/labels.cpp
     src/chart/axis_ticks.cpp
     src/chart/head_position.cpp
+    src/chart/curve_columns.cpp
+    src/chart/pixel_blend.cpp
     src/window/animation_clock.cpp
     src/window/placement.cpp
+    src/interface/offer_registry.cpp
 )
 
 set(KESTRINE_CORE_TESTS
@@ -16,6 +19,9 @@ set(KESTRINE_CORE_TESTS
     tests/core/labels_test.cpp
     tests/core/axis_ticks_test.cpp
     tests/core/head_position_test.cpp
+    tests/core/curve_columns_test.cpp
+    tests/core/pixel_blend_test.cpp
     tests/core/animation_clock_test.cpp
     tests/core/placement_test.cpp
+    tests/core/offer_registry_test.cpp
 )

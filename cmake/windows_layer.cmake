@@ -5,6 +5,8 @@ set(KESTRINE_WIN_SOURCES
     src/interface/module_state.cpp
     src/chart/text_drawing.cpp
     src/chart/frame_renderer.cpp
+    src/chart/frame_layers.cpp
+    src/window/card_layers.cpp
     src/window/window_proc.cpp
     src/window/ui_thread.cpp
     src/interface/record_ownership.cpp
@@ -43,7 +45,7 @@ if(TARGET kestrine_win AND EXISTS ${CMAKE_SOURCE_DIR}/src/interface/exports.cpp)
 
     # Cards run on the test's own thread, with the window procedure called directly.
     add_executable(window_tests tests/win/window_proc_test.cpp tests/win/ui_thread_test.cpp
-                tests/win/card_test_support.cpp)
+                tests/win/card_layers_test.cpp tests/win/card_test_support.cpp)
     target_link_libraries(window_tests PRIVATE kestrine_win GTest::gtest_main)
     add_test(NAME window_tests COMMAND window_tests --gtest_brief=1)
 
@@ -71,7 +73,7 @@ endif()
 if(TARGET kestrine_win)
     add_executable(win_drawing_tests tests/win/drawing_test_support.cpp
                    tests/win/module_state_test.cpp tests/win/text_drawing_test.cpp
-                   tests/win/frame_renderer_test.cpp)
+                   tests/win/frame_renderer_test.cpp tests/win/frame_layers_test.cpp)
     target_link_libraries(win_drawing_tests PRIVATE kestrine_win GTest::gtest_main)
     add_test(NAME win_drawing_tests COMMAND win_drawing_tests --gtest_brief=1)
 

@@ -11,6 +11,7 @@
 
 #include "chart/axis_scale.h"
 #include "chart/axis_ticks.h"
+#include "chart/curve_columns.h"
 #include "chart/head_position.h"
 #include "chart/palette.h"
 #include "chart/text_drawing.h"
@@ -59,7 +60,6 @@ constexpr double Y_LABEL_RAISE = 8.0;
 constexpr double Y_LABEL_SIZE = 11.0;
 
 constexpr float GRID_PEN_WIDTH = 1.0f;
-constexpr float CURVE_PEN_WIDTH = 4.0f;
 constexpr float BORDER_PEN_WIDTH = 1.0f;
 // Dash and gap, in pen widths.
 constexpr REAL ZERO_LINE_DASHES[] = {4.0f, 4.0f};
@@ -102,6 +102,14 @@ void prepareGraphics(GpGraphics* graphics, double dpiScale) {
     GdipSetTextRenderingHint(graphics, TextRenderingHintAntiAlias);
     GdipSetPixelOffsetMode(graphics, PixelOffsetModeHalf);
     GdipGraphicsClear(graphics, 0);
+    const REAL scale = static_cast<REAL>(dpiScale);
+    GdipScaleWorldTransform(graphics, scale, scale, MatrixOrderPrepend);
+}
+
+void configureGraphics(GpGraphics* graphics, double dpiScale) {
+    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
+    GdipSetTextRenderingHint(graphics, TextRenderingHintAntiAlias);
+    GdipSetPixelOffsetMode(graphics, PixelOffsetModeHalf);
     const REAL scale = static_cast<REAL>(dpiScale);
     GdipScaleWorldTransform(graphics, scale, scale, MatrixOrderPrepend);
 }
@@ -184,13 +192,19 @@ void drawCurve(GpGraphics* graphics, const ChartRequest& request, double progres
         GdipSetClipRect(graphics, PLOT_LEFT_EDGE, 0.0f, static_cast<REAL>(width), CARD_HEIGHT,
                         CombineModeIntersect);
     }
-    {
-        const GdiplusPen pen = createPen(request.accentColor, CURVE_PEN_WIDTH);
-        GdipSetPenLineJoin(pen.get(), LineJoinMiter);
-        GdipDrawLines(graphics, pen.get(), reinterpret_cast<const GpPointF*>(drawn),
-                      static_cast<INT>(count));
-    }
+    strokeCurve(graphics, request.accentColor, drawn, count);
     GdipRestoreGraphics(graphics, state);
+}
+
+void strokeCurve(GpGraphics* graphics, uint32_t accentColor, const PlotPoint* points,
+                 std::size_t count) {
+    if (count < 2) {
+        return;
+    }
+    const GdiplusPen pen = createPen(accentColor, static_cast<float>(CURVE_PEN_WIDTH));
+    GdipSetPenLineJoin(pen.get(), LineJoinMiter);
+    GdipDrawLines(graphics, pen.get(), reinterpret_cast<const GpPointF*>(points),
+                  static_cast<INT>(count));
 }
 
 void drawHeadMarker(GpGraphics* graphics, const ChartRequest& request, double elapsedSeconds) {
@@ -201,6 +215,10 @@ void drawHeadMarker(GpGraphics* graphics, const ChartRequest& request, double el
     if (isSkippedPlotPoint(head)) {
         return;
     }
+    drawMarkerAt(graphics, request.accentColor, head);
+}
+
+void drawMarkerAt(GpGraphics* graphics, uint32_t accentColor, PlotPoint head) {
     {
         const GdiplusPath glowPath = createPath();
         GdipAddPathEllipse(glowPath.get(), head.x - GLOW_RADIUS, head.y - GLOW_RADIUS,
@@ -210,15 +228,15 @@ void drawHeadMarker(GpGraphics* graphics, const ChartRequest& request, double el
             GdipCreatePathGradientFromPath(glowPath.get(), &rawGlow);
         }
         const GdiplusBrush glowBrush(rawGlow);
-        GdipSetPathGradientCenterColor(rawGlow, withAlpha(request.accentColor, GLOW_CENTRE_ALPHA));
-        ARGB surround = withAlpha(request.accentColor, 0);
+        GdipSetPathGradientCenterColor(rawGlow, withAlpha(accentColor, GLOW_CENTRE_ALPHA));
+        ARGB surround = withAlpha(accentColor, 0);
         INT surroundCount = 1;
         GdipSetPathGradientSurroundColorsWithCount(rawGlow, &surround, &surroundCount);
         const PointF centre(head.x, head.y);
         GdipSetPathGradientCenterPoint(rawGlow, &centre);
         GdipFillPath(graphics, glowBrush.get(), glowPath.get());
     }
-    const GdiplusBrush dotBrush = createSolidBrush(request.accentColor);
+    const GdiplusBrush dotBrush = createSolidBrush(accentColor);
     GdipFillEllipse(graphics, dotBrush.get(), head.x - DOT_RADIUS, head.y - DOT_RADIUS,
                     2.0f * DOT_RADIUS, 2.0f * DOT_RADIUS);
 }

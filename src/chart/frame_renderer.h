@@ -8,6 +8,7 @@
 
 #include <gdiplus.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "chart/gdi_handles.h"
@@ -69,6 +70,9 @@ namespace frame_steps {
 
 // Anti-aliasing, half-pixel offset, clear to transparent, scale by dpiScale.
 void prepareGraphics(Gdiplus::GpGraphics* graphics, double dpiScale);
+// The same modes and scale without the clear, for drawing onto a surface
+// that already holds part of a card.
+void configureGraphics(Gdiplus::GpGraphics* graphics, double dpiScale);
 
 // The card shape and its fill; the shape becomes the clip. Its path and
 // brush live until the border is drawn.
@@ -83,8 +87,13 @@ void drawHeaderTexts(Gdiplus::GpGraphics* graphics, const ChartRequest& request)
 void drawGridAndLabels(Gdiplus::GpGraphics* graphics, const ChartRequest& request);
 void drawZeroLine(Gdiplus::GpGraphics* graphics, const ChartRequest& request);
 void drawCurve(Gdiplus::GpGraphics* graphics, const ChartRequest& request, double progress);
+// The curve's stroke through the given points, at whatever clip is set.
+void strokeCurve(Gdiplus::GpGraphics* graphics, uint32_t accentColor, const PlotPoint* points,
+                 std::size_t count);
 void drawHeadMarker(Gdiplus::GpGraphics* graphics, const ChartRequest& request,
                     double elapsedSeconds);
+// Glow and dot around a head position that is not skipped.
+void drawMarkerAt(Gdiplus::GpGraphics* graphics, uint32_t accentColor, PlotPoint head);
 void drawHint(Gdiplus::GpGraphics* graphics);
 // Resets the clip and strokes the border.
 void drawBorder(Gdiplus::GpGraphics* graphics, const ChartRequest& request);

@@ -1,28 +1,41 @@
-// kestrine-bench-render: what one card frame costs, drawn into memory and
-// drawn and presented to a real layered window, for small and large series at
-// several DPI scales, with the time of each drawing step. Runs under Wine or
-// Windows; prints medians in milliseconds.
+// kestrine-bench-render: what one animation frame of a card costs, drawn from
+// nothing by the frame renderer and composed from the record's cached layers,
+// side by side, for 1k, 100k and 1M points at dpiScale 1, 2 and 4; what
+// building the layers costs as the series grows; how many frames a real card
+// presents per second; how long a 1M-point card takes to its first frame; and
+// how far the layers of long series stray from the full series. Runs under
+// Wine or Windows; prints medians in milliseconds.
 //
-//   kestrine-bench-render [--frames N]   (N frames per cell for 1k points;
-//                                         a tenth, at least 3, for 100k)
+//   kestrine-bench-render [--frames N] [--scratch-limit S] [--only SECTION]
+//     N: frames drawn from nothing per 1k-point cell (default 10)
+//     S: seconds a frame drawn from nothing may take before it is given up
+//        (default 60); such frames run in a child process that is stopped
+//     SECTION: frames, present, build, guard or card (default: all)
 
 #include <windows.h>
 
 #include <gdiplus.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "chart/axis_scale.h"
+#include "chart/curve_columns.h"
+#include "chart/frame_layers.h"
 #include "chart/frame_renderer.h"
 #include "interface/module_state.h"
+#include "kestrine.h"
+#include "window/animation_clock.h"
 #include "window/placement.h"
+#include "window/window_seams.h"
 
 namespace {
 
@@ -34,14 +47,19 @@ double millisecondsSince(Clock::time_point start) {
 }
 
 double median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0.0;
+    }
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
-// A deterministic random walk of profit over time, like a trading day.
+// A deterministic random walk of profit over a trading day.
 std::unique_ptr<ChartRequest> benchRequest(size_t points, double dpiScale) {
     auto request = std::make_unique<ChartRequest>();
+    request->xValues.reserve(points);
+    request->yValues.reserve(points);
     uint32_t state = 12345u;
     double y = 0.0;
     for (size_t i = 0; i < points; ++i) {
@@ -54,7 +72,8 @@ std::unique_ptr<ChartRequest> benchRequest(size_t points, double dpiScale) {
     request->subtitleText = L"2024-05-17 09:00 - 17:00";
     request->valueText = L"+1,234,567";
     request->noteText = L"\u53D6\u5F15 312 \u56DE";
-    request->animate = false;
+    request->animate = true;
+    request->animationSeconds = 1.5;
     computeChartScale(*request);
     const SurfaceSize size =
         surfaceSizeForDpi(true, static_cast<uint32_t>(std::lround(dpiScale * REFERENCE_DPI)));
@@ -64,46 +83,25 @@ std::unique_ptr<ChartRequest> benchRequest(size_t points, double dpiScale) {
     return request;
 }
 
-enum Step { PREPARE, FILL, TEXTS, GRID, ZERO, CURVE, MARKER, HINT, BORDER, PRESENT, STEP_COUNT };
-const char* const STEP_NAMES[STEP_COUNT] = {"clear", "fill",  "texts", "grid+lbl", "zero",
-                                            "curve", "marker", "hint", "border",   "present"};
+constexpr uint64_t ANIMATION_INTERVAL = 10;
 
-// One frame step by step on a real surface, timing each step.
-void timeSteps(HWND window, const ChartRequest& request, std::vector<double>* times) {
-    using namespace frame_steps;
-    const FrameSurface surface = createFrameSurface(request.surfaceWidth, request.surfaceHeight);
-    {
-        const GdiplusBitmap bitmap =
-            createPixelBitmap(request.surfaceWidth, request.surfaceHeight, surface.pixels);
-        const GdiplusGraphics graphics = createImageGraphics(bitmap);
-        Gdiplus::GpGraphics* g = graphics.get();
-        Clock::time_point start = Clock::now();
-        const auto lap = [&](Step step) {
-            times[step].push_back(millisecondsSince(start));
-            start = Clock::now();
-        };
-        prepareGraphics(g, request.dpiScale);
-        lap(PREPARE);
-        const CardShape card = fillCard(g);
-        lap(FILL);
-        drawHeaderTexts(g, request);
-        lap(TEXTS);
-        drawGridAndLabels(g, request);
-        lap(GRID);
-        drawZeroLine(g, request);
-        lap(ZERO);
-        drawCurve(g, request, 1.0);
-        lap(CURVE);
-        drawHeadMarker(g, request, request.animationSeconds);
-        lap(MARKER);
-        drawHint(g);
-        lap(HINT);
-        drawBorder(g, request);
-        lap(BORDER);
+// The frames of an animation run at the 10 ms tick, as the window procedure
+// asks for them, then the resting frame.
+std::vector<AnimationFrame> animationRun(double animationSeconds) {
+    std::vector<AnimationFrame> frames;
+    for (uint64_t tick = 0;; tick += ANIMATION_INTERVAL) {
+        const AnimationFrame frame = animationFrameAt(tick, 0, animationSeconds);
+        frames.push_back(frame);
+        if (frame.runOver) {
+            break;
+        }
     }
-    const Clock::time_point start = Clock::now();
-    presentSurface(window, surface, 1.0);
-    times[PRESENT].push_back(millisecondsSince(start));
+    AnimationFrame rest;
+    rest.progress = 1.0;
+    rest.elapsedSeconds = animationSeconds;
+    rest.fade = 1.0;
+    frames.push_back(rest);
+    return frames;
 }
 
 HWND createBenchWindow() {
@@ -127,62 +125,428 @@ void pumpMessages() {
     }
 }
 
-}  // namespace
+// One frame of the whole curve drawn from nothing, timed inside this (child)
+// process; prints the milliseconds.
+int scratchFrameChild(size_t points, double scale) {
+    const auto request = benchRequest(points, scale);
+    std::vector<uint32_t> pixels(static_cast<size_t>(request->surfaceWidth) *
+                                 request->surfaceHeight);
+    auto warm = benchRequest(10, scale);
+    renderCardToPixels(*warm, 1.0, 1.5, pixels.data());  // fonts found, GDI+ warm
+    const Clock::time_point start = Clock::now();
+    renderCardToPixels(*request, 1.0, request->animationSeconds, pixels.data());
+    std::printf("%.3f\n", millisecondsSince(start));
+    return 0;
+}
 
-int main(int argc, char** argv) {
-    int frames = 30;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--frames") == 0) {
-            frames = std::max(1, std::atoi(argv[i + 1]));
+// A frame drawn from nothing in a child process, given up after limitSeconds.
+// Negative when given up.
+double scratchFrameInChild(size_t points, double scale, double limitSeconds) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --scratch-frame " +
+                           std::to_wstring(points) + L" " + std::to_wstring(scale);
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        return -1.0;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION child = {};
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &child);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return -1.0;
+    }
+    double result = -1.0;
+    if (WaitForSingleObject(child.hProcess, static_cast<DWORD>(limitSeconds * 1000.0)) ==
+        WAIT_OBJECT_0) {
+        char text[64] = {};
+        DWORD read = 0;
+        ReadFile(readEnd, text, sizeof(text) - 1, &read, nullptr);
+        result = std::atof(text);
+    } else {
+        TerminateProcess(child.hProcess, 1);
+        WaitForSingleObject(child.hProcess, 5000);
+    }
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    CloseHandle(readEnd);
+    return result;
+}
+
+struct LayeredTimes {
+    double build = 0.0;
+    double compose = 0.0;   // median over the run
+    double present = 0.0;   // median over the run
+    double frame = 0.0;     // median of compose + present
+    double worst = 0.0;     // slowest compose + present
+    size_t bytes = 0;
+    bool built = false;
+};
+
+LayeredTimes timeLayered(HWND window, const ChartRequest& request) {
+    LayeredTimes t;
+    Clock::time_point start = Clock::now();
+    const std::unique_ptr<FrameLayers> layers = FrameLayers::build(request);
+    t.build = millisecondsSince(start);
+    if (!layers) {
+        return t;
+    }
+    t.built = true;
+    t.bytes = layers->bytes().total();
+    std::vector<double> compose;
+    std::vector<double> present;
+    std::vector<double> frame;
+    for (const AnimationFrame& f : animationRun(request.animationSeconds)) {
+        start = Clock::now();
+        const DeviceRect changed = layers->compose(request, f.progress, f.elapsedSeconds);
+        const double c = millisecondsSince(start);
+        start = Clock::now();
+        layers->present(window, changed, f.fade);
+        const double p = millisecondsSince(start);
+        compose.push_back(c);
+        present.push_back(p);
+        frame.push_back(c + p);
+        pumpMessages();
+    }
+    t.compose = median(compose);
+    t.present = median(present);
+    t.frame = median(frame);
+    t.worst = *std::max_element(frame.begin(), frame.end());
+    return t;
+}
+
+// Share of the plot area's pixels more than 16 levels off in some channel.
+double farOffShare(const ChartRequest& request, const std::vector<uint32_t>& fromNothing) {
+    const std::unique_ptr<FrameLayers> layers = FrameLayers::build(request);
+    if (!layers) {
+        return -1.0;
+    }
+    layers->compose(request, 1.0, request.animationSeconds);
+    const double s = request.dpiScale;
+    const int left = static_cast<int>(PLOT_LEFT * s);
+    const int top = static_cast<int>(PLOT_TOP * s);
+    const int right = static_cast<int>((PLOT_LEFT + PLOT_WIDTH) * s);
+    const int bottom = static_cast<int>((PLOT_TOP + PLOT_HEIGHT) * s);
+    long off = 0;
+    for (int y = top; y < bottom; ++y) {
+        for (int x = left; x < right; ++x) {
+            const size_t i = static_cast<size_t>(y) * request.surfaceWidth + x;
+            const uint32_t a = layers->framePixels()[i];
+            const uint32_t b = fromNothing[i];
+            for (int shift = 0; shift < 32; shift += 8) {
+                if (std::abs(static_cast<int>((a >> shift) & 0xFFu) -
+                             static_cast<int>((b >> shift) & 0xFFu)) > 16) {
+                    ++off;
+                    break;
+                }
+            }
         }
     }
-    attachModule(GetModuleHandleW(nullptr));
-    acquireGdiplus();
-    HWND window = createBenchWindow();
+    return static_cast<double>(off) / (static_cast<double>(right - left) * (bottom - top));
+}
 
-    std::printf("Frame cost in ms (median), drawn from nothing as at every animation tick.\n");
-    std::printf("%7s %5s %6s | %9s %12s |", "points", "scale", "frames", "draw-only",
-                "draw+present");
-    for (const char* name : STEP_NAMES) {
-        std::printf(" %8s", name);
-    }
-    std::printf("\n");
-    bool warmedUp = false;
-    for (size_t points : {static_cast<size_t>(1000), static_cast<size_t>(100000)}) {
+void frameTable(HWND window, int frames, double scratchLimit) {
+    std::printf("\n== Per animation frame (median ms; a 1.5 s run at the 10 ms tick, then the "
+                "resting frame)\n");
+    std::printf("%8s %5s | %12s %9s %12s | %9s %9s %9s %9s | %8s | %9s %12s\n", "points",
+                "scale", "scratch draw", "present", "scratch frame", "compose", "present",
+                "frame", "worst", "speed-up", "build", "layer bytes");
+    std::vector<double> presentFloor(5, 0.0);
+    for (size_t points : {static_cast<size_t>(1000), static_cast<size_t>(100000),
+                          static_cast<size_t>(1000000)}) {
+        bool scratchGivenUp = false;
         for (double scale : {1.0, 2.0, 4.0}) {
             const auto request = benchRequest(points, scale);
-            const int n = points > 10000 ? std::max(3, frames / 10) : frames;
             std::vector<uint32_t> pixels(static_cast<size_t>(request->surfaceWidth) *
                                          request->surfaceHeight);
-            // One warm-up frame for the first cell: the font probe and the
-            // first use of GDI+ and of the window are not per-frame costs.
-            if (!warmedUp) {
-                renderFrame(window, *request, 1.0, request->animationSeconds, 1.0);
-                warmedUp = true;
+            double draw = 0.0;
+            double present = 0.0;
+            std::string drawText;
+            if (points <= 1000) {
+                std::vector<double> draws;
+                std::vector<double> presents;
+                const std::vector<AnimationFrame> run = animationRun(request->animationSeconds);
+                for (int i = 0; i < frames; ++i) {
+                    const AnimationFrame& f = run[(i * run.size()) / frames];
+                    Clock::time_point start = Clock::now();
+                    renderCardToPixels(*request, f.progress, f.elapsedSeconds, pixels.data());
+                    draws.push_back(millisecondsSince(start));
+                    start = Clock::now();
+                    renderFrame(window, *request, f.progress, f.elapsedSeconds, f.fade);
+                    presents.push_back(std::max(0.0, millisecondsSince(start) - draws.back()));
+                    pumpMessages();
+                }
+                draw = median(draws);
+                present = median(presents);
+                presentFloor[static_cast<int>(scale)] = present;
+            } else {
+                present = presentFloor[static_cast<int>(scale)];
+                draw = scratchGivenUp ? -1.0 : scratchFrameInChild(points, scale, scratchLimit);
+                scratchGivenUp = draw < 0.0;
             }
-            std::vector<double> drawOnly;
-            std::vector<double> drawAndPresent;
-            std::vector<double> steps[STEP_COUNT];
-            for (int i = 0; i < n; ++i) {
-                Clock::time_point start = Clock::now();
-                renderCardToPixels(*request, 1.0, request->animationSeconds, pixels.data());
-                drawOnly.push_back(millisecondsSince(start));
-                start = Clock::now();
-                renderFrame(window, *request, 1.0, request->animationSeconds, 1.0);
-                drawAndPresent.push_back(millisecondsSince(start));
-                timeSteps(window, *request, steps);
-                pumpMessages();
+            const LayeredTimes layered = timeLayered(window, *request);
+            char scratchDraw[32];
+            char scratchFrame[32];
+            char speedUp[32];
+            if (draw >= 0.0) {
+                std::snprintf(scratchDraw, sizeof(scratchDraw), "%.2f", draw);
+                std::snprintf(scratchFrame, sizeof(scratchFrame), "%.2f", draw + present);
+                std::snprintf(speedUp, sizeof(speedUp), "%.0fx", (draw + present) / layered.frame);
+            } else {
+                std::snprintf(scratchDraw, sizeof(scratchDraw), "> %.0f", scratchLimit * 1000.0);
+                std::snprintf(scratchFrame, sizeof(scratchFrame), "> %.0f", scratchLimit * 1000.0);
+                std::snprintf(speedUp, sizeof(speedUp), "> %.0fx",
+                              scratchLimit * 1000.0 / layered.frame);
             }
-            std::printf("%7zu %5.1f %6d | %9.2f %12.2f |", points, scale, n, median(drawOnly),
-                        median(drawAndPresent));
-            for (const std::vector<double>& step : steps) {
-                std::printf(" %8.2f", median(step));
-            }
-            std::printf("\n");
+            std::printf("%8zu %5.1f | %12s %9.2f %12s | %9.3f %9.3f %9.3f %9.2f | %8s | %9.1f %12zu\n",
+                        points, scale, scratchDraw, present, scratchFrame, layered.compose,
+                        layered.present, layered.frame, layered.worst, speedUp, layered.build,
+                        layered.bytes);
             std::fflush(stdout);
         }
     }
+    std::printf("scratch: the frame renderer drawing from nothing (the 100k and 1M frames in a "
+                "child process, stopped after the limit; their present is the 1k one);\n"
+                "compose/present/frame: from the cached layers, present being the layered "
+                "window's update (the whole window while fading in, then only what changed).\n");
+}
+
+void presentFloorTable(HWND window) {
+    std::printf("\n== Layered window update alone, no drawing (median ms)\n");
+    std::printf("%5s | %12s %14s\n", "scale", "whole window", "60x60 changed");
+    for (double scale : {1.0, 2.0, 4.0}) {
+        const auto request = benchRequest(10, scale);
+        const std::unique_ptr<FrameLayers> layers = FrameLayers::build(*request);
+        if (!layers) {
+            continue;
+        }
+        layers->compose(*request, 1.0, 1.5);
+        std::vector<double> whole;
+        std::vector<double> part;
+        for (int i = 0; i < 15; ++i) {
+            // A fade that changes every time forces the whole window.
+            Clock::time_point start = Clock::now();
+            layers->present(window, DeviceRect{0, 0, 60, 60}, (i % 2 == 0) ? 0.999 : 1.0);
+            whole.push_back(millisecondsSince(start));
+            pumpMessages();
+        }
+        for (int i = 0; i < 15; ++i) {
+            const Clock::time_point start = Clock::now();
+            layers->present(window, DeviceRect{100, 100, 160, 160}, 1.0);
+            part.push_back(millisecondsSince(start));
+            pumpMessages();
+        }
+        std::printf("%5.1f | %12.2f %14.2f\n", scale, median(whole), median(part));
+    }
+}
+
+void buildTable() {
+    std::printf("\n== Building the layers as the series grows (dpiScale 1, ms)\n");
+    std::printf("%10s | %10s %12s %10s | %12s\n", "points", "scale", "curve outline",
+                "build", "layer bytes");
+    for (size_t points : {static_cast<size_t>(10000), static_cast<size_t>(1000000),
+                          static_cast<size_t>(10000000)}) {
+        auto request = benchRequest(points, 1.0);
+        Clock::time_point start = Clock::now();
+        computeChartScale(*request);
+        const double scaleMs = millisecondsSince(start);
+        start = Clock::now();
+        const CurveOutline outline = curveOutline(request->plotPoints, 1.0,
+                                                  request->surfaceWidth, request->surfaceHeight);
+        const double outlineMs = millisecondsSince(start);
+        start = Clock::now();
+        const std::unique_ptr<FrameLayers> layers = FrameLayers::build(*request);
+        const double buildMs = millisecondsSince(start);
+        std::printf("%10zu | %10.1f %12.1f %10.1f | %12zu\n", points, scaleMs, outlineMs, buildMs,
+                    layers ? layers->bytes().total() : 0u);
+        std::fflush(stdout);
+    }
+    std::printf("scale: computeChartScale; curve outline: the column reduction and the pen's "
+                "extent (part of build); build: all layers, head track included.\n");
+}
+
+void guardTable(double scratchLimit) {
+    std::printf("\n== Long series: plot-area pixels more than 16 levels off, layers vs the full "
+                "series drawn from nothing\n");
+    for (size_t points : {static_cast<size_t>(5000), static_cast<size_t>(100000)}) {
+        for (double scale : {1.0, 2.0, 4.0}) {
+            const auto request = benchRequest(points, scale);
+            std::vector<uint32_t> pixels(static_cast<size_t>(request->surfaceWidth) *
+                                         request->surfaceHeight);
+            const Clock::time_point start = Clock::now();
+            renderCardToPixels(*request, 1.0, request->animationSeconds, pixels.data());
+            const double ms = millisecondsSince(start);
+            std::printf("%8zu points, scale %.0f: %.3f%% (drawing from nothing took %.0f ms)\n",
+                        points, scale, 100.0 * farOffShare(*request, pixels), ms);
+            std::fflush(stdout);
+            if (ms > scratchLimit * 1000.0) {
+                break;
+            }
+        }
+    }
+    std::printf("1M points: drawing the full series from nothing takes minutes per frame "
+                "under Wine (see the first table), so it is not compared here.\n");
+}
+
+// End to end through ShowKestrine, with a frame watcher as test builds have.
+std::atomic<long> watchedFrames{0};
+std::atomic<long> runFrames{0};
+std::atomic<long long> firstFrameTicks{0};
+std::atomic<long long> lastRunFrameTicks{0};
+
+long long now() {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
+
+void watchFrame(HWND, double progress, double elapsedSeconds, double fade) {
+    watchedFrames.fetch_add(1);
+    const long long t = now();
+    if (elapsedSeconds == 0.0) {
+        long long expected = 0;
+        firstFrameTicks.compare_exchange_strong(expected, t);
+    }
+    // Frames of the run itself, not the resting frame after it.
+    if (!(progress == 1.0 && fade == 1.0 && elapsedSeconds == 2.0)) {
+        runFrames.fetch_add(1);
+        lastRunFrameTicks.store(t);
+    }
+}
+
+std::wstring seriesText(size_t points) {
+    std::wstring text;
+    text.reserve(points * 16);
+    uint32_t state = 12345u;
+    long long y = 0;
+    for (size_t i = 0; i < points; ++i) {
+        state = state * 1103515245u + 12345u;
+        y += static_cast<long long>((state >> 16) % 201) - 100;
+        text += std::to_wstring(i) + L':' + std::to_wstring(y) + L';';
+    }
+    return text;
+}
+
+bool cardOpen() { return FindWindowW(L"KestrineWindow", nullptr) != nullptr; }
+
+void closeCards() {
+    CloseKestrine();
+    for (int i = 0; i < 500 && cardOpen(); ++i) {
+        Sleep(10);
+    }
+    Sleep(100);
+}
+
+void endToEnd() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const double ticksPerMs = frequency.QuadPart / 1000.0;
+    testing::setFrameWatcher(&watchFrame);
+    std::printf("\n== End to end through ShowKestrine (dpiScale 1)\n");
+
+    const std::wstring small = seriesText(1000);
+    for (int run = 0; run < 3; ++run) {
+        closeCards();
+        runFrames.store(0);
+        firstFrameTicks.store(0);
+        ShowKestrine(small.c_str(), L"Bench", L"fps", L"+1", L"n", 1, 0, 1, 2.0, 1, 0xFFFFFFFFu,
+                     0xFFFFFFFFu);
+        Sleep(2600);
+        const long frames = runFrames.load();
+        const double spanMs = (lastRunFrameTicks.load() - firstFrameTicks.load()) / ticksPerMs;
+        std::printf("1k-point card, 2 s animation: %ld frames presented in %.0f ms: %.1f frames "
+                    "per second\n",
+                    frames, spanMs, spanMs > 0 ? (frames - 1) * 1000.0 / spanMs : 0.0);
+    }
+    closeCards();
+
+    const std::wstring large = seriesText(1000000);
+    for (int run = 0; run < 3; ++run) {
+        closeCards();
+        firstFrameTicks.store(0);
+        const long long start = now();
+        ShowKestrine(large.c_str(), L"Bench", L"1M", L"+1", L"n", 1, 0, 1, 1.5, 1, 0xFFFFFFFFu,
+                     0xFFFFFFFFu);
+        const long long returned = now();
+        while (firstFrameTicks.load() == 0 && (now() - start) / ticksPerMs < 30000.0) {
+            Sleep(0);
+        }
+        // Let the animation run so the frames keep coming at the tick.
+        const long before = watchedFrames.load();
+        Sleep(1000);
+        const long ticks = watchedFrames.load() - before;
+        std::printf("1M-point card: ShowKestrine returned after %.1f ms, first frame after %.1f "
+                    "ms, then %ld frames in the next second\n",
+                    (returned - start) / ticksPerMs, (firstFrameTicks.load() - start) / ticksPerMs,
+                    ticks);
+    }
+    closeCards();
+    testing::setFrameWatcher(nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--scratch-frame") == 0) {
+        attachModule(GetModuleHandleW(nullptr));
+        acquireGdiplus();
+        const int rc = scratchFrameChild(static_cast<size_t>(std::atoll(argv[2])),
+                                         std::atof(argv[3]));
+        releaseGdiplus();
+        return rc;
+    }
+    int frames = 10;
+    double scratchLimit = 60.0;
+    std::string only;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--frames") == 0) {
+            frames = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--scratch-limit") == 0) {
+            scratchLimit = std::max(1.0, std::atof(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--only") == 0) {
+            only = argv[i + 1];
+        }
+    }
+    const auto wanted = [&only](const char* section) { return only.empty() || only == section; };
+    attachModule(GetModuleHandleW(nullptr));
+    acquireGdiplus();
+    HWND window = createBenchWindow();
+    {
+        // The font probe and the first use of GDI+ and of the window are not
+        // per-frame costs.
+        const auto warm = benchRequest(100, 1.0);
+        renderFrame(window, *warm, 1.0, 1.5, 1.0);
+        pumpMessages();
+    }
+    if (wanted("frames")) {
+        frameTable(window, frames, scratchLimit);
+    }
+    if (wanted("present")) {
+        presentFloorTable(window);
+    }
+    if (wanted("build")) {
+        buildTable();
+    }
+    if (wanted("guard")) {
+        guardTable(scratchLimit);
+    }
     DestroyWindow(window);
+    if (wanted("card")) {
+        endToEnd();
+    }
     releaseGdiplus();
     return 0;
 }

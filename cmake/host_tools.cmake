@@ -1,0 +1,83 @@
+# Programs built on the DLL for people: the command-line host kestrine-show,
+# the C example host, the DLL's version resource and the release package, with
+# their tests. kestrine-show's option and series reading is portable code,
+# tested natively and under Wine like the core.
+if(KESTRINE_FUZZ)
+    return()
+endif()
+
+add_library(kestrine_show_core STATIC tools/kestrine-show/show_arguments.cpp
+            tools/kestrine-show/series_text.cpp)
+target_include_directories(kestrine_show_core PUBLIC tools/kestrine-show)
+
+add_executable(show_tool_tests tests/tools/show_arguments_test.cpp tests/tools/series_text_test.cpp)
+target_link_libraries(show_tool_tests PRIVATE kestrine_show_core GTest::gtest_main)
+add_test(NAME show_tool_tests COMMAND show_tool_tests --gtest_brief=1)
+
+if(NOT WIN32 OR NOT TARGET kestrine)
+    return()
+endif()
+
+# File version, product name and description, shown by the DLL's Properties
+# dialog. The file version follows the project; the interface version that
+# KestrineVersion reports is a separate number.
+enable_language(RC)
+configure_file(cmake/kestrine_version.h.in ${CMAKE_BINARY_DIR}/generated/kestrine_version.h @ONLY)
+target_sources(kestrine PRIVATE src/kestrine.rc)
+target_include_directories(kestrine PRIVATE ${CMAKE_BINARY_DIR}/generated)
+
+add_executable(version_resource_tests tests/win/version_resource_test.cpp)
+target_link_libraries(version_resource_tests PRIVATE version GTest::gtest_main)
+add_dependencies(version_resource_tests kestrine)
+add_test(NAME version_resource_tests COMMAND version_resource_tests --gtest_brief=1)
+
+# kestrine-show loads kestrine.dll from its own folder at run time, as hosts do.
+add_executable(kestrine-show tools/kestrine-show/kestrine_show.cpp)
+target_link_libraries(kestrine-show PRIVATE kestrine_show_core shell32)
+add_dependencies(kestrine-show kestrine)
+
+# A DLL without Kestrine's exports, to check how kestrine-show reports one.
+add_library(show_test_empty SHARED tests/tools/empty_dll.c)
+set_target_properties(show_test_empty PROPERTIES PREFIX "")
+add_executable(show_cli_tests tests/tools/show_cli_test.cpp)
+target_link_libraries(show_cli_tests PRIVATE GTest::gtest_main)
+add_dependencies(show_cli_tests kestrine-show show_test_empty)
+add_test(NAME show_cli_tests COMMAND show_cli_tests --gtest_brief=1)
+
+# The C example links the import library (libkestrine.dll.a with mingw,
+# kestrine.lib with MSVC) rather than loading the DLL by hand.
+add_executable(kestrine-host-c examples/host-c/host.c)
+target_include_directories(kestrine-host-c PRIVATE include)
+target_link_libraries(kestrine-host-c PRIVATE kestrine)
+add_test(NAME example_host_c COMMAND kestrine-host-c)
+
+# The release package: what a Windows user needs to call the DLL, flat in one
+# folder so that kestrine-show finds kestrine.dll beside itself.
+set(KESTRINE_DIST_NAME kestrine-${PROJECT_VERSION}-win64)
+set(KESTRINE_DIST_ZIP ${CMAKE_BINARY_DIR}/dist/${KESTRINE_DIST_NAME}.zip)
+set(_stage ${CMAKE_BINARY_DIR}/dist/${KESTRINE_DIST_NAME})
+set(_strip_commands)
+if(CMAKE_STRIP)
+    set(_strip_commands COMMAND ${CMAKE_STRIP} --strip-debug ${_stage}/kestrine.dll
+        ${_stage}/kestrine-show.exe)
+endif()
+add_custom_command(OUTPUT ${KESTRINE_DIST_ZIP}
+    COMMAND ${CMAKE_COMMAND} -E remove_directory ${CMAKE_BINARY_DIR}/dist
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${_stage}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrine> $<TARGET_LINKER_FILE:kestrine>
+        $<TARGET_FILE:kestrine-show> ${CMAKE_SOURCE_DIR}/include/kestrine.h
+        ${CMAKE_SOURCE_DIR}/src/kestrine.def ${CMAKE_SOURCE_DIR}/README.md
+        ${CMAKE_SOURCE_DIR}/LICENSE ${_stage}
+    ${_strip_commands}
+    COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/dist
+        ${CMAKE_COMMAND} -E tar cf ${KESTRINE_DIST_NAME}.zip --format=zip ${KESTRINE_DIST_NAME}
+    DEPENDS kestrine kestrine-show ${CMAKE_SOURCE_DIR}/include/kestrine.h
+        ${CMAKE_SOURCE_DIR}/src/kestrine.def ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE
+    COMMENT "Packing ${KESTRINE_DIST_NAME}.zip"
+    VERBATIM)
+add_custom_target(kestrine_dist ALL DEPENDS ${KESTRINE_DIST_ZIP})
+# Unpacks with unzip and runs the program under Wine: a test of the cross build.
+if(CMAKE_HOST_UNIX)
+    add_test(NAME dist_package
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tools/dist_package_test.sh ${KESTRINE_DIST_ZIP})
+endif()

@@ -1,0 +1,93 @@
+/* Public interface of kestrine.dll for host programs, from C or C++: the three
+ * exported functions, their arguments, results and threading contract.
+ * Link against kestrine.dll (import library or LoadLibrary + GetProcAddress). */
+#ifndef KESTRINE_H
+#define KESTRINE_H
+
+#include <stddef.h> /* wchar_t: UTF-16 on Windows */
+
+/* Hosts importing from the DLL get __declspec(dllimport). Define
+ * KESTRINE_STATIC when linking the library's sources directly. The DLL names
+ * its exports in a module-definition file, so building it needs no attribute. */
+#if defined(KESTRINE_STATIC) || defined(KESTRINE_BUILDING)
+#define KESTRINE_API
+#elif defined(_WIN32)
+#define KESTRINE_API __declspec(dllimport)
+#else
+#define KESTRINE_API
+#endif
+
+/* x86-64 Windows has a single calling convention, so none is spelled out. */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Interface version reported by KestrineVersion. */
+#define KESTRINE_VERSION 100
+
+/* Results of ShowKestrine. */
+#define KESTRINE_OK 0                /* handed to the open card, or a new card's thread started */
+#define KESTRINE_NO_CHART (-1)       /* series is null or holds no point, or no memory to build it */
+#define KESTRINE_NOT_STARTED (-2)    /* no card thread could be started (or no memory for it) */
+
+/* Shows a chart card: a borderless, always-on-top, translucent window of 920 x
+ * 560 logical units (scaled by the primary monitor's DPI) that draws the
+ * series as a growing curve, with two headings, a headline value and a note.
+ * When a card is already open and responsive, it takes the new data and
+ * redraws in place (same window, same place and size); otherwise a new card
+ * opens, centred in the work area or where the user last dropped a card, and
+ * replaces any older one. The user drags a card to move it and clicks it to
+ * close it. The card never takes the keyboard focus from the host.
+ *
+ *   series            "x:y" pairs separated by ';' (e.g. L"0:0;60:1500;120:-300").
+ *                     Each item is split at its first ':'; items without ':' and
+ *                     empty items are skipped; numbers are read like wcstod.
+ *                     Must not be null.
+ *   titleText         large heading at the top left; null means empty.
+ *   subtitleText      smaller second heading line; null means empty.
+ *   valueText         headline value, top right, in the accent colour; null means empty.
+ *   noteText          small note under the headline value; null means empty.
+ *   xAxisMode         1: x values are plain numbers; any other value: x values are
+ *                     seconds, labelled as hours and minutes.
+ *   autoCloseSeconds  the card closes itself after this many seconds (at most
+ *                     3600); 0 or less: never. A drag restarts the delay.
+ *   animate           nonzero: the curve grows from left to right while the card
+ *                     fades in; zero: the finished chart at once.
+ *   animationSeconds  duration of that animation, clamped to 0.3 .. 10.
+ *   positive          nonzero: accent colour is positiveColor; zero: negativeColor.
+ *   positiveColor     COLORREF 0x00BBGGRR; a value above 0xFFFFFF selects the
+ *                     default green 0x38D996 (RGB).
+ *   negativeColor     COLORREF 0x00BBGGRR; a value above 0xFFFFFF selects the
+ *                     default red 0xFF5A67 (RGB).
+ *
+ * Returns KESTRINE_OK (0), KESTRINE_NO_CHART (-1) or KESTRINE_NOT_STARTED (-2).
+ * 0 means the data reached a card or a card's thread; it does not wait until
+ * the card is drawn. The strings are copied before the call returns.
+ *
+ * Threading: any host thread, concurrently with the other functions. The call
+ * blocks for the parsing of the series and, when a card is open, for at most
+ * 3 seconds while that card takes the data (a hung card is given up on at
+ * once and a new card opens). Each card runs on a thread of its own; no
+ * window is created on the caller's thread. Once loaded, the library stays
+ * in the process until it ends, so cards outlive FreeLibrary. */
+KESTRINE_API int ShowKestrine(const wchar_t* series, const wchar_t* titleText,
+                              const wchar_t* subtitleText, const wchar_t* valueText,
+                              const wchar_t* noteText, int xAxisMode, int autoCloseSeconds,
+                              int animate, double animationSeconds, int positive,
+                              unsigned int positiveColor, unsigned int negativeColor);
+
+/* Asks every card window on the desktop (window class "KestrineWindow") to
+ * close and returns how many it asked. The cards close shortly after, on their
+ * own threads; the call does not wait. A card whose window does not exist yet
+ * is not counted. Any thread. */
+KESTRINE_API int CloseKestrine(void);
+
+/* Returns KESTRINE_VERSION (100). Any thread; no other effect. */
+KESTRINE_API int KestrineVersion(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KESTRINE_H */

@@ -1,0 +1,250 @@
+// Tests of the curve's device columns: the columns a reveal admits (literal
+// edges, half-up rounding in single precision) and the per-column reduction
+// of long series (which points survive, in which order, how many).
+
+#include "chart/curve_columns.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace kestrine {
+namespace {
+
+const float NAN_F = std::numeric_limits<float>::quiet_NaN();
+
+#define EXPECT_COLUMNS(expectedFirst, expectedEnd, range) \
+    do {                                                  \
+        const ColumnRange r = (range);                    \
+        EXPECT_FALSE(r.all);                              \
+        EXPECT_EQ(expectedFirst, r.first);                \
+        EXPECT_EQ(expectedEnd, r.end);                    \
+    } while (0)
+
+bool samePoints(const std::vector<PlotPoint>& a, const std::vector<PlotPoint>& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].x != b[i].x || a[i].y != b[i].y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(RevealedColumns, complete_reveal_admits_every_column) {
+    EXPECT_TRUE(revealedColumns(1.0, 1.0).all);
+    EXPECT_TRUE(revealedColumns(1.7, 4.0).all);
+    EXPECT_TRUE(revealedColumns(std::nan(""), 2.0).all);
+    EXPECT_TRUE(revealedColumns(1.0, 1.0).contains(-5));
+    EXPECT_TRUE(revealedColumns(1.0, 1.0).contains(100000));
+}
+
+TEST(RevealedColumns, no_reveal_admits_none) {
+    EXPECT_COLUMNS(72, 72, revealedColumns(0.0, 1.0));
+    EXPECT_COLUMNS(72, 72, revealedColumns(-0.5, 1.0));
+    EXPECT_COLUMNS(288, 288, revealedColumns(-3.0, 4.0));
+    EXPECT_FALSE(revealedColumns(0.0, 1.0).contains(72));
+    // Far too small to move the right edge off 72 in single precision.
+    EXPECT_COLUMNS(72, 72, revealedColumns(1e-9, 1.0));
+}
+
+TEST(RevealedColumns, edges_scale_with_the_card) {
+    // 72 + 0.5 x 790 = 467.
+    EXPECT_COLUMNS(72, 467, revealedColumns(0.5, 1.0));
+    EXPECT_COLUMNS(144, 934, revealedColumns(0.5, 2.0));
+    EXPECT_COLUMNS(288, 1868, revealedColumns(0.5, 4.0));
+    // 467 x 1.25 = 583.75.
+    EXPECT_COLUMNS(90, 584, revealedColumns(0.5, 1.25));
+    // 72 + 0.37 x 790 = 364.3; at 1.25, 455.375.
+    EXPECT_COLUMNS(72, 364, revealedColumns(0.37, 1.0));
+    EXPECT_COLUMNS(90, 455, revealedColumns(0.37, 1.25));
+    const ColumnRange half = revealedColumns(0.5, 1.0);
+    EXPECT_TRUE(half.contains(72));
+    EXPECT_TRUE(half.contains(466));
+    EXPECT_FALSE(half.contains(467));
+    EXPECT_FALSE(half.contains(71));
+}
+
+TEST(RevealedColumns, an_edge_on_a_half_column_rounds_up) {
+    // Width 28.5: the right edge lies at 100.5 device units.
+    EXPECT_COLUMNS(72, 101, revealedColumns(28.5 / 790.0, 1.0));
+    // Width 28.25 at scale 2: (72 + 28.25) x 2 = 200.5.
+    EXPECT_COLUMNS(144, 201, revealedColumns(28.25 / 790.0, 2.0));
+    // Width 28.4 at scale 1 stays below the half.
+    EXPECT_COLUMNS(72, 100, revealedColumns(28.4 / 790.0, 1.0));
+}
+
+TEST(DrawnPoints, leaves_out_skipped_points_in_order) {
+    const std::vector<PlotPoint> points = {
+        {NAN_F, NAN_F}, {80, 200}, {NAN_F, NAN_F}, {90, 210}, {100, 190}, {NAN_F, NAN_F}};
+    EXPECT_TRUE(samePoints(drawnPoints(points), {{80, 200}, {90, 210}, {100, 190}}));
+    EXPECT_TRUE(drawnPoints({{NAN_F, NAN_F}}).empty());
+}
+
+TEST(ColumnReduction, keeps_first_lowest_highest_and_last_in_series_order) {
+    // Column 10 holds five points: first (y 5), lowest (y 1), highest (y 9),
+    // last (y 6); (10.4, 4) decides nothing.
+    const std::vector<PlotPoint> points = {
+        {10.1f, 5}, {10.2f, 1}, {10.3f, 9}, {10.4f, 4}, {10.9f, 6}, {11.5f, 3}};
+    EXPECT_TRUE(samePoints(reduceToDeviceColumns(points, 1.0),
+                           {{10.1f, 5}, {10.2f, 1}, {10.3f, 9}, {10.9f, 6}, {11.5f, 3}}));
+}
+
+TEST(ColumnReduction, highest_before_lowest_stays_in_that_order) {
+    const std::vector<PlotPoint> points = {{20.0f, 4}, {20.2f, 8}, {20.4f, 7}, {20.6f, 0},
+                                           {20.8f, 3}};
+    EXPECT_TRUE(samePoints(reduceToDeviceColumns(points, 1.0),
+                           {{20.0f, 4}, {20.2f, 8}, {20.6f, 0}, {20.8f, 3}}));
+}
+
+TEST(ColumnReduction, a_point_that_plays_two_parts_is_kept_once) {
+    // The first point is also the lowest; the last is also the highest.
+    const std::vector<PlotPoint> points = {{30.1f, 1}, {30.2f, 5}, {30.3f, 3}, {30.4f, 9}};
+    EXPECT_TRUE(samePoints(reduceToDeviceColumns(points, 1.0),
+                           {{30.1f, 1}, {30.4f, 9}}));
+    // Equal values: the earliest of them counts.
+    EXPECT_TRUE(samePoints(reduceToDeviceColumns({{30.1f, 2}, {30.2f, 2}, {30.3f, 2}}, 1.0),
+                           {{30.1f, 2}, {30.3f, 2}}));
+    EXPECT_TRUE(samePoints(reduceToDeviceColumns({{30.5f, 7}}, 1.0), {{30.5f, 7}}));
+    EXPECT_TRUE(reduceToDeviceColumns({}, 1.0).empty());
+}
+
+TEST(ColumnReduction, columns_are_device_pixels) {
+    // At scale 2, x 10.1 and 10.4 fall into column 20 and 10.6 into 21.
+    const std::vector<PlotPoint> points = {{10.1f, 5}, {10.2f, 1}, {10.3f, 9}, {10.4f, 4},
+                                           {10.6f, 2}, {10.7f, 8}, {10.8f, 0}, {10.9f, 6}};
+    EXPECT_TRUE(samePoints(reduceToDeviceColumns(points, 2.0),
+                           {{10.1f, 5}, {10.2f, 1}, {10.3f, 9}, {10.4f, 4}, {10.6f, 2},
+                            {10.7f, 8}, {10.8f, 0}, {10.9f, 6}}));
+    EXPECT_EQ(reduceToDeviceColumns(points, 1.0).size(), 4u);
+}
+
+TEST(ColumnReduction, a_column_visited_twice_keeps_both_visits) {
+    // x goes back: the runs are consecutive points, not whole columns.
+    const std::vector<PlotPoint> points = {{10.1f, 5}, {10.2f, 1}, {10.3f, 9}, {10.4f, 4},
+                                           {11.5f, 3}, {10.5f, 2}, {10.6f, 7}};
+    EXPECT_TRUE(samePoints(reduceToDeviceColumns(points, 1.0),
+                           {{10.1f, 5}, {10.2f, 1}, {10.3f, 9}, {10.4f, 4}, {11.5f, 3},
+                            {10.5f, 2}, {10.6f, 7}}));
+}
+
+TEST(CurveOutline, up_to_the_limit_every_drawn_point_is_kept_and_nothing_filled) {
+    std::vector<PlotPoint> points;
+    for (int i = 0; i < 2001; ++i) {
+        points.push_back(i == 7 ? PlotPoint{NAN_F, NAN_F}
+                                : PlotPoint{72.0f + 0.01f * i, 300.0f + (i % 3)});
+    }
+    // 2000 drawn points, all in a few columns: nothing is reduced.
+    const CurveOutline outline = curveOutline(points, 1.0, 920, 560);
+    ASSERT_EQ(outline.strokes.size(), 1u);
+    EXPECT_TRUE(samePoints(outline.strokes[0], drawnPoints(points)));
+    EXPECT_TRUE(outline.spans.empty());
+    // A single drawn point makes no stroke.
+    EXPECT_TRUE(curveOutline({{NAN_F, NAN_F}, {300, 200}}, 1.0, 920, 560).strokes.empty());
+}
+
+TEST(CurveOutline, a_dense_level_line_keeps_run_ends_and_fills_the_pen_band) {
+    // 2500 points on y 300 from x 100 to 110: ten columns of 250 points and
+    // the last point alone in column 110.
+    std::vector<PlotPoint> points;
+    for (int i = 0; i < 2500; ++i) {
+        points.push_back({static_cast<float>(100.0 + 10.0 * i / 2499), 300.0f});
+    }
+    const CurveOutline outline = curveOutline(points, 1.0, 920, 560);
+    // Each column keeps its first and last point; the pen strokes only the
+    // steps from one column's last point to the next column's first.
+    ASSERT_EQ(outline.strokes.size(), 10u);
+    for (const std::vector<PlotPoint>& stroke : outline.strokes) {
+        EXPECT_EQ(stroke.size(), 2u);
+    }
+    EXPECT_EQ(outline.strokes.back().back().x, 110.0f);
+    // The band of the pen, 4 units, around the left-out points: rows 298 to
+    // 301 of columns 100 to 110.
+    ASSERT_EQ(outline.spans.size(), 11u);
+    for (std::size_t i = 0; i < outline.spans.size(); ++i) {
+        EXPECT_EQ(outline.spans[i].column, 100 + static_cast<int32_t>(i));
+        EXPECT_EQ(outline.spans[i].top, 298);
+        EXPECT_EQ(outline.spans[i].bottom, 302);
+    }
+    const CurveOutline doubled = curveOutline(points, 2.0, 1840, 1120);
+    ASSERT_EQ(doubled.spans.size(), 21u);
+    EXPECT_EQ(doubled.spans.front().column, 200);
+    EXPECT_EQ(doubled.spans.back().column, 220);
+    EXPECT_EQ(doubled.spans.front().top, 596);
+    EXPECT_EQ(doubled.spans.front().bottom, 604);
+}
+
+TEST(CurveOutline, mitres_of_left_out_points_reach_beyond_the_band) {
+    // A zigzag at 45 degrees, ten points per column: each turn is a right
+    // angle, whose mitre reaches 2 x sqrt(2) units beyond the point.
+    std::vector<PlotPoint> points;
+    for (int i = 0; i < 3000; ++i) {
+        points.push_back({static_cast<float>(100.0 + 0.1 * i), i % 2 == 0 ? 300.0f : 300.1f});
+    }
+    const CurveOutline outline = curveOutline(points, 1.0, 920, 560);
+    ASSERT_FALSE(outline.spans.empty());
+    int32_t highest = 560;
+    int32_t lowest = 0;
+    for (const ColumnSpan& span : outline.spans) {
+        highest = std::min(highest, span.top);
+        lowest = std::max(lowest, span.bottom);
+    }
+    // The band alone covers rows 299 to 301 (corners 1.41 units off the line,
+    // rounded); the mitres reach rows 297 (from 297.17) and 302 (to 302.93).
+    EXPECT_EQ(highest, 297);
+    EXPECT_EQ(lowest, 303);
+}
+
+TEST(CurveOutline, spans_stay_on_the_surface) {
+    std::vector<PlotPoint> points;
+    for (int i = 0; i < 5000; ++i) {
+        // Far above the card on the left, far below on the right.
+        points.push_back({static_cast<float>(-50.0 + i * 0.2), i % 2 == 0 ? -900.0f : 1500.0f});
+    }
+    const CurveOutline outline = curveOutline(points, 1.0, 920, 560);
+    for (const ColumnSpan& span : outline.spans) {
+        EXPECT_GE(span.column, 0);
+        EXPECT_LT(span.column, 920);
+        EXPECT_GE(span.top, 0);
+        EXPECT_LE(span.bottom, 560);
+        EXPECT_LT(span.top, span.bottom);
+    }
+    EXPECT_TRUE(curveOutline(points, 1.0, 0, 0).spans.empty());
+}
+
+TEST(CurveOutline, beyond_the_limit_at_most_four_points_per_column_visit) {
+    std::vector<PlotPoint> points;
+    const int count = 300000;
+    uint32_t state = 12345u;
+    for (int i = 0; i < count; ++i) {
+        state = state * 1664525u + 1013904223u;
+        points.push_back({72.0f + 790.0f * i / (count - 1), 110.0f + (state >> 8) % 380});
+    }
+    const auto strokedPoints = [](const CurveOutline& outline) {
+        std::size_t count = 0;
+        for (const std::vector<PlotPoint>& stroke : outline.strokes) {
+            count += stroke.size();
+        }
+        return count;
+    };
+    // x ascends over 791 columns at scale 1 and 3161 at scale 4.
+    EXPECT_EQ(columnReduction(drawnPoints(points), 1.0).size() <= 4u * 791u, true);
+    EXPECT_GE(columnReduction(drawnPoints(points), 1.0).size(), 3u * 790u);
+    EXPECT_LE(columnReduction(drawnPoints(points), 4.0).size(), 4u * 3161u);
+    const CurveOutline atOne = curveOutline(points, 1.0, 920, 560);
+    EXPECT_LE(strokedPoints(atOne), 4u * 791u);
+    // Random values fill each column from top to bottom of the plot.
+    EXPECT_GE(atOne.spans.size(), 780u);
+    EXPECT_LE(atOne.spans.size(), 920u * 2u);
+    const CurveOutline atFour = curveOutline(points, 4.0, 3680, 2240);
+    EXPECT_LE(strokedPoints(atFour), 4u * 3161u);
+}
+
+}  // namespace
+}  // namespace kestrine

@@ -1,0 +1,349 @@
+// End-to-end tests of kestrine-show.exe: the program is started as a script
+// would start it (CreateProcessW with a wide command line, pipes for the
+// standard streams) and judged by its exit code, its output and the card
+// window it owns while it runs.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr DWORD RUN_TIMEOUT_MS = 30000;
+
+std::wstring ownFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    folder.resize(folder.find_last_of(L"\\/") + 1);
+    return folder;
+}
+
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
+std::wstring quoteArgument(const std::wstring& argument) {
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') backslashes = backslashes * 2 + 1;
+        quoted.append(backslashes, L'\\');
+        backslashes = 0;
+        quoted.push_back(c);
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+void readPipe(HANDLE pipe, std::string* text) {
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) text->append(buffer, read);
+}
+
+// One run of a program with its standard streams on pipes.
+class Child {
+public:
+    Child(const std::wstring& program, const std::vector<std::wstring>& arguments,
+          const std::string& input = std::string()) {
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE inRead, inWrite, outRead, outWrite, errRead, errWrite;
+        CreatePipe(&inRead, &inWrite, &inherit, 0);
+        CreatePipe(&outRead, &outWrite, &inherit, 0);
+        CreatePipe(&errRead, &errWrite, &inherit, 0);
+        SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+
+        std::wstring line = quoteArgument(program);
+        for (const std::wstring& argument : arguments) line += L" " + quoteArgument(argument);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = inRead;
+        startup.hStdOutput = outWrite;
+        startup.hStdError = errWrite;
+        PROCESS_INFORMATION info{};
+        started_ = CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &startup, &info) != FALSE;
+        CloseHandle(inRead);
+        CloseHandle(outWrite);
+        CloseHandle(errWrite);
+        if (started_) {
+            process_ = info.hProcess;
+            pid_ = info.dwProcessId;
+            CloseHandle(info.hThread);
+        }
+        outReader_ = std::thread(readPipe, outRead, &out_);
+        errReader_ = std::thread(readPipe, errRead, &err_);
+        outPipe_ = outRead;
+        errPipe_ = errRead;
+        DWORD written = 0;
+        if (!input.empty()) WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+        CloseHandle(inWrite);
+    }
+
+    ~Child() {
+        if (process_ != nullptr) {
+            if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 99);
+            WaitForSingleObject(process_, RUN_TIMEOUT_MS);
+            CloseHandle(process_);
+        }
+        outReader_.join();
+        errReader_.join();
+        CloseHandle(outPipe_);
+        CloseHandle(errPipe_);
+    }
+
+    bool started() const { return started_; }
+    DWORD pid() const { return pid_; }
+
+    // Waits for the end; false when the program is still running after timeoutMs.
+    bool finish(DWORD timeoutMs = RUN_TIMEOUT_MS) {
+        if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
+        GetExitCodeProcess(process_, &exitCode_);
+        outReader_.join();
+        errReader_.join();
+        outReader_ = std::thread([] {});
+        errReader_ = std::thread([] {});
+        return true;
+    }
+
+    DWORD exitCode() const { return exitCode_; }
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+
+private:
+    bool started_ = false;
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    DWORD exitCode_ = 0xFFFFFFFF;
+    HANDLE outPipe_ = nullptr;
+    HANDLE errPipe_ = nullptr;
+    std::string out_;
+    std::string err_;
+    std::thread outReader_;
+    std::thread errReader_;
+};
+
+struct CardSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK matchCard(HWND window, LPARAM context) {
+    CardSearch* search = reinterpret_cast<CardSearch*>(context);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[32] = {};
+    if (process == search->process && GetClassNameW(window, name, 32) > 0 &&
+        lstrcmpW(name, L"KestrineWindow") == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The card window that process pid owns, waiting up to timeoutMs for it.
+HWND cardOf(DWORD pid, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        CardSearch search{pid, nullptr};
+        EnumWindows(matchCard, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr || GetTickCount64() > deadline) return search.found;
+        Sleep(20);
+    }
+}
+
+// An empty folder of the test's own, removed with its files at the end.
+class TempFolder {
+public:
+    TempFolder() {
+        static int counter = 0;
+        wchar_t base[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, base);
+        path_ = std::wstring(base) + L"kestrine-show-test-" + std::to_wstring(GetCurrentProcessId()) +
+                L"-" + std::to_wstring(++counter) + L"\\";
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~TempFolder() {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((path_ + L"*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileW((path_ + found.cFileName).c_str());
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(path_.c_str());
+    }
+    const std::wstring& path() const { return path_; }
+
+    void write(const std::wstring& name, const std::string& bytes) const {
+        HANDLE file = CreateFileW((path_ + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+
+private:
+    std::wstring path_;
+};
+
+const std::wstring SHOW = ownFolder() + L"kestrine-show.exe";
+const std::wstring DAY = L"0:0;3600:1200;7200:800;10800:2500;14400:3100";
+
+// A run that must end at once with exit code 2 and one line on standard error.
+std::string badInput(const std::vector<std::wstring>& arguments, const std::wstring& program = SHOW) {
+    Child child(program, arguments);
+    EXPECT_TRUE(child.started());
+    EXPECT_TRUE(child.finish());
+    EXPECT_EQ(child.exitCode(), 2u);
+    EXPECT_EQ(child.out(), "");
+    const std::string& err = child.err();
+    EXPECT_EQ(err.rfind("kestrine-show: ", 0), 0u) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << "not one line: " << err;
+    return err;
+}
+
+TEST(show_cli_actions, version_prints_the_interface_version) {
+    Child child(SHOW, {L"--version"});
+    ASSERT_TRUE(child.finish());
+    EXPECT_EQ(child.exitCode(), 0u);
+    EXPECT_EQ(child.out(), "100\n");
+    EXPECT_EQ(child.err(), "");
+}
+
+TEST(show_cli_actions, help_prints_the_usage_and_succeeds) {
+    Child child(SHOW, {L"--help"});
+    ASSERT_TRUE(child.finish());
+    EXPECT_EQ(child.exitCode(), 0u);
+    EXPECT_EQ(child.out().rfind("usage: kestrine-show", 0), 0u);
+    EXPECT_NE(child.out().find("--series-file"), std::string::npos);
+}
+
+TEST(show_cli_actions, close_without_a_card_prints_zero) {
+    Child child(SHOW, {L"--close"});
+    ASSERT_TRUE(child.finish());
+    EXPECT_EQ(child.exitCode(), 0u);
+    EXPECT_EQ(child.out(), "0\n");
+}
+
+TEST(show_cli_bad_input, names_an_unknown_option) {
+    EXPECT_EQ(badInput({L"--series", DAY, L"--colour", L"red"}),
+              "kestrine-show: unknown option \"--colour\"\n");
+}
+
+TEST(show_cli_bad_input, names_a_missing_value) {
+    EXPECT_EQ(badInput({L"--series", DAY, L"--title"}), "kestrine-show: missing value after --title\n");
+}
+
+TEST(show_cli_bad_input, names_a_malformed_colour_in_utf8) {
+    // The wide command line carries 緑 (U+7DD1) intact; a pipe gets UTF-8.
+    EXPECT_EQ(badInput({L"--series", DAY, L"--positive-color", L"#\u7DD1"}),
+              "kestrine-show: --positive-color needs a colour #RRGGBB, not \"#\xE7\xB7\x91\"\n");
+}
+
+TEST(show_cli_bad_input, names_an_unreadable_file) {
+    const std::string err = badInput({L"--series-file", L"C:\\no\\such\\series.txt"});
+    EXPECT_EQ(err.rfind("kestrine-show: cannot read C:\\no\\such\\series.txt (Windows error ", 0), 0u)
+        << err;
+}
+
+TEST(show_cli_bad_input, reports_a_series_without_points) {
+    EXPECT_EQ(badInput({L"--series", L";;"}), "kestrine-show: the series holds no point\n");
+    TempFolder folder;
+    folder.write(L"comments.txt", "# nothing but a comment\r\n\r\n");
+    EXPECT_EQ(badInput({L"--series-file", folder.path() + L"comments.txt"}),
+              "kestrine-show: the series holds no point\n");
+}
+
+TEST(show_cli_bad_input, names_the_line_of_a_bad_item) {
+    TempFolder folder;
+    folder.write(L"pnl.csv", "time,pnl\n0,0\n");
+    const std::string err = badInput({L"--series-file", folder.path() + L"pnl.csv"});
+    EXPECT_NE(err.find("pnl.csv line 1: \"time,pnl\" is not a pair of numbers"), std::string::npos) << err;
+}
+
+TEST(show_cli_bad_input, reports_a_missing_dll) {
+    TempFolder folder;
+    ASSERT_TRUE(CopyFileW(SHOW.c_str(), (folder.path() + L"kestrine-show.exe").c_str(), FALSE));
+    const std::string err = badInput({L"--version"}, folder.path() + L"kestrine-show.exe");
+    EXPECT_EQ(err.rfind("kestrine-show: cannot load ", 0), 0u) << err;
+    EXPECT_NE(err.find("kestrine.dll (Windows error "), std::string::npos) << err;
+}
+
+TEST(show_cli_bad_input, reports_a_dll_without_the_exports) {
+    TempFolder folder;
+    ASSERT_TRUE(CopyFileW(SHOW.c_str(), (folder.path() + L"kestrine-show.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((ownFolder() + L"show_test_empty.dll").c_str(),
+                          (folder.path() + L"kestrine.dll").c_str(), FALSE));
+    const std::string err = badInput({L"--series", DAY}, folder.path() + L"kestrine-show.exe");
+    EXPECT_NE(err.find("kestrine.dll lacks the export ShowKestrine\n"), std::string::npos) << err;
+}
+
+// Runs a card that closes itself after a second and checks that the program
+// owned its window while it ran and ended with 0 once it had gone.
+void expectAutoClosingCard(Child& child) {
+    ASSERT_TRUE(child.started());
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_NE(cardOf(child.pid(), 20000), nullptr) << child.err();
+    ASSERT_TRUE(child.finish()) << "still waiting after the card closed itself";
+    EXPECT_EQ(child.exitCode(), 0u) << child.err();
+    EXPECT_EQ(child.err(), "");
+    EXPECT_GE(GetTickCount64() - start, 900u) << "ended before the one-second auto-close";
+}
+
+TEST(show_cli_cards, waits_for_an_auto_closing_card_and_exits_0) {
+    Child child(SHOW, {L"--series", DAY, L"--title", L"\u672C\u65E5\u306E\u640D\u76CA", L"--value",
+                       L"+3,100", L"--note", L"\u53D6\u5F15 5 \u56DE", L"--auto-close", L"1",
+                       L"--duration", L"0.3", L"--positive-color", L"#3366FF"});
+    expectAutoClosingCard(child);
+}
+
+TEST(show_cli_cards, reads_a_utf16_file_with_a_japanese_name) {
+    TempFolder folder;
+    // "# 損益\r\n0,0\r\n60,-150\r\n120:-720\r\n" in UTF-16LE with its mark.
+    const std::wstring text = L"# \u640D\u76CA\r\n0,0\r\n60,-150\r\n120:-720\r\n";
+    std::string bytes("\xFF\xFE", 2);
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
+    }
+    folder.write(L"\u640D\u76CA.txt", bytes);
+    Child child(SHOW, {L"--series-file", folder.path() + L"\u640D\u76CA.txt", L"--negative",
+                       L"--numeric-x", L"--no-animation", L"--auto-close", L"1"});
+    expectAutoClosingCard(child);
+}
+
+TEST(show_cli_cards, reads_the_series_from_standard_input) {
+    Child child(SHOW, {L"--series-file", L"-", L"--auto-close", L"1", L"--duration", L"0.3"},
+                "# from a pipe\n0:0\n600:250\n1200:-40\n");
+    expectAutoClosingCard(child);
+}
+
+TEST(show_cli_cards, close_from_another_process_ends_the_waiting_host) {
+    Child shower(SHOW, {L"--series", DAY, L"--no-animation"});
+    ASSERT_TRUE(shower.started());
+    ASSERT_NE(cardOf(shower.pid(), 20000), nullptr) << shower.err();
+    EXPECT_FALSE(shower.finish(500)) << "ended while its card was open";
+
+    Child closer(SHOW, {L"--close"});
+    ASSERT_TRUE(closer.finish());
+    EXPECT_EQ(closer.exitCode(), 0u);
+    EXPECT_EQ(closer.out(), "1\n");
+
+    ASSERT_TRUE(shower.finish(10000)) << "still waiting after its card was closed";
+    EXPECT_EQ(shower.exitCode(), 0u);
+    EXPECT_EQ(shower.err(), "");
+}
+
+}  // namespace

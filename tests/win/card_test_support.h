@@ -1,0 +1,49 @@
+// Shared helpers of the window tests: the module attached once per process
+// with GDI+ held, cards run on the test's own thread, their frames watched,
+// and the message pump that drives their timers.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "interface/chart_request.h"
+
+namespace kestrine {
+namespace test {
+
+struct Frame {
+    HWND window = nullptr;
+    double progress = 0.0;
+    double elapsedSeconds = 0.0;
+    double fade = 0.0;
+};
+
+// Every frame presented on this thread since the last clearFrames().
+const std::vector<Frame>& frames();
+void clearFrames();
+
+// A counted record (as ShowKestrine would make it) of three points.
+ChartRequest* newRequest(bool animate, int autoCloseSeconds, double animationSeconds = 1.5);
+
+// A card on the calling thread: created, prepared and shown, owning request.
+HWND openCardHere(ChartRequest* request);
+
+// Dispatches this thread's messages for about ms milliseconds. A WM_QUIT
+// (posted by a card's WM_DESTROY) is swallowed; quitMessagesSeen counts them.
+void pumpFor(DWORD ms);
+int quitMessagesSeen();
+
+// Destroys the card if it still exists and swallows its WM_QUIT.
+void closeCardHere(HWND card);
+
+// A plain hidden window of this thread to stand in for "another window".
+HWND makeOtherWindow();
+
+int gdiplusUserCount();
+void setCurrentWindow(HWND window);
+HWND readCurrentWindow();
+void forgetSavedPosition();
+
+}  // namespace test
+}  // namespace kestrine

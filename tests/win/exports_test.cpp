@@ -1,0 +1,723 @@
+// End-to-end tests of the exports from a real host: the DLL is loaded with
+// LoadLibraryW (kestrine.dll, or its test twin for the Counted suite), cards
+// are driven with real input, and their windows are inspected from outside.
+//   card_host_test.exe --dll=kestrine.dll [gtest options]
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using ShowFn = int (*)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
+                       const wchar_t*, int, int, int, double, int, unsigned int, unsigned int);
+using IntFn = int (*)();
+using LongFn = long (*)();
+
+struct Library {
+    std::wstring folder;
+    std::wstring name;
+    HMODULE module = nullptr;
+    ShowFn show = nullptr;
+    IntFn close = nullptr;
+    IntFn version = nullptr;
+    // Only in kestrine_test.dll.
+    LongFn liveRecords = nullptr;
+    LongFn pendingOffers = nullptr;
+    IntFn gdiplusUsers = nullptr;
+    LongFn framesPresented = nullptr;
+};
+
+Library dll;
+HWND host = nullptr;
+
+template <typename F>
+F entry(const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll.module, name)));
+}
+
+LRESULT CALLBACK hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void pump(DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    do {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    } while (GetTickCount64() < end);
+}
+
+BOOL CALLBACK collectCard(HWND window, LPARAM list) {
+    wchar_t name[64] = {};
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && GetClassNameW(window, name, 64) &&
+        std::wcscmp(name, L"KestrineWindow") == 0) {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> cards() {
+    std::vector<HWND> found;
+    EnumWindows(collectCard, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+template <typename Condition>
+bool waitUntil(Condition condition, DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    while (!condition()) {
+        if (GetTickCount64() >= end) {
+            return false;
+        }
+        pump(10);
+    }
+    return true;
+}
+
+HWND waitForCardOtherThan(HWND known, DWORD ms = 5000) {
+    HWND found = nullptr;
+    waitUntil(
+        [&] {
+            for (HWND card : cards()) {
+                if (card != known) {
+                    found = card;
+                    return true;
+                }
+            }
+            return false;
+        },
+        ms);
+    return found;
+}
+
+HWND waitForCard() { return waitForCardOtherThan(nullptr); }
+
+bool waitForNoCards(DWORD ms = 5000) {
+    return waitUntil([] { return cards().empty(); }, ms);
+}
+
+const wchar_t* const SERIES = L"0:0;60:1500;120:-300;180:900";
+
+int show(int autoCloseSeconds, int animate, const wchar_t* series = SERIES) {
+    return dll.show(series, L"Profit", L"Today", L"+900", L"4 trades", 0, autoCloseSeconds,
+                    animate, 0.5, 1, 0x0000FF00u, 0x000000FFu);
+}
+
+RECT rectOf(HWND window) {
+    RECT r = {0, 0, 0, 0};
+    GetWindowRect(window, &r);
+    return r;
+}
+
+void closeEverything() {
+    dll.close();
+    EXPECT_TRUE(waitForNoCards());
+}
+
+// ---- real input --------------------------------------------------------
+
+void sendMouse(DWORD flags, LONG dx = 0, LONG dy = 0) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+// Absolute moves are in 1/65536 of the screen; the pointer is checked and
+// the request corrected until it lands on the exact pixel.
+void pointerTo(int x, int y) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    LONG dx = static_cast<LONG>((x * 65536LL + width - 1) / width);
+    LONG dy = static_cast<LONG>((y * 65536LL + height - 1) / height);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        sendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, dx, dy);
+        pump(30);
+        POINT p = {};
+        GetCursorPos(&p);
+        if (p.x == x && p.y == y) {
+            return;
+        }
+        dx += static_cast<LONG>((x - p.x) * 65536LL / width);
+        dy += static_cast<LONG>((y - p.y) * 65536LL / height);
+    }
+}
+
+void buttonDown() {
+    sendMouse(MOUSEEVENTF_LEFTDOWN);
+    pump(50);
+}
+
+void buttonUp() {
+    sendMouse(MOUSEEVENTF_LEFTUP);
+    pump(50);
+}
+
+POINT centreOf(HWND window) {
+    const RECT r = rectOf(window);
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+// ---- the DLL file itself -----------------------------------------------
+
+struct PeFile {
+    std::vector<char> bytes;
+    std::vector<std::string> exports;
+    std::vector<std::string> imports;
+    DWORD exportedFunctions = 0;
+    bool valid = false;
+};
+
+template <typename T>
+const T* at(const std::vector<char>& bytes, size_t offset) {
+    if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) {
+        return nullptr;
+    }
+    return reinterpret_cast<const T*>(bytes.data() + offset);
+}
+
+std::string stringAt(const std::vector<char>& bytes, size_t offset) {
+    std::string s;
+    while (offset < bytes.size() && bytes[offset] != '\0') {
+        s.push_back(bytes[offset++]);
+    }
+    return s;
+}
+
+// Reads the export and import directories from the file on disk.
+PeFile readPe(const std::wstring& path) {
+    PeFile pe;
+    std::ifstream in(path.c_str(), std::ios::binary);
+    pe.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const auto* dos = at<IMAGE_DOS_HEADER>(pe.bytes, 0);
+    if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) {
+        return pe;
+    }
+    const auto* nt = at<IMAGE_NT_HEADERS64>(pe.bytes, dos->e_lfanew);
+    if (nt == nullptr || nt->Signature != IMAGE_NT_SIGNATURE ||
+        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        return pe;
+    }
+    const size_t sectionsAt = dos->e_lfanew + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+                              nt->FileHeader.SizeOfOptionalHeader;
+    const auto toOffset = [&](DWORD rva) -> size_t {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            const auto* s = at<IMAGE_SECTION_HEADER>(pe.bytes, sectionsAt + i * sizeof(IMAGE_SECTION_HEADER));
+            if (s != nullptr && rva >= s->VirtualAddress &&
+                rva < s->VirtualAddress + std::max(s->SizeOfRawData, s->Misc.VirtualSize)) {
+                return rva - s->VirtualAddress + s->PointerToRawData;
+            }
+        }
+        return SIZE_MAX;
+    };
+    const IMAGE_DATA_DIRECTORY& exportDir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (const auto* ed = at<IMAGE_EXPORT_DIRECTORY>(pe.bytes, toOffset(exportDir.VirtualAddress))) {
+        pe.exportedFunctions = ed->NumberOfFunctions;
+        for (DWORD i = 0; i < ed->NumberOfNames; ++i) {
+            const auto* nameRva = at<DWORD>(pe.bytes, toOffset(ed->AddressOfNames) + i * 4);
+            if (nameRva != nullptr) {
+                pe.exports.push_back(stringAt(pe.bytes, toOffset(*nameRva)));
+            }
+        }
+    }
+    const IMAGE_DATA_DIRECTORY& importDir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (size_t offset = toOffset(importDir.VirtualAddress);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        const auto* d = at<IMAGE_IMPORT_DESCRIPTOR>(pe.bytes, offset);
+        if (d == nullptr || d->Name == 0) {
+            break;
+        }
+        pe.imports.push_back(stringAt(pe.bytes, toOffset(d->Name)));
+    }
+    pe.valid = true;
+    return pe;
+}
+
+// ---- process around the tests ---------------------------------------------
+
+DWORD runProcess(const std::wstring& commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return 1000;
+    }
+    DWORD code = 1001;
+    // Pump meanwhile: the card answers on its own thread, but be a good host.
+    waitUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 15000);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetForegroundWindow(host);
+        ASSERT_TRUE(waitForNoCards()) << "a card was left over";
+    }
+    void TearDown() override { closeEverything(); }
+};
+
+// ---- kestrine.dll ---------------------------------------------------------
+
+using Exports = HostTest;
+
+TEST_F(Exports, version_is_100) { EXPECT_EQ(dll.version(), 100); }
+
+TEST_F(Exports, dll_exports_exactly_the_three_names_and_needs_no_compiler_runtime) {
+    const PeFile pe = readPe(dll.folder + dll.name);
+    ASSERT_TRUE(pe.valid);
+    EXPECT_EQ(pe.exports,
+              (std::vector<std::string>{"CloseKestrine", "KestrineVersion", "ShowKestrine"}));
+    EXPECT_EQ(pe.exportedFunctions, 3u);  // no exports by ordinal only
+    for (const std::string& import : pe.imports) {
+        std::string lower;
+        for (char c : import) {
+            lower.push_back(static_cast<char>(tolower(static_cast<unsigned char>(c))));
+        }
+        EXPECT_EQ(lower.find("libgcc"), std::string::npos) << import;
+        EXPECT_EQ(lower.find("libstdc++"), std::string::npos) << import;
+        EXPECT_EQ(lower.find("libwinpthread"), std::string::npos) << import;
+    }
+    EXPECT_FALSE(pe.imports.empty());
+}
+
+using ShowKestrine = HostTest;
+
+TEST_F(ShowKestrine, series_without_points_gives_minus_one_and_no_card) {
+    EXPECT_EQ(show(0, 1, nullptr), -1);
+    EXPECT_EQ(show(0, 1, L""), -1);
+    EXPECT_EQ(show(0, 1, L"5"), -1);
+    EXPECT_EQ(show(0, 1, L"1;2;3"), -1);
+    pump(400);
+    EXPECT_TRUE(cards().empty());
+}
+
+TEST_F(ShowKestrine, opens_one_centred_topmost_card_without_taking_the_focus) {
+    ASSERT_EQ(GetForegroundWindow(), host) << "the host must hold the foreground first";
+    EXPECT_EQ(show(0, 1), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return IsWindowVisible(card) != FALSE; }, 3000));
+    pump(300);
+    EXPECT_EQ(cards().size(), 1u);
+    wchar_t title[32] = {};
+    GetWindowTextW(card, title, 32);
+    EXPECT_STREQ(title, L"Kestrine");
+    const RECT r = rectOf(card);
+    EXPECT_EQ(r.right - r.left, 920);
+    EXPECT_EQ(r.bottom - r.top, 560);
+    EXPECT_EQ(r.left, (1920 - 920) / 2);
+    EXPECT_EQ(r.top, (1080 - 560) / 2);
+    EXPECT_TRUE(GetWindowLongW(card, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_EQ(GetForegroundWindow(), host);
+    EXPECT_EQ(GetActiveWindow(), host);
+    EXPECT_NE(GetWindowThreadProcessId(card, nullptr), GetCurrentThreadId());
+}
+
+TEST_F(ShowKestrine, null_texts_still_give_a_card) {
+    EXPECT_EQ(dll.show(SERIES, nullptr, nullptr, nullptr, nullptr, 1, 0, 0, 1.0, 0, 0, 0), 0);
+    EXPECT_NE(waitForCard(), nullptr);
+}
+
+TEST_F(ShowKestrine, second_call_updates_the_open_card_in_place) {
+    ASSERT_EQ(show(0, 1), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    pump(200);
+    const RECT before = rectOf(card);
+    EXPECT_EQ(show(0, 0, L"0:5;1:-5;2:8"), 0);
+    EXPECT_EQ(show(0, 1, L"0:1;10:2"), 0);
+    pump(400);
+    const std::vector<HWND> now = cards();
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_EQ(now[0], card);
+    const RECT after = rectOf(card);
+    EXPECT_EQ(after.left, before.left);
+    EXPECT_EQ(after.top, before.top);
+    EXPECT_EQ(after.right, before.right);
+    EXPECT_EQ(after.bottom, before.bottom);
+}
+
+using CloseKestrine = HostTest;
+
+TEST_F(CloseKestrine, with_no_card_returns_zero) { EXPECT_EQ(dll.close(), 0); }
+
+TEST_F(CloseKestrine, returns_the_number_of_cards_and_they_go) {
+    ASSERT_EQ(show(0, 1), 0);
+    ASSERT_NE(waitForCard(), nullptr);
+    EXPECT_EQ(dll.close(), 1);
+    EXPECT_TRUE(waitForNoCards(3000));
+    EXPECT_EQ(dll.close(), 0);
+}
+
+TEST_F(CloseKestrine, show_right_after_close_still_shows_the_new_chart) {
+    // The card is busy drawing its animation when both calls reach it, so the
+    // offer arrives while its WM_CLOSE still waits in the queue. The closing
+    // card must not take the new chart with it: a new card shows it.
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_EQ(dll.show(SERIES, L"busy", nullptr, nullptr, nullptr, 0, 0, 1, 10.0, 1, 0, 0), 0);
+        HWND first = waitForCard();
+        ASSERT_NE(first, nullptr);
+        pump(150);
+        EXPECT_EQ(dll.close(), 1);
+        EXPECT_EQ(show(0, 0, L"0:1;1:2"), 0);
+        EXPECT_TRUE(waitUntil([&] { return !IsWindow(first); }, 3000));
+        EXPECT_NE(waitForCardOtherThan(first, 3000), nullptr) << "round " << round;
+        pump(100);
+        EXPECT_EQ(cards().size(), 1u);
+        closeEverything();
+    }
+}
+
+using AutoClose = HostTest;
+
+TEST_F(AutoClose, one_second_card_closes_itself) {
+    ASSERT_EQ(show(1, 1), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    const ULONGLONG appeared = GetTickCount64();
+    pump(400);
+    EXPECT_TRUE(IsWindow(card));
+    EXPECT_TRUE(waitForNoCards(4000));
+    // Generous: timers under a loaded Wine fire late, never early.
+    EXPECT_GE(GetTickCount64() - appeared, 800u);
+}
+
+TEST_F(AutoClose, zero_never_closes_by_itself) {
+    ASSERT_EQ(show(0, 1), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    pump(2200);
+    EXPECT_TRUE(IsWindow(card));
+    EXPECT_TRUE(IsWindowVisible(card));
+}
+
+using ForeignSender = HostTest;
+
+TEST_F(ForeignSender, offer_with_arbitrary_lparam_from_another_process_is_refused) {
+    ASSERT_EQ(show(0, 0), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    for (const wchar_t* lParam : {L"4141414141414141", L"1", L"2", L"deadbeef",
+                                  L"ffffffffffffffff", L"0"}) {
+        EXPECT_EQ(runProcess(L"\"" + dll.folder + L"replace_sender.exe\" " + lParam), 0u)
+            << "lParam " << std::string(lParam, lParam + std::wcslen(lParam));
+    }
+    ASSERT_TRUE(IsWindow(card));
+    // Still working: the next call is taken in place.
+    EXPECT_EQ(show(0, 1, L"0:1;5:3"), 0);
+    pump(300);
+    const std::vector<HWND> now = cards();
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_EQ(now[0], card);
+}
+
+// Real input moves the remembered drop point, so these come after the tests
+// that expect a centred card.
+using Input = HostTest;
+
+TEST_F(Input, click_without_moving_closes_the_card) {
+    ASSERT_EQ(show(0, 0), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    pump(200);
+    const POINT c = centreOf(card);
+    pointerTo(c.x, c.y);
+    buttonDown();
+    buttonUp();
+    EXPECT_TRUE(waitForNoCards(3000));
+}
+
+TEST_F(Input, move_within_the_drag_threshold_still_closes_like_a_click) {
+    ASSERT_EQ(show(0, 0), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    pump(200);
+    const RECT start = rectOf(card);
+    const POINT c = centreOf(card);
+    pointerTo(c.x, c.y);
+    buttonDown();
+    pointerTo(c.x + GetSystemMetrics(SM_CXDRAG), c.y + GetSystemMetrics(SM_CYDRAG));
+    EXPECT_EQ(rectOf(card).left, start.left);
+    buttonUp();
+    EXPECT_TRUE(waitForNoCards(3000));
+}
+
+TEST_F(Input, drag_moves_the_card_and_the_next_card_opens_where_it_was_dropped) {
+    ASSERT_EQ(show(0, 0), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    pump(200);
+    const RECT start = rectOf(card);
+    const POINT c = centreOf(card);
+    pointerTo(c.x, c.y);
+    buttonDown();
+    for (int step = 1; step <= 10; ++step) {
+        pointerTo(c.x + 20 * step, c.y + 10 * step);
+    }
+    buttonUp();
+    pump(200);
+    ASSERT_TRUE(IsWindow(card)) << "a drag must not close the card";
+    const RECT dropped = rectOf(card);
+    EXPECT_EQ(dropped.left, start.left + 200);
+    EXPECT_EQ(dropped.top, start.top + 100);
+
+    closeEverything();
+    ASSERT_EQ(show(0, 0), 0);
+    HWND next = waitForCard();
+    ASSERT_NE(next, nullptr);
+    const RECT placed = rectOf(next);
+    EXPECT_EQ(placed.left, start.left + 200);
+    EXPECT_EQ(placed.top, start.top + 100);
+}
+
+// ---- kestrine_test.dll ----------------------------------------------------
+
+class Counted : public HostTest {
+protected:
+    void SetUp() override {
+        ASSERT_NE(dll.liveRecords, nullptr) << "run with --dll=kestrine_test.dll";
+        HostTest::SetUp();
+    }
+    // Threads end a little after their windows: wait for every count to settle.
+    static bool everythingReleased(DWORD ms) {
+        return waitUntil(
+            [] {
+                return dll.liveRecords() == 0 && dll.gdiplusUsers() == 0 &&
+                       dll.pendingOffers() == 0;
+            },
+            ms);
+    }
+};
+
+TEST_F(Counted, hung_card_is_replaced_and_never_adopts_the_void_offer) {
+    ASSERT_EQ(show(0, 0), 0);
+    HWND hung = waitForCard();
+    ASSERT_NE(hung, nullptr);
+    pump(300);  // let its thread go idle, holding no lock
+    ASSERT_EQ(dll.liveRecords(), 1);
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE,
+                               GetWindowThreadProcessId(hung, nullptr));
+    ASSERT_NE(thread, nullptr);
+    ASSERT_NE(SuspendThread(thread), static_cast<DWORD>(-1));
+
+    const ULONGLONG before = GetTickCount64();
+    EXPECT_EQ(show(0, 0, L"0:1;1:2;2:3"), 0);
+    const ULONGLONG waited = GetTickCount64() - before;
+    HWND fresh = waitForCardOtherThan(hung);
+    EXPECT_NE(fresh, nullptr);
+    EXPECT_EQ(dll.pendingOffers(), 0);
+    EXPECT_EQ(dll.liveRecords(), 2);  // one each: nothing shared
+    EXPECT_EQ(dll.close(), 2);        // the hung card is still there to count
+    ResumeThread(thread);
+    CloseHandle(thread);
+
+    EXPECT_TRUE(waitForNoCards(5000));
+    EXPECT_TRUE(everythingReleased(5000))
+        << "records " << dll.liveRecords() << ", GDI+ users " << dll.gdiplusUsers();
+    EXPECT_LE(waited, 4500u);  // the hand-over gives up after 3 s
+}
+
+TEST_F(Counted, replacement_card_stays_current_after_the_hung_card_resumes) {
+    ASSERT_EQ(show(0, 0), 0);
+    HWND hung = waitForCard();
+    ASSERT_NE(hung, nullptr);
+    pump(300);
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE,
+                               GetWindowThreadProcessId(hung, nullptr));
+    ASSERT_NE(thread, nullptr);
+    SuspendThread(thread);
+    EXPECT_EQ(show(0, 0, L"0:1;1:2"), 0);
+    HWND fresh = waitForCardOtherThan(hung);
+    ASSERT_NE(fresh, nullptr);
+    ResumeThread(thread);
+    CloseHandle(thread);
+    // The displaced card closes itself; the new one takes the next call.
+    EXPECT_TRUE(waitUntil([&] { return !IsWindow(hung); }, 5000));
+    EXPECT_EQ(show(0, 0, L"0:3;1:4"), 0);
+    pump(300);
+    const std::vector<HWND> now = cards();
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_EQ(now[0], fresh);
+    EXPECT_EQ(dll.liveRecords(), 1);
+}
+
+TEST_F(Counted, eight_threads_showing_and_closing_leave_nothing_behind) {
+    std::atomic<bool> stop{false};
+    std::atomic<long> shows{0};
+    std::atomic<long> closes{0};
+    std::atomic<long> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937 random(1234u + t);
+            while (!stop.load()) {
+                const unsigned roll = random() % 10;
+                if (roll < 9) {
+                    std::wstring series;
+                    const int points = 1 + static_cast<int>(random() % 300);
+                    for (int i = 0; i < points; ++i) {
+                        series += std::to_wstring(i * 10) + L":" +
+                                  std::to_wstring(static_cast<int>(random() % 2000) - 1000) + L";";
+                    }
+                    const int result = dll.show(series.c_str(), L"stress", nullptr, L"v", nullptr,
+                                                static_cast<int>(random() % 2),
+                                                static_cast<int>(random() % 3),
+                                                random() % 4 == 0 ? 1 : 0, 0.3, 1, 0, 0);
+                    (result == 0 ? shows : failures).fetch_add(1);
+                } else {
+                    dll.close();
+                    closes.fetch_add(1);
+                }
+                // Every show that finds no card ready starts a UI thread; under
+                // Wine each costs tens of milliseconds, an X connection and
+                // frames drawn in software, and Wine 8 itself crashes when a
+                // few hundred such threads pile up (a plain Win32 program
+                // churning windows from 8 threads does too). So the pace and
+                // the share of animated cards are what a desktop could
+                // produce, not the fastest possible.
+                Sleep(20 + random() % 60);
+            }
+        });
+    }
+    long mostRecords = 0;
+    int mostUiThreads = 0;
+    const ULONGLONG end = GetTickCount64() + 20000;
+    while (GetTickCount64() < end) {
+        pump(50);
+        mostRecords = std::max(mostRecords, dll.liveRecords());
+        mostUiThreads = std::max(mostUiThreads, dll.gdiplusUsers());
+    }
+    stop.store(true);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_GT(shows.load(), 100);
+    EXPECT_GT(closes.load(), 20);
+    dll.close();
+    EXPECT_TRUE(waitForNoCards(15000)) << cards().size() << " cards left";
+    EXPECT_TRUE(everythingReleased(15000))
+        << "records " << dll.liveRecords() << ", GDI+ users " << dll.gdiplusUsers()
+        << ", offers " << dll.pendingOffers();
+    EXPECT_EQ(dll.close(), 0);
+    std::printf("stress: %ld shows, %ld closes; at most %ld records and %d card threads alive\n",
+                shows.load(), closes.load(), mostRecords, mostUiThreads);
+}
+
+// Leaves the library freed (but pinned): the last of this process's tests.
+TEST_F(Counted, card_keeps_animating_and_closes_after_free_library) {
+    ASSERT_EQ(dll.show(SERIES, L"t", nullptr, nullptr, nullptr, 0, 2, 1, 3.0, 1, 0, 0), 0);
+    ASSERT_NE(waitForCard(), nullptr);
+    LongFn frames = dll.framesPresented;
+    LongFn records = dll.liveRecords;
+    EXPECT_TRUE(FreeLibrary(dll.module));
+    EXPECT_EQ(GetModuleHandleW(dll.name.c_str()), dll.module);
+    const long before = frames();
+    pump(500);
+    EXPECT_GT(frames(), before + 10);
+    EXPECT_TRUE(waitForNoCards(5000));  // its auto-close still runs
+    EXPECT_TRUE(waitUntil([&] { return records() == 0; }, 3000));
+}
+
+// ---- kestrine.dll in a prefix whose desktop is at 120 DPI -----------------
+
+using Dpi120 = HostTest;
+
+TEST_F(Dpi120, card_is_sized_and_centred_for_the_monitor_dpi) {
+    ASSERT_EQ(show(0, 0), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    const RECT r = rectOf(card);
+    EXPECT_EQ(r.right - r.left, 1150);
+    EXPECT_EQ(r.bottom - r.top, 700);
+    EXPECT_EQ(r.left, (1920 - 1150) / 2);
+    EXPECT_EQ(r.top, (1080 - 700) / 2);
+}
+
+// Last: the host frees kestrine.dll while its card is open.
+using FreeLibraryWhileOpen = HostTest;
+
+TEST_F(FreeLibraryWhileOpen, module_stays_loaded_and_the_card_closes_normally) {
+    ASSERT_EQ(show(1, 1), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    EXPECT_TRUE(FreeLibrary(dll.module));
+    EXPECT_EQ(GetModuleHandleW(dll.name.c_str()), dll.module);
+    pump(300);
+    EXPECT_TRUE(IsWindow(card));
+    EXPECT_TRUE(waitForNoCards(4000));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string name = "kestrine.dll";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--dll=", 6) == 0) {
+            name = argv[i] + 6;
+        }
+    }
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    dll.folder = path;
+    dll.folder.erase(dll.folder.find_last_of(L"\\/") + 1);
+    dll.name.assign(name.begin(), name.end());
+    dll.module = LoadLibraryW((dll.folder + dll.name).c_str());
+    if (dll.module == nullptr) {
+        std::fprintf(stderr, "cannot load %s\n", name.c_str());
+        return 2;
+    }
+    dll.show = entry<ShowFn>("ShowKestrine");
+    dll.close = entry<IntFn>("CloseKestrine");
+    dll.version = entry<IntFn>("KestrineVersion");
+    dll.liveRecords = entry<LongFn>("KestrineTestLiveRecords");
+    dll.pendingOffers = entry<LongFn>("KestrineTestPendingOffers");
+    dll.gdiplusUsers = entry<IntFn>("KestrineTestGdiplusUsers");
+    dll.framesPresented = entry<LongFn>("KestrineTestFramesPresented");
+    if (dll.show == nullptr || dll.close == nullptr || dll.version == nullptr) {
+        std::fprintf(stderr, "%s lacks an export\n", name.c_str());
+        return 2;
+    }
+
+    // A host window that holds the foreground, as a real application would.
+    WNDCLASSEXW hostClass = {};
+    hostClass.cbSize = sizeof(hostClass);
+    hostClass.lpfnWndProc = hostProc;
+    hostClass.hInstance = GetModuleHandleW(nullptr);
+    hostClass.lpszClassName = L"KestrineTestHost";
+    RegisterClassExW(&hostClass);
+    host = CreateWindowExW(0, L"KestrineTestHost", L"host", WS_OVERLAPPEDWINDOW, 50, 50, 400, 300,
+                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    ShowWindow(host, SW_SHOW);
+    SetForegroundWindow(host);
+    pump(200);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,57 @@
+// Extra exports of kestrine_test.dll, the test-only twin of kestrine.dll:
+// counts of live records, pending offers, GDI+ users and presented frames, and
+// the time of the first frame after a mark, for end-to-end tests and benchmarks.
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "interface/module_state.h"
+#include "window/window_seams.h"
+
+namespace {
+
+std::atomic<long> framesPresented{0};
+// QueryPerformanceCounter of the first opening frame (elapsed time 0) after
+// the last arming; 0 while none has been presented since.
+std::atomic<long long> firstFrameTicks{0};
+
+void watchFrame(HWND, double, double elapsedSeconds, double) {
+    framesPresented.fetch_add(1);
+    // Only a record's opening frame of an animated run starts at elapsed 0;
+    // ticks of a card already running are not what the mark waits for.
+    if (elapsedSeconds != 0.0) {
+        return;
+    }
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    long long expected = 0;
+    firstFrameTicks.compare_exchange_strong(expected, now.QuadPart);
+}
+
+// Installed while the DLL's static objects are built, before any card exists.
+const bool watcherInstalled = (kestrine::testing::setFrameWatcher(&watchFrame), true);
+
+}  // namespace
+
+extern "C" long KestrineTestLiveRecords(void) { return kestrine::testing::liveRequests(); }
+
+extern "C" long KestrineTestPendingOffers(void) {
+    return static_cast<long>(kestrine::testing::pendingOfferCount());
+}
+
+extern "C" int KestrineTestGdiplusUsers(void) {
+    kestrine::ModuleLockGuard lock;
+    return kestrine::gdiplusUsers;
+}
+
+extern "C" long KestrineTestFramesPresented(void) {
+    return watcherInstalled ? framesPresented.load() : -1;
+}
+
+extern "C" void KestrineTestArmFirstFrame(void) {
+    // A frame may be in flight; arming counts only frames presented after it.
+    firstFrameTicks.store(0);
+}
+
+extern "C" long long KestrineTestFirstFrameTicks(void) { return firstFrameTicks.load(); }

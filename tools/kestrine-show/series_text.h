@@ -1,0 +1,39 @@
+// Series text for the command-line host: decoding a series file's bytes
+// (UTF-8 or UTF-16, with or without a byte-order mark) and turning lines of
+// "x:y" or "x,y" pairs into the ";"-separated form that ShowKestrine takes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kestrine {
+
+// Decodes the bytes of a text file into wide text. A UTF-8 mark (EF BB BF) or
+// UTF-16 mark (FF FE little-endian, FE FF big-endian) decides the encoding and
+// is dropped. Without a mark, bytes that hold a zero byte are UTF-16 (the
+// endianness is taken from where the zero bytes sit), anything else UTF-8.
+// Bytes that are not valid UTF-8 become U+FFFD, so that a comment in another
+// encoding does not spoil a file whose numbers are plain ASCII (a U+FFFD in a
+// number is still rejected by normaliseSeries). On failure returns false with
+// a short reason in error: UTF-16 text of an odd length, or a NUL character.
+bool decodeText(const std::string& bytes, std::wstring& text, std::wstring& error);
+
+struct NormalisedSeries {
+    std::wstring series;  // "x:y" items joined by ";" (empty when no point)
+    size_t points = 0;
+    std::wstring error;   // empty on success; else "line N: ..." naming the item
+};
+
+// Reads series text: lines (LF, CRLF or CR), each holding one or more items
+// separated by ";". Everything from "#" to the end of a line is a comment;
+// blank items are skipped. An item is two numbers separated by one ":" or one
+// ",": decimal ("-12.5", "1e3", ".5") or "nan" (a point the curve skips), with
+// blanks around them allowed. Any other item, an infinity included, is an
+// error naming its line, rather than a point silently read as zero.
+NormalisedSeries normaliseSeries(const std::wstring& text);
+
+// True when the whole of text (no blanks) is a number as normaliseSeries
+// accepts it.
+bool isSeriesNumber(const std::wstring& text);
+
+}  // namespace kestrine

@@ -1,0 +1,168 @@
+// Benchmark of the exports under Wine: how long ShowKestrine blocks its caller
+// with 1k and 1M points, for a new card and for a hand-over to an open card
+// (still animating, or at rest), and how long from the call until the new
+// chart's first frame is presented. Uses kestrine_test.dll (the shipped code
+// plus a frame watcher).
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ShowFn = int (*)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
+                       const wchar_t*, int, int, int, double, int, unsigned int, unsigned int);
+using IntFn = int (*)();
+using LongFn = long (*)();
+using VoidFn = void (*)();
+using TicksFn = long long (*)();
+
+ShowFn show;
+IntFn closeAll;
+LongFn liveRecords;
+LongFn framesPresented;
+VoidFn armFirstFrame;
+TicksFn firstFrameTicks;
+double ticksPerMs = 1.0;
+
+long long now() {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
+
+double msSince(long long start, long long end) { return (end - start) / ticksPerMs; }
+
+bool cardExists() { return FindWindowW(L"KestrineWindow", nullptr) != nullptr; }
+
+void waitUntil(bool (*condition)(), DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    while (!condition() && GetTickCount64() < end) {
+        Sleep(2);
+    }
+}
+
+void closeAndSettle() {
+    closeAll();
+    waitUntil([] { return !cardExists() && liveRecords() == 0; }, 20000);
+}
+
+std::wstring series(int points) {
+    std::wstring text;
+    text.reserve(static_cast<size_t>(points) * 14);
+    unsigned state = 12345;
+    long y = 0;
+    for (int i = 0; i < points; ++i) {
+        state = state * 1103515245u + 12345u;
+        y += static_cast<long>((state >> 16) % 201) - 100;
+        text += std::to_wstring(i) + L':' + std::to_wstring(y) + L';';
+    }
+    return text;
+}
+
+struct Sample {
+    double returnMs = 0.0;
+    double firstFrameMs = 0.0;
+};
+
+// One timed call; waits for the first frame presented after it.
+Sample timedShow(const std::wstring& data) {
+    armFirstFrame();
+    const long long start = now();
+    show(data.c_str(), L"Bench", L"run", L"+1", L"n", 1, 0, 1, 0.3, 1, 0, 0);
+    const long long returned = now();
+    const ULONGLONG end = GetTickCount64() + 30000;
+    while (firstFrameTicks() == 0 && GetTickCount64() < end) {
+        Sleep(0);
+    }
+    Sample s;
+    s.returnMs = msSince(start, returned);
+    s.firstFrameMs = firstFrameTicks() != 0 ? msSince(start, firstFrameTicks()) : -1.0;
+    return s;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void report(const char* name, const std::vector<Sample>& samples, double returnTarget) {
+    std::vector<double> returns;
+    std::vector<double> frames;
+    for (const Sample& s : samples) {
+        returns.push_back(s.returnMs);
+        frames.push_back(s.firstFrameMs);
+    }
+    const double r = median(returns);
+    const double f = median(frames);
+    std::printf("%-32s %5zu %12.2f %12.2f %14.2f   return %s, first frame %s\n", name,
+                samples.size(), r, *std::max_element(returns.begin(), returns.end()), f,
+                r <= returnTarget ? "ok" : "SLOW", f <= 50.0 ? "ok" : "SLOW");
+}
+
+// Waits until the open card has drawn its resting frame and stopped ticking.
+void waitForRest() {
+    long frames = framesPresented();
+    for (int quiet = 0; quiet < 3;) {
+        Sleep(100);
+        const long now = framesPresented();
+        quiet = now == frames ? quiet + 1 : 0;
+        frames = now;
+    }
+}
+
+void bench(const char* label, int points, int runs, double returnTarget) {
+    const std::wstring data = series(points);
+    std::vector<Sample> fresh;
+    std::vector<Sample> animating;
+    std::vector<Sample> resting;
+    for (int i = 0; i < runs; ++i) {
+        closeAndSettle();
+        fresh.push_back(timedShow(data));
+        Sleep(50);
+        animating.push_back(timedShow(data));
+        waitForRest();
+        resting.push_back(timedShow(data));
+    }
+    closeAndSettle();
+    const std::string name(label);
+    report(("new card, " + name).c_str(), fresh, returnTarget);
+    report(("to animating card, " + name).c_str(), animating, returnTarget);
+    report(("to resting card, " + name).c_str(), resting, returnTarget);
+}
+
+}  // namespace
+
+int main() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    folder.erase(folder.find_last_of(L"\\/") + 1);
+    HMODULE dll = LoadLibraryW((folder + L"kestrine_test.dll").c_str());
+    if (dll == nullptr) {
+        std::fprintf(stderr, "kestrine_bench: cannot load kestrine_test.dll\n");
+        return 2;
+    }
+    const auto get = [dll](const char* name) {
+        return reinterpret_cast<void*>(GetProcAddress(dll, name));
+    };
+    show = reinterpret_cast<ShowFn>(get("ShowKestrine"));
+    closeAll = reinterpret_cast<IntFn>(get("CloseKestrine"));
+    liveRecords = reinterpret_cast<LongFn>(get("KestrineTestLiveRecords"));
+    framesPresented = reinterpret_cast<LongFn>(get("KestrineTestFramesPresented"));
+    armFirstFrame = reinterpret_cast<VoidFn>(get("KestrineTestArmFirstFrame"));
+    firstFrameTicks = reinterpret_cast<TicksFn>(get("KestrineTestFirstFrameTicks"));
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    ticksPerMs = frequency.QuadPart / 1000.0;
+
+    std::printf("%-32s %5s %12s %12s %14s\n", "ShowKestrine", "runs", "return ms", "max ms",
+                "1st frame ms");
+    bench("1k points", 1000, 15, 5.0);
+    bench("1M points", 1000000, 3, 200.0);
+    std::printf("targets: return <= 5 ms (1k), <= 200 ms (1M); first frame <= 50 ms\n");
+    return 0;
+}
