@@ -127,15 +127,8 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request) {
         layers->height_ = height;
 
         layers->memoryDc_ = MemoryDc(CreateCompatibleDC(nullptr));
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;  // top-down rows
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        layers->dib_ = DibBitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        layers->dib_ = createTopDownDib(nullptr, width, height, &bits);
         if (!layers->memoryDc_ || !layers->dib_ || bits == nullptr) {
             return nullptr;
         }

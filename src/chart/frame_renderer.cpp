@@ -291,16 +291,8 @@ FrameSurface createFrameSurface(int width, int height) {
     if (!surface.screenDc || !surface.memoryDc || width <= 0 || height <= 0) {
         return surface;
     }
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    surface.dib = DibBitmap(
-        CreateDIBSection(surface.screenDc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    surface.dib = createTopDownDib(surface.screenDc.get(), width, height, &bits);
     if (surface.dib && bits != nullptr) {
         surface.pixels = static_cast<uint32_t*>(bits);
         surface.width = width;

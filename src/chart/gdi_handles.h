@@ -76,6 +76,20 @@ using ScreenDc = HandleOwner<ScreenDcTraits>;
 using MemoryDc = HandleOwner<MemoryDcTraits>;
 using DibBitmap = HandleOwner<BitmapTraits>;
 
+// A 32-bit top-down DIB section, the surface every card is drawn into. bits
+// receives its pixel memory, null when the section has none.
+inline DibBitmap createTopDownDib(HDC dc, int width, int height, void** bits) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    *bits = nullptr;
+    return DibBitmap(CreateDIBSection(dc, &info, DIB_RGB_COLORS, bits, nullptr, 0));
+}
+
 // Selects an object into a DC and puts the previous one back, so that a DIB
 // is never deleted while it is still selected.
 class SelectGuard {
