@@ -80,7 +80,8 @@ KESTRINE_API int ShowKestrine(const wchar_t* series, const wchar_t* titleText,
 /* Asks every card window on the desktop (window class "KestrineWindow") to
  * close and returns how many it asked. The cards close shortly after, on their
  * own threads; the call does not wait. A card whose window does not exist yet
- * is not counted. Any thread. */
+ * is not counted. A ShowKestrine after this opens a new card rather than
+ * handing its data to one that is closing. Any thread. */
 KESTRINE_API int CloseKestrine(void);
 
 /* Returns KESTRINE_VERSION (100). Any thread; no other effect. */

@@ -1,7 +1,6 @@
-// The curve seen as device columns: which columns the reveal of an animation
-// admits, and the points of a long series that decide what each column shows
-// (the M4 reduction of line charts), so that the curve of a card can be drawn
-// once per record at a cost that does not grow with the series.
+// The curve seen as device columns: which columns the reveal admits, and the
+// points of a long series that decide what each column shows (the M4
+// reduction), so that a card's curve is drawn once at a cost that stays put.
 #pragma once
 
 #include <cstddef>

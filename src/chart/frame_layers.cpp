@@ -1,10 +1,6 @@
 // Building a record's layers with the frame renderer's own drawing steps, and
-// composing frames from them. Under GDI+ as Wine implements it, every fill and
-// line covers whole pixels (a shape's coverage and the clip are pixel masks),
-// so the curve clipped to a progress is exactly the full curve in the admitted
-// columns, and a frame put together from pixels GDI+ drew once is the frame it
-// would draw now. A GDI+ that anti-aliases may differ by a level or two along
-// the reveal's edge and where the head passes under the hint or the border.
+// composing frames from them: copies of pixels GDI+ drew once, the head marker
+// drawn afresh, and the layered window told only what changed.
 
 #include "chart/frame_layers.h"
 
@@ -26,6 +22,13 @@ namespace kestrine {
 
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
+
+// Under GDI+ as Wine implements it, every fill and line covers whole pixels (a
+// shape's coverage and the clip are pixel masks), so the curve clipped to a
+// progress is exactly the full curve in the admitted columns, and a frame put
+// together from pixels GDI+ drew once is the frame it would draw now. A GDI+
+// that anti-aliases may differ by a level or two along the reveal's edge and
+// where the head passes under the hint or the border.
 
 namespace {
 
@@ -130,6 +133,11 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request) {
         void* bits = nullptr;
         layers->dib_ = createTopDownDib(nullptr, width, height, &bits);
         if (!layers->memoryDc_ || !layers->dib_ || bits == nullptr) {
+            return nullptr;
+        }
+        layers->selection_ =
+            std::make_unique<SelectGuard>(layers->memoryDc_.get(), layers->dib_.get());
+        if (!layers->selection_->selected()) {
             return nullptr;
         }
         layers->framePixels_ = static_cast<uint32_t*>(bits);
@@ -454,8 +462,6 @@ void FrameLayers::present(HWND window, const DeviceRect& changed, double fade) {
     if (partial && changed.empty()) {
         return;
     }
-    const ScreenDc screenDc(GetDC(nullptr));
-    const SelectGuard selection(memoryDc_.get(), dib_.get());
     BLENDFUNCTION blend = {};
     blend.BlendOp = AC_SRC_OVER;
     blend.BlendFlags = 0;
@@ -466,7 +472,7 @@ void FrameLayers::present(HWND window, const DeviceRect& changed, double fade) {
     RECT dirty = {changed.left, changed.top, changed.right, changed.bottom};
     UPDATELAYEREDWINDOWINFO info = {};
     info.cbSize = sizeof(info);
-    info.hdcDst = screenDc.get();
+    info.hdcDst = nullptr;  // the screen's; asking for its DC every frame costs time
     info.pptDst = nullptr;
     info.psize = &size;
     info.hdcSrc = memoryDc_.get();

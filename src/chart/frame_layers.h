@@ -1,10 +1,6 @@
 // A card's frames composed from layers cached per record instead of drawn from
-// nothing: the card below the curve with the hint and border on it, kept as
-// one surface; the whole curve, kept only in the device columns and rows it
-// covers; and the pixels of the hint and border, kept for the few places where
-// the head marker passes under them. A frame changes only what differs from
-// the previous one and draws nothing but the head marker with GDI+; what it
-// shows is, pixel for pixel, what the frame renderer draws from nothing.
+// nothing; what a frame shows is, pixel for pixel, what the frame renderer
+// draws from nothing.
 #pragma once
 
 #include <windows.h>
@@ -44,6 +40,11 @@ struct LayerBytes {
     std::size_t total() const { return frameSurface + staticSurface + curve + top + headTrack; }
 };
 
+// The layers: the card below the curve with the hint and border on it, kept
+// as one surface; the whole curve, kept only in the device columns and rows
+// it covers; and the pixels of the hint and border, for the places where the
+// head marker passes under them. A frame changes only what differs from the
+// previous one and draws nothing but the head marker with GDI+.
 class FrameLayers {
 public:
     // Renders the layers of a record whose scale is computed (plot points,
@@ -118,6 +119,9 @@ private:
     int height_ = 0;
     MemoryDc memoryDc_;
     DibBitmap dib_;
+    // The surface stays selected into the memory DC for the layers' life, so
+    // that presenting a frame takes no selecting; it goes first when they go.
+    std::unique_ptr<SelectGuard> selection_;
     uint32_t* framePixels_ = nullptr;
     std::vector<uint32_t> staticSurface_;
 

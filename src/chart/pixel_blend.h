@@ -1,7 +1,6 @@
-// How the graphics library lays a straight-alpha colour over a pixel of a
-// premultiplied bitmap, to the bit: the frame composer uses it where it must
-// put the hint or the border back over a freshly drawn head marker, so that
-// the result is the pixel the frame renderer would have drawn.
+// How GDI+ lays a straight-alpha colour over a premultiplied pixel, to the bit:
+// frames composed from layers use it to put the hint or border back over a
+// freshly drawn head marker, giving the pixel the frame renderer would draw.
 #pragma once
 
 #include <cstdint>

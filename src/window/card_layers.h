@@ -1,7 +1,6 @@
-// The cached frame layers of a card window: built for each record the window
-// takes on, used for its frames, freed with it. They hang on the window as a
-// property, beside the record in GWLP_USERDATA; a window without usable
-// layers draws its frames from nothing.
+// The cached frame layers of a card window, held as a window property beside
+// the record in GWLP_USERDATA: built for each record the window takes on, used
+// for its frames, freed with it; without them frames are drawn from nothing.
 #pragma once
 
 #include <windows.h>

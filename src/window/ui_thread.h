@@ -39,7 +39,7 @@ HWND createCardWindow(ChartRequest* request);
 // Shows the prepared card without taking the focus, always on top.
 void showCard(HWND window);
 
-// Pumps the thread's messages until WM_QUIT (posted at WM_DESTROY) or failure.
+// Pumps the thread's messages until WM_QUIT, which WM_DESTROY posts.
 void runCardMessageLoop();
 
 }  // namespace kestrine

@@ -1,7 +1,6 @@
-// A card window's cached frame layers through its life, on the test's own
-// thread: built by chart preparation, rebuilt for an adopted record, used for
-// the animation's frames (which match drawing from nothing), freed at
-// destruction; and a card whose layers cannot be had still animates.
+// A card window's frame layers through its life on the test's own thread:
+// built, rebuilt for an adopted record, used for frames that match drawing
+// from nothing, freed at destruction; without them a card still animates.
 
 #include "window/card_layers.h"
 
@@ -112,14 +111,15 @@ TEST_F(CardLayersHere, adoption_builds_them_anew_for_the_adopted_record) {
     ASSERT_NE(layers, nullptr);
     EXPECT_TRUE(layers->builtFor(*fresh));
     EXPECT_EQ(layers->width(), fresh->surfaceWidth);
-    // Still one set: the DIB and memory DC of the old record's layers are gone.
-    EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 2);
+    // Still one set: the DIB, memory DC and selection of the old record's
+    // layers are gone.
+    EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 3);
 }
 
 TEST_F(CardLayersHere, destruction_frees_them_with_the_record) {
     card = openCardHere(newRequest(true, 0));
     ASSERT_NE(card, nullptr);
-    EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 2);
+    EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 3);
     DestroyWindow(card);
     pumpFor(0);
     EXPECT_EQ(testing::liveGdiObjects(), gdiBefore);

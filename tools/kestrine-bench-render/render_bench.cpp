@@ -1,10 +1,6 @@
-// kestrine-bench-render: what one animation frame of a card costs, drawn from
-// nothing by the frame renderer and composed from the record's cached layers,
-// side by side, for 1k, 100k and 1M points at dpiScale 1, 2 and 4; what
-// building the layers costs as the series grows; how many frames a real card
-// presents per second; how long a 1M-point card takes to its first frame; and
-// how far the layers of long series stray from the full series. Runs under
-// Wine or Windows; prints medians in milliseconds.
+// kestrine-bench-render: one animation frame drawn from nothing and composed
+// from cached layers side by side, layer building, frames a real card presents
+// per second, and the long-series guard. Under Wine or Windows; medians in ms.
 //
 //   kestrine-bench-render [--frames N] [--scratch-limit S] [--only SECTION]
 //     N: frames drawn from nothing per 1k-point cell (default 10)
