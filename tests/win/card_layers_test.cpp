@@ -23,14 +23,11 @@
 namespace kestrine {
 namespace {
 
+using test::attached;
 using test::closeCardHere;
 using test::newRequest;
 using test::openCardHere;
 using test::pumpFor;
-
-ChartRequest* attached(HWND card) {
-    return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA));
-}
 
 struct Presented {
     std::vector<uint32_t> pixels;

@@ -85,6 +85,10 @@ void pumpFor(DWORD ms) {
 
 int quitMessagesSeen() { return quitCount; }
 
+ChartRequest* attached(HWND card) {
+    return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA));
+}
+
 void closeCardHere(HWND card) {
     if (IsWindow(card)) {
         DestroyWindow(card);

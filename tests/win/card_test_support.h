@@ -28,6 +28,8 @@ ChartRequest* newRequest(bool animate, int autoCloseSeconds, double animationSec
 
 // A card on the calling thread: created, prepared and shown, owning request.
 HWND openCardHere(ChartRequest* request);
+// The record a card window holds, or null.
+ChartRequest* attached(HWND card);
 
 // Dispatches this thread's messages for about ms milliseconds. A WM_QUIT
 // (posted by a card's WM_DESTROY) is swallowed; quitMessagesSeen counts them.

@@ -26,6 +26,37 @@ public:
 
 }  // namespace
 
+namespace {
+std::unique_ptr<GdiplusReference> suiteGdiplus;
+}  // namespace
+
+void WithGdiplus::SetUpTestSuite() {
+    takeSuiteGdiplus();
+}
+
+void WithGdiplus::TearDownTestSuite() {
+    dropSuiteGdiplus();
+}
+
+void WithGdiplus::dropSuiteGdiplus() {
+    suiteGdiplus.reset();
+}
+
+void WithGdiplus::takeSuiteGdiplus() {
+    suiteGdiplus = std::make_unique<GdiplusReference>();
+}
+
+HWND createLayeredPopup(const wchar_t* className, int x, int y) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);  // fails harmlessly once the class exists
+    return CreateWindowExW(WS_EX_LAYERED | WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
+                           className, L"Kestrine", WS_POPUP, x, y, 10, 10, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
 GdiplusReference::GdiplusReference() {
     acquireGdiplus();
 }

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -22,6 +24,21 @@ public:
     GdiplusReference(const GdiplusReference&) = delete;
     GdiplusReference& operator=(const GdiplusReference&) = delete;
 };
+
+// Suites that draw hold GDI+ for their whole run.
+class WithGdiplus : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    // Drops the suite's reference (GDI+ shuts down if it was the last one)
+    // and takes a new one, for tests of what survives a restart.
+    static void dropSuiteGdiplus();
+    static void takeSuiteGdiplus();
+};
+
+// A layered popup as a card's UI thread creates it (topmost, no activation),
+// of class `className` with DefWindowProcW, registered on first use.
+HWND createLayeredPopup(const wchar_t* className, int x, int y);
 
 // A frame (or any bitmap) in memory: premultiplied ARGB, top-down rows.
 struct Pixels {

@@ -36,16 +36,7 @@ using test::Pixels;
 const float NOT_A_NUMBER = std::numeric_limits<float>::quiet_NaN();
 constexpr uint32_t NEGATIVE = 0xFFFF5A67u;
 
-class WithGdiplus : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { gdiplus = new test::GdiplusReference; }
-    static void TearDownTestSuite() {
-        delete gdiplus;
-        gdiplus = nullptr;
-    }
-    static test::GdiplusReference* gdiplus;
-};
-test::GdiplusReference* WithGdiplus::gdiplus = nullptr;
+using test::WithGdiplus;
 
 void setScale(ChartRequest& request, double dpiScale) {
     request.dpiScale = dpiScale;
@@ -503,19 +494,8 @@ protected:
         RECT dirty = {0, 0, 0, 0};
     };
 
-    static void SetUpTestSuite() {
-        WithGdiplus::SetUpTestSuite();
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"KestrineLayersTest";
-        RegisterClassW(&windowClass);
-    }
     void SetUp() override {
-        window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOPMOST | WS_EX_TOOLWINDOW |
-                                     WS_EX_NOACTIVATE,
-                                 L"KestrineLayersTest", L"Kestrine", WS_POPUP, 40, 30, 10, 10,
-                                 nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        window = test::createLayeredPopup(L"KestrineLayersTest", 40, 30);
         ASSERT_NE(window, nullptr);
         presented.clear();
         testing::setLayeredPresentHook(&recordIndirect);

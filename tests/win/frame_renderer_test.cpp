@@ -27,17 +27,7 @@ constexpr uint32_t GRID = 0xFF34404Cu;
 constexpr uint32_t ZERO_LINE = 0xFF8A949Eu;
 const float NOT_A_NUMBER = std::numeric_limits<float>::quiet_NaN();
 
-// Suites that draw hold GDI+ for their whole run.
-class WithGdiplus : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { gdiplus = new test::GdiplusReference; }
-    static void TearDownTestSuite() {
-        delete gdiplus;
-        gdiplus = nullptr;
-    }
-    static test::GdiplusReference* gdiplus;
-};
-test::GdiplusReference* WithGdiplus::gdiplus = nullptr;
+using test::WithGdiplus;
 
 // A horizontal curve at y 200 from the plot's left edge to x 700, then up to
 // the head at (760, 150); y axis -1..3 (zero line at 395); numeric x axis 0..10
@@ -281,19 +271,8 @@ TEST_F(CurveAndMarker, no_memory_or_no_size_draws_nothing) {
 // A real layered popup, as a card's UI thread creates it.
 class PresentedFrame : public WithGdiplus {
 protected:
-    static void SetUpTestSuite() {
-        WithGdiplus::SetUpTestSuite();
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"KestrineDrawingTest";
-        RegisterClassW(&windowClass);
-    }
     void SetUp() override {
-        window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOPMOST | WS_EX_TOOLWINDOW |
-                                     WS_EX_NOACTIVATE,
-                                 L"KestrineDrawingTest", L"Kestrine", WS_POPUP, 50, 60, 10, 10,
-                                 nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        window = test::createLayeredPopup(L"KestrineDrawingTest", 50, 60);
         ASSERT_NE(window, nullptr);
         blends.clear();
         liveGdiAtPresent.clear();

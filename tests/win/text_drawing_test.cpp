@@ -64,16 +64,7 @@ TEST(FontChoiceWithoutGdiplus, fallback_is_used_but_not_kept_until_gdiplus_runs)
     EXPECT_EQ(testing::fontProbeCount(), probes + 1);
 }
 
-class TextDrawing : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { gdiplus = new test::GdiplusReference; }
-    static void TearDownTestSuite() {
-        delete gdiplus;
-        gdiplus = nullptr;
-    }
-    static test::GdiplusReference* gdiplus;
-};
-test::GdiplusReference* TextDrawing::gdiplus = nullptr;
+class TextDrawing : public test::WithGdiplus {};
 
 TEST_F(TextDrawing, prefix_maps_the_first_candidate_so_it_is_chosen) {
     EXPECT_EQ(std::wstring(resolveUiFontFamily()), L"Meiryo UI");
@@ -83,8 +74,8 @@ TEST_F(TextDrawing, font_is_probed_once_even_across_gdiplus_restarts) {
     const wchar_t* first = resolveUiFontFamily();
     const int probes = testing::fontProbeCount();
     drawOnCard([](Gdiplus::GpGraphics* g) { drawTextRight(g, L"once", 10, 12, WHITE); });
-    delete gdiplus;
-    gdiplus = new test::GdiplusReference;
+    dropSuiteGdiplus();
+    takeSuiteGdiplus();
     drawOnCard([](Gdiplus::GpGraphics* g) { drawText(g, L"again", 10, 10, 12, WHITE); });
     EXPECT_EQ(resolveUiFontFamily(), first);
     EXPECT_EQ(testing::fontProbeCount(), probes);
@@ -208,13 +199,12 @@ TEST_F(TextDrawing, text_draws_the_same_after_gdiplus_restarts) {
 
     // Dropping the suite's reference shuts GDI+ down; the next one starts a
     // new instance, whose typographic format the text code must take afresh.
-    delete gdiplus;
-    gdiplus = nullptr;
+    dropSuiteGdiplus();
     {
         ModuleLockGuard lock;
         ASSERT_EQ(gdiplusToken, 0u);
     }
-    gdiplus = new test::GdiplusReference;
+    takeSuiteGdiplus();
     const Pixels after = drawOnCard(draw);
     EXPECT_EQ(after.data, before.data);
 }

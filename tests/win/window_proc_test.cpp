@@ -16,14 +16,11 @@
 namespace kestrine {
 namespace {
 
+using test::attached;
 using test::closeCardHere;
 using test::newRequest;
 using test::openCardHere;
 using test::pumpFor;
-
-ChartRequest* attached(HWND card) {
-    return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA));
-}
 
 LRESULT offer(HWND card, uint64_t id) {
     return chartWindowProc(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(id));
