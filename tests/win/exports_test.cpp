@@ -516,16 +516,66 @@ protected:
     }
 };
 
+// Holds a card's UI thread as a host sees a hung card: a message hook on that
+// thread blocks inside its next message retrieval until release. (Suspending
+// the thread instead can stop it inside Wine's own code at any instruction,
+// which no real hang does, and left Wine's heap corrupt now and then.)
+class HeldThread {
+public:
+    explicit HeldThread(HWND card) {
+        inHook_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        released_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        hook_ = SetWindowsHookExW(WH_GETMESSAGE, hold, nullptr,
+                                  GetWindowThreadProcessId(card, nullptr));
+        if (hook_ != nullptr && PostMessageW(card, WM_NULL, HOLD_MARK, 0)) {
+            holding_ = WaitForSingleObject(inHook_, 3000) == WAIT_OBJECT_0;
+        }
+    }
+    ~HeldThread() {
+        release();
+        CloseHandle(inHook_);
+        CloseHandle(released_);
+    }
+    HeldThread(const HeldThread&) = delete;
+    HeldThread& operator=(const HeldThread&) = delete;
+
+    bool holding() const { return holding_; }
+    void release() {
+        SetEvent(released_);
+        if (hook_ != nullptr) {
+            UnhookWindowsHookEx(hook_);
+            hook_ = nullptr;
+        }
+    }
+
+private:
+    static constexpr WPARAM HOLD_MARK = 0x4B45;
+    static LRESULT CALLBACK hold(int code, WPARAM removing, LPARAM message) {
+        const MSG* m = reinterpret_cast<const MSG*>(message);
+        if (code == HC_ACTION && removing == PM_REMOVE && m->message == WM_NULL &&
+            m->wParam == HOLD_MARK) {
+            SetEvent(inHook_);
+            WaitForSingleObject(released_, 30000);  // never hold a test run for ever
+        }
+        return CallNextHookEx(nullptr, code, removing, message);
+    }
+    // The hook procedure has no context of its own; one hold at a time.
+    static HANDLE inHook_;
+    static HANDLE released_;
+    HHOOK hook_ = nullptr;
+    bool holding_ = false;
+};
+HANDLE HeldThread::inHook_ = nullptr;
+HANDLE HeldThread::released_ = nullptr;
+
 TEST_F(Counted, hung_card_is_replaced_and_never_adopts_the_void_offer) {
     ASSERT_EQ(show(0, 0), 0);
     HWND hung = waitForCard();
     ASSERT_NE(hung, nullptr);
-    pump(300);  // let its thread go idle, holding no lock
+    pump(300);
     ASSERT_EQ(dll.liveRecords(), 1);
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE,
-                               GetWindowThreadProcessId(hung, nullptr));
-    ASSERT_NE(thread, nullptr);
-    ASSERT_NE(SuspendThread(thread), static_cast<DWORD>(-1));
+    HeldThread held(hung);
+    ASSERT_TRUE(held.holding());
 
     const ULONGLONG before = GetTickCount64();
     EXPECT_EQ(show(0, 0, L"0:1;1:2;2:3"), 0);
@@ -535,8 +585,7 @@ TEST_F(Counted, hung_card_is_replaced_and_never_adopts_the_void_offer) {
     EXPECT_EQ(dll.pendingOffers(), 0);
     EXPECT_EQ(dll.liveRecords(), 2);  // one each: nothing shared
     EXPECT_EQ(dll.close(), 2);        // the hung card is still there to count
-    ResumeThread(thread);
-    CloseHandle(thread);
+    held.release();
 
     EXPECT_TRUE(waitForNoCards(5000));
     EXPECT_TRUE(everythingReleased(5000))
@@ -549,15 +598,12 @@ TEST_F(Counted, replacement_card_stays_current_after_the_hung_card_resumes) {
     HWND hung = waitForCard();
     ASSERT_NE(hung, nullptr);
     pump(300);
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE,
-                               GetWindowThreadProcessId(hung, nullptr));
-    ASSERT_NE(thread, nullptr);
-    SuspendThread(thread);
+    HeldThread held(hung);
+    ASSERT_TRUE(held.holding());
     EXPECT_EQ(show(0, 0, L"0:1;1:2"), 0);
     HWND fresh = waitForCardOtherThan(hung);
     ASSERT_NE(fresh, nullptr);
-    ResumeThread(thread);
-    CloseHandle(thread);
+    held.release();
     // The displaced card closes itself; the new one takes the next call.
     EXPECT_TRUE(waitUntil([&] { return !IsWindow(hung); }, 5000));
     EXPECT_EQ(show(0, 0, L"0:3;1:4"), 0);
