@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "chart/frame_layer_seams.h"
 #include "chart/frame_renderer.h"
@@ -436,21 +437,26 @@ DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
     if (!columnsChanged && std::memcmp(&head, &lastHead_, sizeof(PlotPoint)) == 0) {
         return changed;
     }
-    lastHead_ = head;
     if (!lastMarker_.empty()) {
         restoreBox(lastMarker_);
         changed.unite(lastMarker_);
         lastMarker_ = DeviceRect{};
     }
-    if (isSkippedPlotPoint(head)) {
-        return changed;
+    if (!isSkippedPlotPoint(head)) {
+        const DeviceRect box = markerBox(head);
+        if (!box.empty()) {
+            try {
+                drawMarker(request, head, box);
+            } catch (const std::bad_alloc&) {
+                // Nothing of the surface was changed yet: this frame shows no
+                // marker, and with no head recorded the next one tries again.
+                return changed;
+            }
+            lastMarker_ = box;
+            changed.unite(box);
+        }
     }
-    const DeviceRect box = markerBox(head);
-    if (!box.empty()) {
-        drawMarker(request, head, box);
-        lastMarker_ = box;
-        changed.unite(box);
-    }
+    lastHead_ = head;
     return changed;
 }
 
