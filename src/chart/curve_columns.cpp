@@ -98,15 +98,6 @@ std::vector<std::size_t> columnReduction(const std::vector<PlotPoint>& points,
     return kept;
 }
 
-std::vector<PlotPoint> reduceToDeviceColumns(const std::vector<PlotPoint>& points,
-                                             double dpiScale) {
-    std::vector<PlotPoint> reduced;
-    for (std::size_t i : columnReduction(points, dpiScale)) {
-        reduced.push_back(points[i]);
-    }
-    return reduced;
-}
-
 namespace {
 
 struct DevicePoint {

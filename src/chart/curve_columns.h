@@ -48,12 +48,6 @@ constexpr double CURVE_MITER_LIMIT = 10.0;
 // of the points kept, ascending.
 std::vector<std::size_t> columnReduction(const std::vector<PlotPoint>& points, double dpiScale);
 
-// The points columnReduction keeps. The polyline through them covers, column
-// by column, the same vertical extent as the full one and enters and leaves
-// each column at the same points.
-std::vector<PlotPoint> reduceToDeviceColumns(const std::vector<PlotPoint>& points,
-                                             double dpiScale);
-
 // Rows [top, bottom) of one device column.
 struct ColumnSpan {
     int32_t column = 0;

@@ -376,7 +376,8 @@ DeviceRect FrameLayers::markerBox(PlotPoint head) const {
 void FrameLayers::drawMarker(const ChartRequest& request, PlotPoint head, const DeviceRect& box) {
     // The marker goes under the hint and border: where they cover the box,
     // take them off first, and lay them on again afterwards.
-    std::vector<const TopPixel*> covered;
+    std::vector<const TopPixel*>& covered = coveredScratch_;
+    covered.clear();
     for (int32_t y = box.top; y < box.bottom; ++y) {
         const TopPixel* rowBegin = topPixels_.data() + topRowStart_[y];
         const TopPixel* rowEnd = topPixels_.data() + topRowStart_[y + 1];

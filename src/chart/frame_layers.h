@@ -132,6 +132,9 @@ private:
 
     std::vector<uint32_t> topRowStart_;     // height_ + 1 entries into topPixels_
     std::vector<TopPixel> topPixels_;
+    // The top pixels under the marker's box, kept between frames so that a
+    // frame allocates nothing once the box's share is reached.
+    std::vector<const TopPixel*> coveredScratch_;
 
     HeadTrack headTrack_;
 

@@ -4,6 +4,7 @@
 
 #include "chart/frame_renderer.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -98,12 +99,8 @@ void addRoundedRect(GpPath* path, float x, float y, float width, float height) {
 namespace frame_steps {
 
 void prepareGraphics(GpGraphics* graphics, double dpiScale) {
-    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
-    GdipSetTextRenderingHint(graphics, TextRenderingHintAntiAlias);
-    GdipSetPixelOffsetMode(graphics, PixelOffsetModeHalf);
     GdipGraphicsClear(graphics, 0);
-    const REAL scale = static_cast<REAL>(dpiScale);
-    GdipScaleWorldTransform(graphics, scale, scale, MatrixOrderPrepend);
+    configureGraphics(graphics, dpiScale);
 }
 
 void configureGraphics(GpGraphics* graphics, double dpiScale) {
@@ -166,22 +163,11 @@ void drawCurve(GpGraphics* graphics, const ChartRequest& request, double progres
     // gap: the line runs from the finite point before to the one after. The
     // record's points go straight to GDI+ when none is skipped.
     const std::vector<PlotPoint>& points = request.plotPoints;
-    std::vector<PlotPoint> finite;
-    const PlotPoint* drawn = points.data();
-    std::size_t count = points.size();
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        if (isSkippedPlotPoint(points[i])) {
-            finite.reserve(points.size());
-            for (const PlotPoint& p : points) {
-                if (!isSkippedPlotPoint(p)) {
-                    finite.push_back(p);
-                }
-            }
-            drawn = finite.data();
-            count = finite.size();
-            break;
-        }
-    }
+    const bool anySkipped = std::any_of(points.begin(), points.end(),
+                                        [](const PlotPoint& p) { return isSkippedPlotPoint(p); });
+    const std::vector<PlotPoint> finite = anySkipped ? drawnPoints(points) : std::vector<PlotPoint>();
+    const PlotPoint* drawn = anySkipped ? finite.data() : points.data();
+    const std::size_t count = anySkipped ? finite.size() : points.size();
     if (count < 2) {
         return;
     }

@@ -24,10 +24,9 @@ public:
 ::testing::Environment* const moduleEnvironment =
     ::testing::AddGlobalTestEnvironment(new ModuleEnvironment);
 
-}  // namespace
-
-namespace {
+// Held by the running drawing suite (WithGdiplus).
 std::unique_ptr<GdiplusReference> suiteGdiplus;
+
 }  // namespace
 
 void WithGdiplus::SetUpTestSuite() {
