@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one command inside a prepared Wine session: the project's own prefix
 # under build/ (created once, with the font replacements a Japanese desktop
-# would have), an X server, and one persistent wineserver for the whole run so
+# would have and no crash dialog to wait on), an X server, and one persistent wineserver for the whole run so
 # that each program start costs milliseconds instead of seconds. Tears down
 # exactly the processes it started, by pid.
 #
@@ -83,15 +83,24 @@ if [ "$own_x" = 1 ] || [ -z "${DISPLAY:-}" ]; then
 fi
 
 mkdir -p "$(dirname "$WINEPREFIX")"
+# The settings the project gives its prefix. The ready mark records their
+# checksum, so a prefix made before a settings file changed gets them again.
+settings=("$root/scripts/fonts.reg" "$root/scripts/debugger.reg")
+settings_sum=$(cat "${settings[@]}" | sha256sum | cut -d' ' -f1)
 (
     # One preparation at a time, even when two sessions start together.
     flock 9
-    if [ ! -f "$WINEPREFIX/.kestrine-ready" ]; then
-        echo "wine-session: preparing Wine prefix $WINEPREFIX (once)" >&2
-        wineboot -i >/dev/null 2>&1
-        wine regedit /S "$(winepath -w "$root/scripts/fonts.reg" 2>/dev/null)" >/dev/null 2>&1
+    ready="$WINEPREFIX/.kestrine-ready"
+    if [ ! -f "$ready" ] || [ "$(cat "$ready")" != "$settings_sum" ]; then
+        if [ ! -f "$ready" ]; then
+            echo "wine-session: preparing Wine prefix $WINEPREFIX (once)" >&2
+            wineboot -i >/dev/null 2>&1
+        fi
+        for file in "${settings[@]}"; do
+            wine regedit /S "$(winepath -w "$file" 2>/dev/null)" >/dev/null 2>&1
+        done
         wineserver -w
-        touch "$WINEPREFIX/.kestrine-ready"
+        echo "$settings_sum" >"$ready"
     fi
 ) 9>"$WINEPREFIX.lock"
 
