@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,10 +42,32 @@ std::wstring quoteArgument(const std::wstring& argument) {
     return quoted;
 }
 
-void readPipe(HANDLE pipe, std::string* text) {
+// How long the readers go on after the program has ended. Its own ends of
+// the pipes close with it, but a process it started (Wine's crash debugger,
+// which inherits its handles) may keep them open, and waiting for that could
+// hang the whole suite.
+constexpr ULONGLONG DRAIN_MS = 5000;
+
+// Reads a pipe until every writer has gone, or until stopAt (a GetTickCount64
+// time, 0 for none) has passed with nothing left to read.
+void readPipe(HANDLE pipe, std::string* text, const std::atomic<ULONGLONG>* stopAt) {
     char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) text->append(buffer, read);
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return;
+        if (available == 0) {
+            const ULONGLONG stop = stopAt->load();
+            if (stop != 0 && GetTickCount64() > stop) return;
+            Sleep(5);
+            continue;
+        }
+        DWORD read = 0;
+        if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &read, nullptr) ||
+            read == 0) {
+            return;
+        }
+        text->append(buffer, read);
+    }
 }
 
 // One run of a program with its standard streams on pipes.
@@ -80,8 +103,8 @@ public:
             pid_ = info.dwProcessId;
             CloseHandle(info.hThread);
         }
-        outReader_ = std::thread(readPipe, outRead, &out_);
-        errReader_ = std::thread(readPipe, errRead, &err_);
+        outReader_ = std::thread(readPipe, outRead, &out_, &stopReadingAt_);
+        errReader_ = std::thread(readPipe, errRead, &err_, &stopReadingAt_);
         outPipe_ = outRead;
         errPipe_ = errRead;
         DWORD written = 0;
@@ -95,8 +118,7 @@ public:
             WaitForSingleObject(process_, RUN_TIMEOUT_MS);
             CloseHandle(process_);
         }
-        outReader_.join();
-        errReader_.join();
+        joinReaders();
         CloseHandle(outPipe_);
         CloseHandle(errPipe_);
     }
@@ -108,10 +130,7 @@ public:
     bool finish(DWORD timeoutMs = RUN_TIMEOUT_MS) {
         if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
         GetExitCodeProcess(process_, &exitCode_);
-        outReader_.join();
-        errReader_.join();
-        outReader_ = std::thread([] {});
-        errReader_ = std::thread([] {});
+        joinReaders();
         return true;
     }
 
@@ -120,6 +139,12 @@ public:
     const std::string& err() const { return err_; }
 
 private:
+    void joinReaders() {
+        stopReadingAt_ = GetTickCount64() + DRAIN_MS;
+        if (outReader_.joinable()) outReader_.join();
+        if (errReader_.joinable()) errReader_.join();
+    }
+
     bool started_ = false;
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
@@ -128,6 +153,7 @@ private:
     HANDLE errPipe_ = nullptr;
     std::string out_;
     std::string err_;
+    std::atomic<ULONGLONG> stopReadingAt_{0};
     std::thread outReader_;
     std::thread errReader_;
 };
