@@ -23,6 +23,8 @@ constexpr int EXIT_BAD_INPUT = 2;
 // exists; under Wine a cold start takes a few seconds.
 constexpr ULONGLONG CARD_OPEN_TIMEOUT_MS = 20000;
 constexpr DWORD POLL_MS = 20;
+// What the card's thread may take to wind down once its window has gone.
+constexpr DWORD CARD_WIND_DOWN_TIMEOUT_MS = 5000;
 constexpr size_t MAX_SERIES_BYTES = 64u * 1024 * 1024;
 constexpr int RESULT_NO_CHART = -1;
 constexpr int RESULT_NOT_STARTED = -2;
@@ -36,6 +38,21 @@ struct Kestrine {
     ShowFn show = nullptr;
     IntFn close = nullptr;
     IntFn version = nullptr;
+};
+
+// Owns one thread handle (or none).
+class ThreadHandle {
+public:
+    explicit ThreadHandle(HANDLE handle) : handle_(handle) {}
+    ~ThreadHandle() {
+        if (handle_ != nullptr) CloseHandle(handle_);
+    }
+    ThreadHandle(const ThreadHandle&) = delete;
+    ThreadHandle& operator=(const ThreadHandle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
 };
 
 // Console handles take UTF-16 directly; pipes and files get UTF-8, which is
@@ -212,11 +229,17 @@ int showCard(const Kestrine& dll, const ShowOptions& options) {
     // The card lives in this process: leaving now would take it away. First
     // wait for its window, then for the window to go.
     const ULONGLONG deadline = GetTickCount64() + CARD_OPEN_TIMEOUT_MS;
-    while (findOwnCard() == nullptr) {
+    HWND card = nullptr;
+    while ((card = findOwnCard()) == nullptr) {
         if (GetTickCount64() > deadline) return fail(EXIT_NOT_SHOWN, L"the card did not open");
         Sleep(POLL_MS);
     }
+    const ThreadHandle cardThread(OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(card, nullptr)));
     while (findOwnCard() != nullptr) Sleep(POLL_MS);
+    // Leaving ends the process, which cuts off any thread where it stands. The
+    // card's thread still frees its chart and shuts GDI+ down after its window
+    // has gone; let it finish rather than kill it in the middle of that.
+    if (cardThread.get() != nullptr) WaitForSingleObject(cardThread.get(), CARD_WIND_DOWN_TIMEOUT_MS);
     return EXIT_DONE;
 }
 
