@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs one command inside a prepared Wine session: the project's own prefix
 # under build/ (created once, with the font replacements a Japanese desktop
-# would have and no crash dialog to wait on), an X server, and one persistent wineserver for the whole run so
-# that each program start costs milliseconds instead of seconds. Tears down
-# exactly the processes it started, by pid.
+# would have and no crash dialog to wait on), an X server, and one persistent
+# wineserver for the whole run so that each program start costs milliseconds
+# instead of seconds. Tears down exactly the processes it started, by pid.
 #
 #   scripts/wine-session.sh [--own-x] [--screen WxHxD] [--] command [args...]
 #
