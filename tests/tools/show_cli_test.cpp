@@ -76,7 +76,8 @@ public:
     Child(const std::wstring& program, const std::vector<std::wstring>& arguments,
           const std::string& input = std::string()) {
         SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-        HANDLE inRead, inWrite, outRead, outWrite, errRead, errWrite;
+        HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr,
+               errRead = nullptr, errWrite = nullptr;
         CreatePipe(&inRead, &inWrite, &inherit, 0);
         CreatePipe(&outRead, &outWrite, &inherit, 0);
         CreatePipe(&errRead, &errWrite, &inherit, 0);

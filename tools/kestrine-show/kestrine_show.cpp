@@ -40,15 +40,17 @@ struct Kestrine {
     IntFn version = nullptr;
 };
 
-// Owns one thread handle (or none).
-class ThreadHandle {
+// Owns one kernel handle, or none: null and INVALID_HANDLE_VALUE, which
+// OpenThread and CreateFileW return on failure, are left alone.
+class OwnedHandle {
 public:
-    explicit ThreadHandle(HANDLE handle) : handle_(handle) {}
-    ~ThreadHandle() {
-        if (handle_ != nullptr) CloseHandle(handle_);
+    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+    ~OwnedHandle() {
+        if (valid()) CloseHandle(handle_);
     }
-    ThreadHandle(const ThreadHandle&) = delete;
-    ThreadHandle& operator=(const ThreadHandle&) = delete;
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
 
 private:
@@ -152,14 +154,14 @@ bool readSeriesBytes(const std::wstring& path, std::string& bytes, std::wstring&
         }
         return true;
     }
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const OwnedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
         error = L"cannot read " + path + L" " + windowsError(GetLastError());
         return false;
     }
-    const bool ok = readAll(file, bytes, error);
-    CloseHandle(file);
+    // The owner closes the file also when growing the buffer throws.
+    const bool ok = readAll(file.get(), bytes, error);
     if (!ok) error = L"cannot read " + path + L" " + error;
     return ok;
 }
@@ -234,12 +236,12 @@ int showCard(const Kestrine& dll, const ShowOptions& options) {
         if (GetTickCount64() > deadline) return fail(EXIT_NOT_SHOWN, L"the card did not open");
         Sleep(POLL_MS);
     }
-    const ThreadHandle cardThread(OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(card, nullptr)));
+    const OwnedHandle cardThread(OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(card, nullptr)));
     while (findOwnCard() != nullptr) Sleep(POLL_MS);
     // Leaving ends the process, which cuts off any thread where it stands. The
     // card's thread still frees its chart and shuts GDI+ down after its window
     // has gone; let it finish rather than kill it in the middle of that.
-    if (cardThread.get() != nullptr) WaitForSingleObject(cardThread.get(), CARD_WIND_DOWN_TIMEOUT_MS);
+    if (cardThread.valid()) WaitForSingleObject(cardThread.get(), CARD_WIND_DOWN_TIMEOUT_MS);
     return EXIT_DONE;
 }
 
