@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs one command inside a prepared Wine session: the project's own prefix
 # under build/ (created once, with the font replacements a Japanese desktop
-# would have and no crash dialog to wait on), an X server, and one persistent
-# wineserver for the whole run so that each program start costs milliseconds
-# instead of seconds. Tears down exactly the processes it started, by pid.
+# would have, no crash dialog to wait on and no X input method), an X server,
+# and one persistent wineserver for the whole run so that each program start
+# costs milliseconds instead of seconds. Tears down exactly the processes it started, by pid.
 #
 #   scripts/wine-session.sh [--own-x] [--screen WxHxD] [--] command [args...]
 #
@@ -85,7 +85,7 @@ fi
 mkdir -p "$(dirname "$WINEPREFIX")"
 # The settings the project gives its prefix. The ready mark records their
 # checksum, so a prefix made before a settings file changed gets them again.
-settings=("$root/scripts/fonts.reg" "$root/scripts/debugger.reg")
+settings=("$root/scripts/fonts.reg" "$root/scripts/debugger.reg" "$root/scripts/x11.reg")
 settings_sum=$(cat "${settings[@]}" | sha256sum | cut -d' ' -f1)
 (
     # One preparation at a time, even when two sessions start together.
