@@ -62,6 +62,9 @@ struct ChartRequest {
     bool dragMoved = false;
     ScreenPoint dragCursorStart;
     ScreenPoint dragWindowStart;
+    // The newest record this window has claimed and not yet prepared; owned
+    // by this record, freed with it (deleteRequest).
+    ChartRequest* nextChart = nullptr;
 
     ChartRequest() = default;
     // A record moves between owners only as a pointer; it is never copied.

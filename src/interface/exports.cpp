@@ -20,6 +20,11 @@ namespace kestrine {
 namespace {
 
 constexpr UINT HANDOVER_TIMEOUT_MS = 3000;
+// Once the hand-over time is up, a card that has become current meanwhile
+// (the newer card that replaced a hung one) still gets one offer of this
+// length: a card that answers at once takes the record, instead of a new
+// card being started that would close it.
+constexpr UINT LATE_OFFER_TIMEOUT_MS = 250;
 constexpr int INTERFACE_VERSION = 100;
 
 // Offers record to the open card, waiting at most timeoutMs. True when the
@@ -40,39 +45,47 @@ bool offerToCard(HWND card, ChartRequest* record, UINT timeoutMs) noexcept {
     return withdrawOffer(offer) == nullptr;
 }
 
-int startCardThread(ChartRequest* record) noexcept {
-    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, record, 0, nullptr);
+// The record already waits in the starting-card slot; only the thread is
+// missing. It takes the newest record there once its window exists.
+int startCardThread() noexcept {
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, nullptr, 0, nullptr);
     if (thread == nullptr) {
-        deleteRequest(record);
+        deleteRequest(abandonCardStart());
         return KESTRINE_NOT_STARTED;
     }
     CloseHandle(thread);  // never joined: the card ends by itself
     return KESTRINE_OK;
 }
 
-HWND readCurrentWindow() {
-    ModuleLockGuard lock;
-    return currentWindow;
-}
-
 int handOver(ChartRequest* record) noexcept {
     // A card that is closing refuses. When a newer card has become current in
     // the meantime, the record goes to that one rather than to yet another new
-    // card; all offers together wait no longer than one hand-over time-out.
+    // card; all offers together wait no longer than one hand-over time-out
+    // and one late offer.
     const ULONGLONG deadline = GetTickCount64() + HANDOVER_TIMEOUT_MS;
     HWND refused = nullptr;
+    bool lateOfferMade = false;
     for (;;) {
-        HWND card = readCurrentWindow();
         const ULONGLONG now = GetTickCount64();
-        if (card == nullptr || card == refused || now >= deadline || !IsWindow(card)) {
+        const bool late = now >= deadline;
+        HWND card = nullptr;
+        ChartRequest* replaced = nullptr;
+        switch (routeRecord(record, refused, !(late && lateOfferMade), &card, &replaced)) {
+        case HandOverRoute::startingCard:
+            deleteRequest(replaced);  // never shown: a newer record came
+            return KESTRINE_OK;
+        case HandOverRoute::newCard:
+            return startCardThread();
+        case HandOverRoute::offer:
             break;
         }
-        if (offerToCard(card, record, static_cast<UINT>(deadline - now))) {
+        lateOfferMade = late;
+        const UINT timeout = late ? LATE_OFFER_TIMEOUT_MS : static_cast<UINT>(deadline - now);
+        if (IsWindow(card) && offerToCard(card, record, timeout)) {
             return KESTRINE_OK;
         }
         refused = card;
     }
-    return startCardThread(record);
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ POINT savedPosition = {0, 0};
 bool windowClassRegistered = false;
 int gdiplusUsers = 0;
 ULONG_PTR gdiplusToken = 0;
+int cardWindows = 0;
+CONDITION_VARIABLE cardWindowsChanged = CONDITION_VARIABLE_INIT;
 
 namespace {
 

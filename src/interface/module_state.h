@@ -17,6 +17,10 @@ extern POINT savedPosition;
 extern bool windowClassRegistered;
 extern int gdiplusUsers;
 extern ULONG_PTR gdiplusToken;
+// Windows of card threads that exist now, closing ones included; signalled
+// through cardWindowsChanged whenever one goes.
+extern int cardWindows;
+extern CONDITION_VARIABLE cardWindowsChanged;
 
 // Holds moduleLock for one scope.
 class ModuleLockGuard {

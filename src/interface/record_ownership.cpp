@@ -17,6 +17,10 @@ std::atomic<long> liveRequestCount{0};
 
 // Guarded by moduleLock.
 OfferRegistry pendingOffers;
+// A card's UI thread has been started and its window does not exist yet;
+// startingRecord is the newest record handed to it in the meantime.
+bool cardStarting = false;
+ChartRequest* startingRecord = nullptr;
 
 uintptr_t windowKey(HWND window) { return reinterpret_cast<uintptr_t>(window); }
 
@@ -30,11 +34,12 @@ ChartRequest* adoptBuiltRequest(std::unique_ptr<ChartRequest> request) noexcept 
 }
 
 void deleteRequest(ChartRequest* request) noexcept {
-    if (request == nullptr) {
-        return;
+    while (request != nullptr) {
+        ChartRequest* next = request->nextChart;  // a claimed, unprepared record
+        delete request;
+        liveRequestCount.fetch_sub(1);
+        request = next;
     }
-    delete request;
-    liveRequestCount.fetch_sub(1);
 }
 
 uint64_t openOffer(ChartRequest* record, HWND card) {
@@ -50,6 +55,47 @@ ChartRequest* claimOffer(uint64_t id, HWND card) noexcept {
 ChartRequest* withdrawOffer(uint64_t id) noexcept {
     ModuleLockGuard lock;
     return pendingOffers.withdraw(id);
+}
+
+HandOverRoute routeRecord(ChartRequest* record, HWND refused, bool mayOffer, HWND* card,
+                          ChartRequest** replaced) noexcept {
+    ModuleLockGuard lock;
+    *card = nullptr;
+    *replaced = nullptr;
+    if (mayOffer && currentWindow != nullptr && currentWindow != refused) {
+        *card = currentWindow;
+        return HandOverRoute::offer;
+    }
+    // One card starts at a time: every call in the gap before its window
+    // exists would otherwise start a card of its own.
+    *replaced = startingRecord;
+    startingRecord = record;
+    if (cardStarting) {
+        return HandOverRoute::startingCard;
+    }
+    cardStarting = true;
+    return HandOverRoute::newCard;
+}
+
+ChartRequest* abandonCardStart() noexcept {
+    ModuleLockGuard lock;
+    cardStarting = false;
+    ChartRequest* record = startingRecord;
+    startingRecord = nullptr;
+    return record;
+}
+
+ChartRequest* finishCardStart(HWND window, HWND* displaced) noexcept {
+    ModuleLockGuard lock;
+    *displaced = nullptr;
+    if (window != nullptr) {
+        *displaced = currentWindow;
+        currentWindow = window;
+    }
+    cardStarting = false;
+    ChartRequest* record = startingRecord;
+    startingRecord = nullptr;
+    return record;
 }
 
 namespace testing {

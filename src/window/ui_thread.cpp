@@ -21,6 +21,12 @@ constexpr DWORD CARD_EX_STYLE = WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST
 constexpr int MDT_EFFECTIVE_DPI_VALUE = 0;
 constexpr UINT DEFAULT_QUERY_DPI = 96;
 constexpr DWORD LOOP_RECHECK_MS = 250;
+// A new card waits while this many card windows are still closing, so that
+// a host that shows and closes at full speed never has more than one more
+// than that on the screen. Cards that do not close (a hung thread) hold it
+// up at most CLOSING_WAIT_MS.
+constexpr int MOST_CLOSING_CARDS = 3;
+constexpr DWORD CLOSING_WAIT_MS = 2000;
 
 std::atomic<const testing::ShcoreStandIn*> shcoreStandIn{nullptr};
 
@@ -73,8 +79,15 @@ RECT primaryWorkArea(HMONITOR primary) {
     return area;
 }
 
-// Makes window the current card; the card it displaces is asked to close
-// after the lock is left.
+// A card that a newer one has displaced is asked to close; called after the
+// lock is left.
+void closeDisplaced(HWND displaced, HWND window) {
+    if (displaced != nullptr && displaced != window && IsWindow(displaced)) {
+        PostMessageW(displaced, WM_CLOSE, 0, 0);
+    }
+}
+
+// Makes window the current card and asks the card it displaces to close.
 void becomeCurrent(HWND window) {
     HWND displaced = nullptr;
     {
@@ -82,8 +95,51 @@ void becomeCurrent(HWND window) {
         displaced = currentWindow;
         currentWindow = window;
     }
-    if (displaced != nullptr && displaced != window && IsWindow(displaced)) {
-        PostMessageW(displaced, WM_CLOSE, 0, 0);
+    closeDisplaced(displaced, window);
+}
+
+// The window keeps the size it was created with, whichever record it shows.
+void attachRecord(HWND window, ChartRequest* request, const SurfaceSize& size) {
+    request->dpiScale = size.scale;
+    request->surfaceWidth = size.width;
+    request->surfaceHeight = size.height;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(request));
+}
+
+// Sizes and places a new card and creates its hidden layered window, with no
+// record attached yet.
+HWND createBareCardWindow(SurfaceSize* size) {
+    registerCardClass();  // a failure shows as CreateWindowExW failing below
+    const POINT origin = {0, 0};
+    const HMONITOR primary = MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
+    const RECT workArea = primaryWorkArea(primary);
+    *size = primaryMonitorSurfaceSize(primary);
+    const ScreenPoint place = chooseCardOrigin(workArea, size->width, size->height);
+    return CreateWindowExW(CARD_EX_STYLE, CARD_WINDOW_CLASS, CARD_WINDOW_TITLE, CARD_STYLE, place.x,
+                           place.y, size->width, size->height, nullptr, nullptr, moduleInstance,
+                           nullptr);
+}
+
+void waitForClosingCards() {
+    const ULONGLONG deadline = GetTickCount64() + CLOSING_WAIT_MS;
+    ModuleLockGuard lock;
+    while (cardWindows >= MOST_CLOSING_CARDS) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            break;
+        }
+        SleepConditionVariableCS(&cardWindowsChanged, &moduleLock,
+                                 static_cast<DWORD>(deadline - now));
+    }
+}
+
+void countCardWindow(int change) {
+    {
+        ModuleLockGuard lock;
+        cardWindows += change;
+    }
+    if (change < 0) {
+        WakeAllConditionVariable(&cardWindowsChanged);
     }
 }
 
@@ -144,24 +200,12 @@ ScreenPoint chooseCardOrigin(const RECT& workArea, int32_t width, int32_t height
 }
 
 HWND createCardWindow(ChartRequest* request) {
-    registerCardClass();  // a failure shows as CreateWindowExW failing below
-    const POINT origin = {0, 0};
-    const HMONITOR primary = MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
-    const RECT workArea = primaryWorkArea(primary);
-
-    const SurfaceSize size = primaryMonitorSurfaceSize(primary);
-    request->dpiScale = size.scale;
-    request->surfaceWidth = size.width;
-    request->surfaceHeight = size.height;
-
-    const ScreenPoint place = chooseCardOrigin(workArea, size.width, size.height);
-    HWND window = CreateWindowExW(CARD_EX_STYLE, CARD_WINDOW_CLASS, CARD_WINDOW_TITLE, CARD_STYLE,
-                                  place.x, place.y, size.width, size.height, nullptr, nullptr,
-                                  moduleInstance, nullptr);
+    SurfaceSize size;
+    HWND window = createBareCardWindow(&size);
     if (window == nullptr) {
         return nullptr;
     }
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(request));
+    attachRecord(window, request, size);
     becomeCurrent(window);
     return window;
 }
@@ -190,15 +234,29 @@ void runCardMessageLoop() {
     }
 }
 
-DWORD WINAPI uiThreadMain(LPVOID parameter) {
-    ChartRequest* request = static_cast<ChartRequest*>(parameter);
+DWORD WINAPI uiThreadMain(LPVOID) {
     acquireGdiplus();
-    HWND window = createCardWindow(request);
-    if (window == nullptr) {
-        releaseGdiplus();
+    waitForClosingCards();
+    SurfaceSize size;
+    HWND window = createBareCardWindow(&size);
+    if (window != nullptr) {
+        countCardWindow(+1);
+    }
+    // The newest record handed in while the window was being created; from
+    // here on new records reach this card as offers.
+    HWND displaced = nullptr;
+    ChartRequest* request = finishCardStart(window, &displaced);
+    if (window == nullptr || request == nullptr) {
+        if (window != nullptr) {
+            DestroyWindow(window);
+            countCardWindow(-1);
+        }
         deleteRequest(request);
+        releaseGdiplus();
         return 1;
     }
+    attachRecord(window, request, size);
+    closeDisplaced(displaced, window);
     // From here the window owns the record; an adoption may replace it, so
     // it is not touched again after preparation.
     if (prepareChart(window, *request)) {
@@ -206,7 +264,8 @@ DWORD WINAPI uiThreadMain(LPVOID parameter) {
     } else {
         DestroyWindow(window);
     }
-    runCardMessageLoop();
+    runCardMessageLoop();  // ends once the window is destroyed
+    countCardWindow(-1);
     releaseGdiplus();
     return 0;
 }

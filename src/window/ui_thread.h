@@ -13,10 +13,11 @@ namespace kestrine {
 constexpr wchar_t CARD_WINDOW_CLASS[] = L"KestrineWindow";
 constexpr wchar_t CARD_WINDOW_TITLE[] = L"Kestrine";
 
-// Thread routine started by ShowKestrine; owns the heap record it is given.
-// 0: the window existed and its loop has ended; 1: the window could not be
-// created (the record is freed).
-DWORD WINAPI uiThreadMain(LPVOID request);
+// Thread routine that ShowKestrine starts for a new card (no parameter): once
+// its window exists it takes the newest record waiting for the starting card
+// (see routeRecord) and makes the window current. 0: the window existed and
+// its loop has ended; 1: the window could not be created (the record is freed).
+DWORD WINAPI uiThreadMain(LPVOID unused);
 
 // The steps of uiThreadMain, for test programs that run a card on their own
 // thread. registerCardClass: once per process, under moduleLock.

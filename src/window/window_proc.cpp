@@ -190,6 +190,24 @@ void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
+// Keeps fresh as the chart to prepare next. A record still waiting there is
+// freed unseen (only the newest is worth preparing) and its reminder, already
+// queued, serves fresh. False when no reminder could be queued; the caller
+// then still owns fresh.
+bool keepAsNextChart(HWND window, ChartRequest& request, ChartRequest* fresh) {
+    ChartRequest* waiting = request.nextChart;
+    if (waiting != nullptr) {
+        request.nextChart = fresh;
+        deleteRequest(waiting);
+        return true;
+    }
+    if (!PostMessageW(window, WM_CHART_ADOPT, 0, 0)) {
+        return false;
+    }
+    request.nextChart = fresh;
+    return true;
+}
+
 // A card that is no longer current is closing: a newer card has displaced it
 // (and posted it WM_CLOSE), or CloseKestrine has asked it to close. Adopting
 // would lose the chart with the card, so it refuses and the sender gives the
@@ -211,8 +229,28 @@ LRESULT onChartReplace(HWND window, ChartRequest* request, LPARAM offer) {
     if (fresh == nullptr) {
         return 0;
     }
-    adopt(window, request, fresh);
+    // The sender is released at once: preparing the chart can take far longer
+    // than a host should wait on every update. The card goes on showing the
+    // previous chart until WM_CHART_ADOPT comes round.
+    if (!keepAsNextChart(window, *request, fresh)) {
+        adopt(window, request, fresh);  // claimed is owned: prepared here and now
+    }
     return 1;
+}
+
+void onAdoptNextChart(HWND window, ChartRequest* request) {
+    if (request == nullptr || request->destroyed || request->nextChart == nullptr) {
+        return;  // also a stray WM_CHART_ADOPT from anywhere else
+    }
+    ChartRequest* fresh = request->nextChart;
+    request->nextChart = nullptr;
+    if (displaced(window)) {
+        // Asked to close since it claimed the record: preparing a chart that
+        // goes with the card would only hold up the close.
+        deleteRequest(fresh);
+        return;
+    }
+    adopt(window, request, fresh);
 }
 
 void onDestroy(HWND window, ChartRequest* request) {
@@ -264,6 +302,9 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_CHART_REPLACE:
         return onChartReplace(window, request, lParam);
+    case WM_CHART_ADOPT:
+        onAdoptNextChart(window, request);
+        return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }

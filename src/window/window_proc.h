@@ -12,6 +12,9 @@ namespace kestrine {
 // Offer of a newer record: wParam 0, lParam the id of a pending offer (see
 // record_ownership.h). Result 1: adopted, the card owns the record; 0: refused.
 constexpr UINT WM_CHART_REPLACE = WM_APP + 0x11;
+// Posted by a card to itself after it claimed an offer: prepare the newest
+// claimed record. The sender has long returned by then.
+constexpr UINT WM_CHART_ADOPT = WM_APP + 0x12;
 
 constexpr UINT_PTR ANIMATION_TIMER = 1;
 constexpr UINT_PTR AUTOCLOSE_TIMER = 2;

@@ -102,7 +102,7 @@ TEST_F(CardLayersHere, adoption_builds_them_anew_for_the_adopted_record) {
     test::setCurrentWindow(card);
     ChartRequest* fresh = newRequest(false, 0);
     const uint64_t offer = openOffer(fresh, card);
-    ASSERT_EQ(chartWindowProc(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(offer)), 1);
+    ASSERT_EQ(test::offerAndAdopt(card, offer), 1);
     ASSERT_EQ(attached(card), fresh);
     const FrameLayers* layers = testing::frameLayersOf(card);
     ASSERT_NE(layers, nullptr);
@@ -187,7 +187,7 @@ TEST_F(CardLayersHere, without_layers_a_card_animates_from_nothing) {
     test::setCurrentWindow(card);
     ChartRequest* fresh = newRequest(false, 0);
     const uint64_t offer = openOffer(fresh, card);
-    ASSERT_EQ(chartWindowProc(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(offer)), 1);
+    ASSERT_EQ(test::offerAndAdopt(card, offer), 1);
     EXPECT_NE(testing::frameLayersOf(card), nullptr);
     EXPECT_EQ(presented.size(), 1u);
 }

@@ -89,6 +89,24 @@ ChartRequest* attached(HWND card) {
     return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA));
 }
 
+LRESULT offerAndAdopt(HWND card, uint64_t id) {
+    const LRESULT answer = chartWindowProc(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(id));
+    MSG message;
+    while (PeekMessageW(&message, card, WM_CHART_ADOPT, WM_CHART_ADOPT, PM_REMOVE)) {
+        DispatchMessageW(&message);
+    }
+    return answer;
+}
+
+int takeQueuedAdoptions(HWND card) {
+    int count = 0;
+    MSG message;
+    while (PeekMessageW(&message, card, WM_CHART_ADOPT, WM_CHART_ADOPT, PM_REMOVE)) {
+        ++count;
+    }
+    return count;
+}
+
 void closeCardHere(HWND card) {
     if (IsWindow(card)) {
         DestroyWindow(card);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "interface/chart_request.h"
@@ -30,6 +31,13 @@ ChartRequest* newRequest(bool animate, int autoCloseSeconds, double animationSec
 HWND openCardHere(ChartRequest* request);
 // The record a card window holds, or null.
 ChartRequest* attached(HWND card);
+
+// Offers the record of offer id to card through its window procedure and,
+// when claimed, dispatches the WM_CHART_ADOPT it queued for itself, as its
+// message loop would. The card's answer to the offer.
+LRESULT offerAndAdopt(HWND card, uint64_t id);
+// How many WM_CHART_ADOPT are queued for card; removes them.
+int takeQueuedAdoptions(HWND card);
 
 // Dispatches this thread's messages for about ms milliseconds. A WM_QUIT
 // (posted by a card's WM_DESTROY) is swallowed; quitMessagesSeen counts them.

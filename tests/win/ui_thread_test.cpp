@@ -234,8 +234,12 @@ TEST(CardWindow, class_is_registered_once_with_the_card_procedure) {
     EXPECT_EQ(info.hbrBackground, nullptr);
 }
 
+// Starts a card's thread as ShowKestrine does, with request waiting for it.
 DWORD runThread(ChartRequest* request, DWORD waitMs, HWND* cardOut) {
-    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, request, 0, nullptr);
+    HWND none = nullptr;
+    ChartRequest* replaced = nullptr;
+    EXPECT_EQ(routeRecord(request, nullptr, true, &none, &replaced), HandOverRoute::newCard);
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, nullptr, 0, nullptr);
     EXPECT_NE(thread, nullptr);
     if (cardOut != nullptr) {
         // Wait for the card, then close it as CloseKestrine would.

@@ -103,7 +103,7 @@ TEST_F(ReplacementOffer, live_offer_is_adopted_keeping_size_and_scale) {
     const uint64_t id = openOffer(fresh, card);
     test::clearFrames();
 
-    EXPECT_EQ(offer(card, id), 1);
+    EXPECT_EQ(test::offerAndAdopt(card, id), 1);
     EXPECT_EQ(withdrawOffer(id), nullptr);  // the card owns it now
     EXPECT_EQ(attached(card), fresh);
     EXPECT_EQ(fresh->dpiScale, 1.25);
@@ -120,6 +120,41 @@ TEST_F(ReplacementOffer, live_offer_is_adopted_keeping_size_and_scale) {
     // Both timers were started for the new record.
     EXPECT_TRUE(KillTimer(card, ANIMATION_TIMER));
     EXPECT_TRUE(KillTimer(card, AUTOCLOSE_TIMER));
+}
+
+TEST_F(ReplacementOffer, claimed_records_wait_and_only_the_newest_is_prepared) {
+    ChartRequest* shown = attached(card);
+    ChartRequest* first = newRequest(false, 0);
+    ChartRequest* newest = newRequest(true, 7);
+    test::clearFrames();
+    // The sender is answered before anything is prepared or drawn.
+    EXPECT_EQ(offer(card, openOffer(first, card)), 1);
+    EXPECT_EQ(offer(card, openOffer(newest, card)), 1);
+    EXPECT_EQ(attached(card), shown);
+    EXPECT_TRUE(test::frames().empty());
+    EXPECT_TRUE(newest->plotPoints.empty());
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 2);  // first is gone unseen
+    EXPECT_EQ(testing::pendingOfferCount(), 0u);
+    // One reminder for both, and it prepares the newest.
+    EXPECT_EQ(test::takeQueuedAdoptions(card), 1);
+    chartWindowProc(card, WM_CHART_ADOPT, 0, 0);
+    EXPECT_EQ(attached(card), newest);
+    EXPECT_EQ(newest->autoCloseSeconds, 7);
+    EXPECT_EQ(newest->plotPoints.size(), 3u);
+    EXPECT_EQ(test::frames().size(), 1u);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 1);
+    // A stray reminder with nothing waiting changes nothing.
+    chartWindowProc(card, WM_CHART_ADOPT, 0, 0x4141414141414141);
+    EXPECT_EQ(attached(card), newest);
+    EXPECT_EQ(test::frames().size(), 1u);
+}
+
+TEST_F(ReplacementOffer, closing_frees_a_claimed_record_not_yet_prepared) {
+    ASSERT_EQ(offer(card, openOffer(newRequest(false, 0), card)), 1);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 2);
+    DestroyWindow(card);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore);
+    pumpFor(20);  // the reminder finds no window
 }
 
 TEST_F(ReplacementOffer, record_marked_destroyed_refuses_every_offer) {
@@ -162,7 +197,7 @@ TEST_F(ReplacementOffer, adoption_ends_a_drag_and_gives_back_the_capture) {
     ASSERT_EQ(GetCapture(), card);
 
     ChartRequest* fresh = newRequest(false, 0);
-    ASSERT_EQ(offer(card, openOffer(fresh, card)), 1);
+    ASSERT_EQ(test::offerAndAdopt(card, openOffer(fresh, card)), 1);
     EXPECT_NE(GetCapture(), card);
     EXPECT_FALSE(fresh->dragPressed);
 
