@@ -4,6 +4,7 @@ SHELL := /bin/bash
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 15
+SOAK_SECONDS ?= 600
 
 NATIVE := build/native
 ASAN := build/native-asan
@@ -12,7 +13,7 @@ FUZZ := build/fuzz
 SESSION := scripts/wine-session.sh
 
 .PHONY: all deps build build-native build-asan build-win64 build-fuzz test test-native test-asan test-win64 \
-        fuzz fuzz-smoke bench snapshots demo dist clean
+        fuzz fuzz-smoke bench soak snapshots demo dist clean
 
 all: build
 
@@ -74,6 +75,14 @@ bench: deps build-native build-win64
 	@$(SESSION) --own-x wine $(WIN64)/kestrine-bench-render.exe
 	@echo "== ShowKestrine return and first frame under Wine (own X server)"
 	@$(SESSION) --own-x wine $(WIN64)/kestrine_bench.exe
+
+# The full-speed stress of the exports for SOAK_SECONDS: eight host threads
+# showing and closing cards without pause. Not part of `make test`.
+soak: deps build-win64
+	@echo "== eight threads at full speed for $(SOAK_SECONDS) s under Wine (own X server)"
+	@$(SESSION) --own-x wine $(WIN64)/card_host_test.exe --dll=kestrine_test.dll \
+	    --gtest_filter=Counted.eight_threads_at_full_speed_hold_and_leave_nothing_behind \
+	    --stress-seconds=$(SOAK_SECONDS)
 
 # Card frames drawn into memory and written as PNGs, for people to look at.
 snapshots: deps build-win64

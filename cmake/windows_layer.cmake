@@ -53,7 +53,7 @@ if(TARGET kestrine_win AND EXISTS ${CMAKE_SOURCE_DIR}/src/interface/exports.cpp)
     add_executable(replace_sender tests/win/replace_sender.cpp)
     add_executable(card_host_test tests/win/exports_test.cpp)
     target_include_directories(card_host_test PRIVATE include)
-    target_link_libraries(card_host_test PRIVATE GTest::gtest)
+    target_link_libraries(card_host_test PRIVATE GTest::gtest psapi)
     add_dependencies(card_host_test kestrine kestrine_test replace_sender)
     add_test(NAME card_host COMMAND card_host_test --dll=kestrine.dll --gtest_brief=1
              --gtest_filter=-Counted*:Dpi120*)

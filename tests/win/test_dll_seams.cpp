@@ -1,12 +1,19 @@
 // Extra exports of kestrine_test.dll, the test-only twin of kestrine.dll:
-// counts of live records, pending offers, GDI+ users and presented frames, and
-// the time of the first frame after a mark, for end-to-end tests and benchmarks.
+// counts of live records, pending offers, GDI+ users, drawing objects and
+// presented frames, the title of the last presented frame, and the time of the
+// first frame after a mark, for end-to-end tests and benchmarks.
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwchar>
+#include <mutex>
+#include <string>
 
+#include "interface/chart_request.h"
 #include "interface/module_state.h"
+#include "interface/test_seams.h"
 #include "window/window_seams.h"
 
 namespace {
@@ -16,8 +23,18 @@ std::atomic<long> framesPresented{0};
 // the last arming; 0 while none has been presented since.
 std::atomic<long long> firstFrameTicks{0};
 
-void watchFrame(HWND, double, double elapsedSeconds, double) {
+// The title of the record behind the last presented frame: which chart a card
+// really shows. Read on the card's own thread, which owns the record.
+std::mutex lastTitleLock;
+std::wstring lastTitle;
+
+void watchFrame(HWND window, double, double elapsedSeconds, double) {
     framesPresented.fetch_add(1);
+    if (const auto* shown = reinterpret_cast<const kestrine::ChartRequest*>(
+            GetWindowLongPtrW(window, GWLP_USERDATA))) {
+        std::lock_guard<std::mutex> lock(lastTitleLock);
+        lastTitle = shown->titleText;
+    }
     // Only a record's opening frame of an animated run starts at elapsed 0;
     // ticks of a card already running are not what the mark waits for.
     if (elapsedSeconds != 0.0) {
@@ -55,3 +72,19 @@ extern "C" void KestrineTestArmFirstFrame(void) {
 }
 
 extern "C" long long KestrineTestFirstFrameTicks(void) { return firstFrameTicks.load(); }
+
+// Copies the last presented frame's title into out (capacity units with the
+// terminator); its full length.
+extern "C" int KestrineTestLastFrameTitle(wchar_t* out, int capacity) {
+    std::lock_guard<std::mutex> lock(lastTitleLock);
+    if (out != nullptr && capacity > 0) {
+        const size_t n = std::min(lastTitle.size(), static_cast<size_t>(capacity - 1));
+        std::wmemcpy(out, lastTitle.data(), n);
+        out[n] = L'\0';
+    }
+    return static_cast<int>(lastTitle.size());
+}
+
+extern "C" long KestrineTestLiveDrawingObjects(void) {
+    return kestrine::testing::liveGdiObjects() + kestrine::testing::liveGdiplusObjects();
+}
