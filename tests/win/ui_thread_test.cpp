@@ -274,6 +274,38 @@ TEST(CardThread, runs_a_card_to_its_end_and_drops_its_references) {
     EXPECT_EQ(test::gdiplusUserCount(), users);
 }
 
+TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
+    test::setCurrentWindow(nullptr);
+    const long records = testing::liveRequests();
+    ChartRequest* older = test::newRequest(false, 0);
+    ChartRequest* newest = test::newRequest(false, 0);
+    HWND card = nullptr;
+    ChartRequest* replaced = nullptr;
+    ASSERT_EQ(routeRecord(older, nullptr, true, &card, &replaced), HandOverRoute::newCard);
+    // Until its window exists, the starting card takes every record.
+    ASSERT_EQ(routeRecord(newest, nullptr, true, &card, &replaced), HandOverRoute::startingCard);
+    EXPECT_EQ(replaced, older);
+    deleteRequest(replaced);
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    for (int i = 0; i < 200 && (card = FindWindowW(CARD_WINDOW_CLASS, nullptr)) == nullptr; ++i) {
+        Sleep(10);
+    }
+    ASSERT_NE(card, nullptr);
+    for (int i = 0; i < 200 && GetWindowLongPtrW(card, GWLP_USERDATA) == 0; ++i) {
+        Sleep(10);
+    }
+    EXPECT_EQ(GetWindowLongPtrW(card, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(newest));
+    // Once it is current, records go to it as offers.
+    ChartRequest* later = test::newRequest(false, 0);
+    EXPECT_EQ(routeRecord(later, nullptr, true, &card, &replaced), HandOverRoute::offer);
+    deleteRequest(later);
+    PostMessageW(card, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(testing::liveRequests(), records);
+}
+
 TEST(CardThread, failed_window_creation_frees_the_record_and_the_gdiplus_reference) {
     test::setCurrentWindow(nullptr);
     const long records = testing::liveRequests();
