@@ -7,10 +7,14 @@ if(KESTRINE_FUZZ)
 endif()
 
 add_library(kestrine_show_core STATIC tools/kestrine-show/show_arguments.cpp
-            tools/kestrine-show/series_text.cpp)
+            tools/kestrine-show/series_text.cpp tools/kestrine-show/series_follow.cpp
+            tools/kestrine-show/straight_alpha.cpp)
 target_include_directories(kestrine_show_core PUBLIC tools/kestrine-show)
+# The headline value is written in the card's own number style.
+target_link_libraries(kestrine_show_core PUBLIC kestrine_core)
 
-add_executable(show_tool_tests tests/tools/show_arguments_test.cpp tests/tools/series_text_test.cpp)
+add_executable(show_tool_tests tests/tools/show_arguments_test.cpp tests/tools/series_text_test.cpp
+               tests/tools/series_follow_test.cpp tests/tools/straight_alpha_test.cpp)
 target_link_libraries(show_tool_tests PRIVATE kestrine_show_core GTest::gtest_main)
 add_test(NAME show_tool_tests COMMAND show_tool_tests --gtest_brief=1)
 
