@@ -13,6 +13,14 @@ target_include_directories(kestrine_show_core PUBLIC tools/kestrine-show)
 # The headline value is written in the card's own number style.
 target_link_libraries(kestrine_show_core PUBLIC kestrine_core)
 
+# The card drawn into memory and written as a PNG: kestrine-show --png and
+# kestrine-snapshot draw with the Windows layer itself, since the DLL exports
+# no drawing.
+if(TARGET kestrine_win)
+    add_library(kestrine_card_png STATIC tools/kestrine-show/card_png.cpp)
+    target_link_libraries(kestrine_card_png PUBLIC kestrine_win kestrine_show_core)
+endif()
+
 add_executable(show_tool_tests tests/tools/show_arguments_test.cpp tests/tools/series_text_test.cpp
                tests/tools/series_follow_test.cpp tests/tools/straight_alpha_test.cpp)
 target_link_libraries(show_tool_tests PRIVATE kestrine_show_core GTest::gtest_main)
@@ -37,7 +45,7 @@ add_test(NAME version_resource_tests COMMAND version_resource_tests --gtest_brie
 
 # kestrine-show loads kestrine.dll from its own folder at run time, as hosts do.
 add_executable(kestrine-show tools/kestrine-show/kestrine_show.cpp)
-target_link_libraries(kestrine-show PRIVATE kestrine_show_core shell32)
+target_link_libraries(kestrine-show PRIVATE kestrine_show_core kestrine_card_png shell32)
 add_dependencies(kestrine-show kestrine)
 
 # A DLL without Kestrine's exports, to check how kestrine-show reports one.

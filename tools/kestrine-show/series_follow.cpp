@@ -126,7 +126,7 @@ void SeriesFollower::readLine(size_t begin, size_t end) {
     }
     if (points_ != pointsBefore) {
         ++revision_;
-        noteLastY(seriesFrom);
+        if (lastFiniteY(series_, seriesFrom, lastY_)) hasLastY_ = true;
     }
 }
 
@@ -135,21 +135,26 @@ void SeriesFollower::skipLine(size_t number, const std::wstring& reason) {
     ++skipped_;
 }
 
-void SeriesFollower::noteLastY(size_t seriesFrom) {
-    // The items just appended are canonical "x:y" with plain decimals or nan.
-    size_t item = seriesFrom;
-    while (item < series_.size()) {
-        if (series_[item] == L';') ++item;
-        size_t end = series_.find(L';', item);
-        if (end == std::wstring::npos) end = series_.size();
-        const size_t colon = series_.find(L':', item);
-        const double y = std::wcstod(series_.substr(colon + 1, end - colon - 1).c_str(), nullptr);
-        if (std::isfinite(y)) {
-            hasLastY_ = true;
-            lastY_ = y;
+bool lastFiniteY(const std::wstring& series, size_t from, double& y) {
+    // The items are canonical "x:y" with plain decimals or nan, which wcstod
+    // reads alike in every C runtime.
+    bool found = false;
+    size_t item = from;
+    while (item < series.size()) {
+        if (series[item] == L';') ++item;
+        size_t end = series.find(L';', item);
+        if (end == std::wstring::npos) end = series.size();
+        const size_t colon = series.find(L':', item);
+        if (colon < end) {
+            const double value = std::wcstod(series.substr(colon + 1, end - colon - 1).c_str(), nullptr);
+            if (std::isfinite(value)) {
+                found = true;
+                y = value;
+            }
         }
         item = end;
     }
+    return found;
 }
 
 std::wstring formatSignedValue(double y) {

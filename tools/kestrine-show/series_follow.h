@@ -46,7 +46,6 @@ private:
     void readLines(bool sourceEnded);
     void readLine(size_t begin, size_t end);
     void skipLine(size_t number, const std::wstring& reason);
-    void noteLastY(size_t seriesFrom);
 
     std::string pending_;  // bytes after the last complete line
     bool encodingKnown_ = false;
@@ -62,6 +61,10 @@ private:
     double lastY_ = 0.0;
     std::vector<std::wstring> reports_;
 };
+
+// y of the last item of series ("x:y" items joined by ";") from index from
+// on whose y is a finite number. False when there is none.
+bool lastFiniteY(const std::wstring& series, size_t from, double& y);
 
 // y in the card's number style with its sign: "+48,250", "-1,200", "0".
 std::wstring formatSignedValue(double y);
