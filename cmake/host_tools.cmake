@@ -51,8 +51,11 @@ add_dependencies(kestrine-show kestrine)
 # A DLL without Kestrine's exports, to check how kestrine-show reports one.
 add_library(show_test_empty SHARED tests/tools/empty_dll.c)
 set_target_properties(show_test_empty PROPERTIES PREFIX "")
-add_executable(show_cli_tests tests/tools/show_cli_test.cpp)
-target_link_libraries(show_cli_tests PRIVATE GTest::gtest_main)
+# Its pictures are compared with the frames of a card that the test runs
+# itself on the Windows layer.
+add_executable(show_cli_tests tests/tools/show_cli_test.cpp tests/win/card_test_support.cpp)
+target_include_directories(show_cli_tests PRIVATE tests/win)
+target_link_libraries(show_cli_tests PRIVATE kestrine_win kestrine_show_core GTest::gtest_main)
 add_dependencies(show_cli_tests kestrine-show show_test_empty)
 add_test(NAME show_cli_tests COMMAND show_cli_tests --gtest_brief=1)
 

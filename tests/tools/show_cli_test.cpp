@@ -1,15 +1,25 @@
 // End-to-end tests of kestrine-show.exe: the program is started as a script
 // would start it (CreateProcessW with a wide command line, pipes for the
-// standard streams) and judged by its exit code, its output and the card
-// window it owns while it runs.
+// standard streams) and judged by its exit code, its output, the card window
+// it owns while it runs and the pictures it writes, which are compared with
+// the frames of a card run in this test program.
 #include <windows.h>
 
+#include <gdiplus.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "card_test_support.h"
+#include "chart/frame_layer_seams.h"
+#include "interface/record_ownership.h"
+#include "interface/request_building.h"
+#include "interface/test_seams.h"
+#include "straight_alpha.h"
+#include "window/window_seams.h"
 
 namespace {
 
@@ -371,6 +381,182 @@ TEST(show_cli_cards, close_from_another_process_ends_the_waiting_host) {
     ASSERT_TRUE(shower.finish(10000)) << "still waiting after its card was closed";
     EXPECT_EQ(shower.exitCode(), 0u);
     EXPECT_EQ(shower.err(), "");
+}
+
+// A picture in memory: ARGB (straight or premultiplied, as said), top-down.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+// A PNG read with GDI+ as straight ARGB; empty when it cannot be read.
+Picture loadPng(const std::wstring& path) {
+    using namespace Gdiplus;
+    using namespace Gdiplus::DllExports;
+    Picture picture;
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(path.c_str(), &bitmap) != Ok) return picture;
+    UINT width = 0, height = 0;
+    GdipGetImageWidth(bitmap, &width);
+    GdipGetImageHeight(bitmap, &height);
+    const GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    BitmapData data = {};
+    if (GdipBitmapLockBits(bitmap, &all, ImageLockModeRead, PixelFormat32bppARGB, &data) == Ok) {
+        picture.width = static_cast<int>(width);
+        picture.height = static_cast<int>(height);
+        for (UINT y = 0; y < height; ++y) {
+            const uint32_t* row = reinterpret_cast<const uint32_t*>(
+                static_cast<const BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride);
+            picture.pixels.insert(picture.pixels.end(), row, row + width);
+        }
+        GdipBitmapUnlockBits(bitmap, &data);
+    }
+    GdipDisposeImage(bitmap);
+    return picture;
+}
+
+// Runs kestrine-show --png and reads what it wrote.
+Picture pictureOf(const TempFolder& folder, std::vector<std::wstring> arguments) {
+    const std::wstring path = folder.path() + L"card.png";
+    arguments.push_back(L"--png");
+    arguments.push_back(path);
+    Child child(SHOW, arguments);
+    EXPECT_TRUE(child.finish());
+    EXPECT_EQ(child.exitCode(), 0u) << child.err();
+    EXPECT_EQ(child.err(), "");
+    return loadPng(path);
+}
+
+// Frames as they reach the layered window: the whole surface behind each.
+std::vector<Picture> presentedFrames;
+
+Picture surfaceOf(HDC source) {
+    Picture picture;
+    DIBSECTION section = {};
+    GetObjectW(GetCurrentObject(source, OBJ_BITMAP), sizeof section, &section);
+    picture.width = section.dsBm.bmWidth;
+    picture.height = section.dsBm.bmHeight;
+    const uint32_t* bits = static_cast<const uint32_t*>(section.dsBm.bmBits);
+    if (bits != nullptr) {
+        picture.pixels.assign(bits, bits + static_cast<size_t>(picture.width) * picture.height);
+    }
+    return picture;
+}
+
+BOOL WINAPI recordLayered(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
+    presentedFrames.push_back(surfaceOf(info->hdcSrc));
+    return UpdateLayeredWindowIndirect(window, info);
+}
+
+BOOL WINAPI recordPlain(HWND window, HDC screen, POINT* at, SIZE* size, HDC source, POINT* from,
+                        COLORREF key, BLENDFUNCTION* blend, DWORD flags) {
+    presentedFrames.push_back(surfaceOf(source));
+    return UpdateLayeredWindow(window, screen, at, size, source, from, key, blend, flags);
+}
+
+UINT standInDpi = 96;
+HRESULT WINAPI awareOfMonitors(HANDLE, int* awareness) {
+    *awareness = 2;
+    return S_OK;
+}
+HRESULT WINAPI monitorDpi(HMONITOR, int, UINT* dpiX, UINT* dpiY) {
+    *dpiX = *dpiY = standInDpi;
+    return S_OK;
+}
+
+// The last frame of an animated card run on this thread on a monitor of
+// scale x 96 DPI: the card at rest, as the user sees it.
+Picture restingFrameOfCard(const wchar_t* series, const wchar_t* title, const wchar_t* value,
+                           double scale) {
+    using namespace kestrine;
+    standInDpi = static_cast<UINT>(96 * scale);
+    kestrine::testing::ShcoreStandIn standIn;
+    standIn.getProcessDpiAwareness = &awareOfMonitors;
+    standIn.getDpiForMonitor = &monitorDpi;
+    kestrine::testing::setShcoreStandIn(&standIn);
+    kestrine::testing::setLayeredPresentHook(&recordLayered);
+    kestrine::testing::setUpdateLayeredWindowHook(&recordPlain);
+    presentedFrames.clear();
+    test::clearFrames();
+    ChartRequest* request = adoptBuiltRequest(buildChartRequest(
+        series, title, L"", value, L"", 0, 0, 1, 0.3, 1, 0xFFFFFFFFu, 0xFFFFFFFFu));
+    HWND card = test::openCardHere(request);
+    test::pumpFor(900);
+    test::closeCardHere(card);
+    kestrine::testing::setLayeredPresentHook(nullptr);
+    kestrine::testing::setUpdateLayeredWindowHook(nullptr);
+    kestrine::testing::setShcoreStandIn(nullptr);
+    EXPECT_FALSE(test::frames().empty());
+    if (test::frames().empty() || presentedFrames.empty()) return Picture();
+    const test::Frame& last = test::frames().back();
+    EXPECT_EQ(last.progress, 1.0);
+    EXPECT_EQ(last.fade, 1.0);
+    return presentedFrames.back();
+}
+
+void expectPictureIsTheRestingFrame(double scale, const wchar_t* scaleText) {
+    TempFolder folder;
+    const wchar_t* title = L"\u672C\u65E5\u306E\u640D\u76CA";
+    const Picture png = pictureOf(folder, {L"--series", DAY, L"--title", title, L"--value-format",
+                                           L"{y} \u5186", L"--scale", scaleText});
+    ASSERT_EQ(png.width, static_cast<int>(920 * scale));
+    ASSERT_EQ(png.height, static_cast<int>(560 * scale));
+    // The corners lie outside the rounded card; the card itself is translucent.
+    EXPECT_EQ(png.pixels.front() >> 24, 0u);
+    const uint32_t middle = png.pixels[png.pixels.size() / 2 + png.width / 2];
+    EXPECT_GT(middle >> 24, 0u);
+    EXPECT_LT(middle >> 24, 255u);
+
+    const Picture frame = restingFrameOfCard(DAY.c_str(), title, L"+3,100 \u5186", scale);
+    ASSERT_EQ(frame.width, png.width);
+    ASSERT_EQ(frame.height, png.height);
+    size_t differing = 0;
+    for (size_t i = 0; i < png.pixels.size(); ++i) {
+        if (kestrine::premultipliedFromStraight(png.pixels[i]) != frame.pixels[i]) ++differing;
+    }
+    EXPECT_EQ(differing, 0u) << "pixels unlike the card's resting frame";
+}
+
+TEST(show_cli_picture, equals_the_resting_card_at_scale_1) { expectPictureIsTheRestingFrame(1.0, L"1"); }
+
+TEST(show_cli_picture, equals_the_resting_card_at_scale_2) { expectPictureIsTheRestingFrame(2.0, L"2"); }
+
+TEST(show_cli_picture, reports_bad_input_as_the_card_does) {
+    TempFolder folder;
+    const std::wstring path = folder.path() + L"card.png";
+    EXPECT_EQ(badInput({L"--series", L";;", L"--png", path}), "kestrine-show: the series holds no point\n");
+    EXPECT_EQ(badInput({L"--series", L"1:x", L"--png", path}),
+              "kestrine-show: --series line 1: \"1:x\" is not a pair of numbers (x:y or x,y)\n");
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(show_cli_picture, leaves_nothing_behind_when_it_cannot_write) {
+    TempFolder folder;
+    // A folder where the picture should go: it cannot be replaced by a file.
+    const std::wstring blocked = folder.path() + L"card.png";
+    ASSERT_TRUE(CreateDirectoryW(blocked.c_str(), nullptr));
+    Child child(SHOW, {L"--series", DAY, L"--png", blocked});
+    ASSERT_TRUE(child.finish());
+    EXPECT_EQ(child.exitCode(), 1u);
+    EXPECT_EQ(child.err().rfind("kestrine-show: cannot write " + std::string(blocked.begin(), blocked.end()), 0), 0u)
+        << child.err();
+    RemoveDirectoryW(blocked.c_str());
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder.path() + L"*").c_str(), &found);
+    int entries = 0;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (found.cFileName[0] != L'.') ++entries;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    EXPECT_EQ(entries, 0) << "a temporary file was left";
+
+    Child nowhere(SHOW, {L"--series", DAY, L"--png", folder.path() + L"no\\such\\card.png"});
+    ASSERT_TRUE(nowhere.finish());
+    EXPECT_EQ(nowhere.exitCode(), 1u);
+    EXPECT_NE(nowhere.err().find("cannot write "), std::string::npos) << nowhere.err();
 }
 
 }  // namespace
