@@ -58,6 +58,13 @@ target_include_directories(show_cli_tests PRIVATE tests/win)
 target_link_libraries(show_cli_tests PRIVATE kestrine_win kestrine_show_core GTest::gtest_main)
 add_dependencies(show_cli_tests kestrine-show show_test_empty)
 add_test(NAME show_cli_tests COMMAND show_cli_tests --gtest_brief=1)
+# Ctrl+C comes from a terminal as a signal, which only the host can send.
+if(CMAKE_HOST_UNIX)
+    add_test(NAME show_follow_interrupt
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tools/follow_interrupt_test.sh
+                     $<TARGET_FILE:kestrine-show>)
+    set_tests_properties(show_follow_interrupt PROPERTIES TIMEOUT 120)
+endif()
 
 # The C example links the import library (libkestrine.dll.a with mingw,
 # kestrine.lib with MSVC) rather than loading the DLL by hand.

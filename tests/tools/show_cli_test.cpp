@@ -88,7 +88,8 @@ public:
     // With keepInputOpen the standard input stays a pipe for writeInput
     // until closeInput (or the end of the test).
     Child(const std::wstring& program, const std::vector<std::wstring>& arguments,
-          const std::string& input = std::string(), bool keepInputOpen = false) {
+          const std::string& input = std::string(), bool keepInputOpen = false,
+          DWORD creationFlags = 0) {
         SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
         HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr,
                errRead = nullptr, errWrite = nullptr;
@@ -108,7 +109,7 @@ public:
         startup.hStdOutput = outWrite;
         startup.hStdError = errWrite;
         PROCESS_INFORMATION info{};
-        started_ = CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+        started_ = CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, creationFlags, nullptr,
                                   nullptr, &startup, &info) != FALSE;
         CloseHandle(inRead);
         CloseHandle(outWrite);
