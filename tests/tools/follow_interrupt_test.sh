@@ -2,8 +2,8 @@
 # Ctrl+C in the terminal of a live card: under Wine the terminal's SIGINT
 # becomes the console's Ctrl+C event, which must close the card and end
 # kestrine-show --follow with 0 instead of killing it. (Wine ends a program
-# without a handler with 0 too; the closing count of skipped lines is what
-# only the program's own ending writes.)
+# without a handler with 0 too; the closing count of points and skipped lines
+# is what only the program's own ending writes.)
 #   follow_interrupt_test.sh build/win64/kestrine-show.exe
 set -euo pipefail
 show=$1
@@ -39,6 +39,6 @@ wait "$pid" || status=$?
 pid=""
 [ "$status" = 0 ] || { echo "FAIL: exit code $status after Ctrl+C"; cat "$folder/err.txt"; exit 1; }
 [ "$(cards)" = 0 ] || { echo "FAIL: the card outlived its program"; exit 1; }
-grep -q '1 line of .*pnl.txt skipped' "$folder/err.txt" ||
+grep -q 'pnl.txt: 2 points, 1 card update, 1 line skipped' "$folder/err.txt" ||
     { echo "FAIL: ended without its own ending"; cat "$folder/err.txt"; exit 1; }
 echo "ok: Ctrl+C closed the card, exit 0"

@@ -546,6 +546,7 @@ int followCard(const Kestrine& dll, const ShowOptions& options) {
     bool waitingNoted = false;
     bool missingNoted = false;
     int exitCode = EXIT_DONE;
+    size_t updates = 0;  // calls that gave the card new points, the first included
     std::string bytes;
 
     for (;; Sleep(POLL_MS)) {
@@ -599,6 +600,7 @@ int followCard(const Kestrine& dll, const ShowOptions& options) {
                 exitCode = showFailure(result);
                 break;
             }
+            ++updates;
             card = awaitOwnCard();
             if (card == nullptr) {
                 exitCode = fail(EXIT_NOT_SHOWN, L"the card did not open");
@@ -623,6 +625,7 @@ int followCard(const Kestrine& dll, const ShowOptions& options) {
             exitCode = showFailure(result);
             break;
         }
+        if (result == 0) ++updates;
         if (!IsWindow(card)) break;  // it closed while the update was on its way
     }
 
@@ -631,10 +634,11 @@ int followCard(const Kestrine& dll, const ShowOptions& options) {
     closeOwnCards();
     const OwnedHandle none(nullptr);
     awaitCardsGone(cardThread ? *cardThread : none);
-    const size_t skipped = follower.skippedLines();
-    if (skipped > 0) {
-        note(std::to_wstring(skipped) + (skipped == 1 ? L" line" : L" lines") +
-                    L" of " + source + L" skipped");
+    if (exitCode == EXIT_DONE) {
+        const size_t skipped = follower.skippedLines();
+        note(source + L": " + std::to_wstring(follower.points()) + L" points, " +
+             std::to_wstring(updates) + (updates == 1 ? L" card update, " : L" card updates, ") +
+             std::to_wstring(skipped) + (skipped == 1 ? L" line skipped" : L" lines skipped"));
     }
     return exitCode;
 }
