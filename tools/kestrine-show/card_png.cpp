@@ -58,7 +58,10 @@ private:
 
 std::wstring folderOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return L".";
+    if (slash == std::wstring::npos) {
+        // "C:card.png" lies in drive C's current folder, not in this one.
+        return path.size() > 1 && path[1] == L':' ? path.substr(0, 2) : L".";
+    }
     // "C:\card.png" and "\card.png": the root keeps its separator.
     return slash == 0 || path[slash - 1] == L':' ? path.substr(0, slash + 1) : path.substr(0, slash);
 }

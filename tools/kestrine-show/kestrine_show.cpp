@@ -287,9 +287,15 @@ HWND awaitOwnCard() {
 // Leaving ends the process, which cuts off any thread where it stands. The
 // card's thread still frees its chart and shuts GDI+ down after its window
 // has gone; let it finish rather than kill it in the middle of that.
-void awaitCardsGone(const OwnedHandle& cardThread) {
-    while (findOwnCard() != nullptr) Sleep(POLL_MS);
-    if (cardThread.valid()) WaitForSingleObject(cardThread.get(), CARD_WIND_DOWN_TIMEOUT_MS);
+// With closing, every card of this process is asked to close until none is
+// left, one that opens meanwhile included; else the user closes it.
+void awaitCardsGone(HANDLE cardThread, bool closing) {
+    for (;;) {
+        if (closing) closeOwnCards();
+        if (findOwnCard() == nullptr) break;
+        Sleep(POLL_MS);
+    }
+    if (cardThread != nullptr) WaitForSingleObject(cardThread, CARD_WIND_DOWN_TIMEOUT_MS);
 }
 
 int showCard(const Kestrine& dll, const ShowOptions& options) {
@@ -306,7 +312,7 @@ int showCard(const Kestrine& dll, const ShowOptions& options) {
     const HWND card = awaitOwnCard();
     if (card == nullptr) return fail(EXIT_NOT_SHOWN, L"the card did not open");
     const OwnedHandle cardThread(OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(card, nullptr)));
-    awaitCardsGone(cardThread);
+    awaitCardsGone(cardThread.valid() ? cardThread.get() : nullptr, false);
     return EXIT_DONE;
 }
 
@@ -631,9 +637,7 @@ int followCard(const Kestrine& dll, const ShowOptions& options) {
 
     // Whatever card this run opened goes with it, including one that an update
     // racing a click may have opened.
-    closeOwnCards();
-    const OwnedHandle none(nullptr);
-    awaitCardsGone(cardThread ? *cardThread : none);
+    awaitCardsGone(cardThread && cardThread->valid() ? cardThread->get() : nullptr, true);
     if (exitCode == EXIT_DONE) {
         const size_t skipped = follower.skippedLines();
         note(source + L": " + std::to_wstring(follower.points()) + L" points, " +
