@@ -751,10 +751,10 @@ TEST(show_cli_follow, feeds_the_card_from_a_pipe_until_it_ends) {
     TempFolder folder;
     const Picture two = expectedScreen(folder, L"0:0;1:500");
     const Picture three = expectedScreen(folder, L"0:0;1:500;2:-200;3:900");
-    // A grow-in of 2 s: the first appearance takes that long, an update must not.
+    // A grow-in of 3 s: the first appearance takes that long, an update must not.
     std::vector<std::wstring> arguments =
         withCard({L"--series-file", L"-", L"--follow", L"--every", L"50"});
-    arguments.insert(arguments.end(), {L"--duration", L"2"});
+    arguments.insert(arguments.end(), {L"--duration", L"3"});
     Child live(SHOW, arguments, "", true);
     live.writeInput("0,0\r\n1,500\r\n");
     const HWND card = cardOf(live.pid(), 20000);
@@ -764,7 +764,7 @@ TEST(show_cli_follow, feeds_the_card_from_a_pipe_until_it_ends) {
     EXPECT_TRUE(live.errShows("standard input line 4: \"oops\" is not a pair of numbers"))
         << live.errSoFar();
     live.closeInput();
-    EXPECT_EQ(awaitScreen(card, three, 1000), 0u) << "the update was not shown at once";
+    EXPECT_EQ(awaitScreen(card, three, 1500), 0u) << "the update was not shown at once";
     EXPECT_FALSE(live.finish(300)) << "ended with the input instead of with the card";
     EXPECT_EQ(cardOf(live.pid(), 0), card);
     closeLiveCard(live);
