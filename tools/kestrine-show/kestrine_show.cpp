@@ -33,6 +33,7 @@ constexpr int EXIT_BAD_INPUT = 2;
 // exists; under Wine a cold start takes a few seconds.
 constexpr ULONGLONG CARD_OPEN_TIMEOUT_MS = 20000;
 constexpr DWORD POLL_MS = 20;
+constexpr ULONGLONG MAX_FILE_POLL_MS = 100;
 // What the card's thread may take to wind down once its window has gone.
 constexpr DWORD CARD_WIND_DOWN_TIMEOUT_MS = 5000;
 constexpr size_t MAX_SERIES_BYTES = 64u * 1024 * 1024;
@@ -548,6 +549,7 @@ int followCard(const Kestrine& dll, const ShowOptions& options) {
     std::unique_ptr<OwnedHandle> cardThread;
     uint64_t shownRevision = follower.revision();
     ULONGLONG nextUpdate = 0;
+    ULONGLONG nextPoll = 0;
     bool inputEnded = false;
     bool waitingNoted = false;
     bool missingNoted = false;
@@ -567,7 +569,10 @@ int followCard(const Kestrine& dll, const ShowOptions& options) {
                 follower.finish();
                 if (code != 0) note(L"cannot read standard input " + windowsError(code));
             }
-        } else if (!fromInput) {
+        } else if (!fromInput && GetTickCount64() >= nextPoll) {
+            // Opening the file costs more than a glance at the card: look no
+            // more often than updates may come, and at least every 100 ms.
+            nextPoll = GetTickCount64() + std::min<ULONGLONG>(options.everyMs, MAX_FILE_POLL_MS);
             std::wstring message;
             const FollowedFile::Poll poll = file.poll(follower, message);
             if (poll == FollowedFile::Poll::FAILED) {
