@@ -581,7 +581,7 @@ int followCard(const Kestrine& dll, const ShowOptions& options) {
             }
             if (poll == FollowedFile::Poll::MISSING && !missingNoted) {
                 note(card == nullptr ? L"waiting for " + source + L" to appear"
-                                        : source + L" is gone; waiting for it to come back");
+                                     : source + L" is gone; waiting for it to come back");
             }
             missingNoted = poll == FollowedFile::Poll::MISSING;
             if (!message.empty() && poll == FollowedFile::Poll::READ) note(message);
@@ -623,8 +623,8 @@ int followCard(const Kestrine& dll, const ShowOptions& options) {
             const ULONGLONG shown = GetTickCount64();
             nextUpdate = shown + static_cast<ULONGLONG>(options.everyMs);
             if (options.animate) {
-                nextUpdate = std::max(nextUpdate,
-                                      shown + static_cast<ULONGLONG>(options.animationSeconds * 1000));
+                const ULONGLONG grown = shown + static_cast<ULONGLONG>(options.animationSeconds * 1000);
+                nextUpdate = std::max<ULONGLONG>(nextUpdate, grown);
             }
             continue;
         }
