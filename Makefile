@@ -75,6 +75,8 @@ bench: deps build-native build-win64
 	@$(SESSION) --own-x wine $(WIN64)/kestrine-bench-render.exe
 	@echo "== ShowKestrine return and first frame under Wine (own X server)"
 	@$(SESSION) --own-x wine $(WIN64)/kestrine_bench.exe
+	@echo "== live card: kestrine-show --follow, 10 lines every 10 ms for 30 s, under Wine (own X server)"
+	@$(SESSION) --own-x bash tools/kestrine-bench-follow/follow_bench.sh $(WIN64) 30
 
 # The full-speed stress of the exports for SOAK_SECONDS: eight host threads
 # showing and closing cards without pause. Not part of `make test`.

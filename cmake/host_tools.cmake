@@ -7,10 +7,22 @@ if(KESTRINE_FUZZ)
 endif()
 
 add_library(kestrine_show_core STATIC tools/kestrine-show/show_arguments.cpp
-            tools/kestrine-show/series_text.cpp)
+            tools/kestrine-show/series_text.cpp tools/kestrine-show/series_follow.cpp
+            tools/kestrine-show/straight_alpha.cpp)
 target_include_directories(kestrine_show_core PUBLIC tools/kestrine-show)
+# The headline value is written in the card's own number style.
+target_link_libraries(kestrine_show_core PUBLIC kestrine_core)
 
-add_executable(show_tool_tests tests/tools/show_arguments_test.cpp tests/tools/series_text_test.cpp)
+# The card drawn into memory and written as a PNG: kestrine-show --png and
+# kestrine-snapshot draw with the Windows layer itself, since the DLL exports
+# no drawing.
+if(TARGET kestrine_win)
+    add_library(kestrine_card_png STATIC tools/kestrine-show/card_png.cpp)
+    target_link_libraries(kestrine_card_png PUBLIC kestrine_win kestrine_show_core)
+endif()
+
+add_executable(show_tool_tests tests/tools/show_arguments_test.cpp tests/tools/series_text_test.cpp
+               tests/tools/series_follow_test.cpp tests/tools/straight_alpha_test.cpp)
 target_link_libraries(show_tool_tests PRIVATE kestrine_show_core GTest::gtest_main)
 add_test(NAME show_tool_tests COMMAND show_tool_tests --gtest_brief=1)
 
@@ -33,16 +45,26 @@ add_test(NAME version_resource_tests COMMAND version_resource_tests --gtest_brie
 
 # kestrine-show loads kestrine.dll from its own folder at run time, as hosts do.
 add_executable(kestrine-show tools/kestrine-show/kestrine_show.cpp)
-target_link_libraries(kestrine-show PRIVATE kestrine_show_core shell32)
+target_link_libraries(kestrine-show PRIVATE kestrine_show_core kestrine_card_png shell32)
 add_dependencies(kestrine-show kestrine)
 
 # A DLL without Kestrine's exports, to check how kestrine-show reports one.
 add_library(show_test_empty SHARED tests/tools/empty_dll.c)
 set_target_properties(show_test_empty PROPERTIES PREFIX "")
-add_executable(show_cli_tests tests/tools/show_cli_test.cpp)
-target_link_libraries(show_cli_tests PRIVATE GTest::gtest_main)
+# Its pictures are compared with the frames of a card that the test runs
+# itself on the Windows layer.
+add_executable(show_cli_tests tests/tools/show_cli_test.cpp tests/win/card_test_support.cpp)
+target_include_directories(show_cli_tests PRIVATE tests/win)
+target_link_libraries(show_cli_tests PRIVATE kestrine_win kestrine_show_core GTest::gtest_main)
 add_dependencies(show_cli_tests kestrine-show show_test_empty)
 add_test(NAME show_cli_tests COMMAND show_cli_tests --gtest_brief=1)
+# Ctrl+C comes from a terminal as a signal, which only the host can send.
+if(CMAKE_HOST_UNIX)
+    add_test(NAME show_follow_interrupt
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tools/follow_interrupt_test.sh
+                     $<TARGET_FILE:kestrine-show>)
+    set_tests_properties(show_follow_interrupt PROPERTIES TIMEOUT 120)
+endif()
 
 # The C example links the import library (libkestrine.dll.a with mingw,
 # kestrine.lib with MSVC) rather than loading the DLL by hand.

@@ -86,7 +86,7 @@ if(TARGET kestrine_win)
     add_test(NAME win_drawing_tests COMMAND win_drawing_tests --gtest_brief=1)
 
     add_executable(kestrine-snapshot tools/kestrine-snapshot/snapshot.cpp)
-    target_link_libraries(kestrine-snapshot PRIVATE kestrine_win shell32)
+    target_link_libraries(kestrine-snapshot PRIVATE kestrine_card_png shell32)
 
     add_executable(kestrine-bench-render tools/kestrine-bench-render/render_bench.cpp)
     target_link_libraries(kestrine-bench-render PRIVATE kestrine_win)

@@ -173,12 +173,49 @@ TEST(parsing_arguments, keeps_actions_apart_from_card_options) {
     EXPECT_EQ(errorOf({L"--version", L"--wait"}), L"--version cannot be combined with --wait");
 }
 
+TEST(parsing_arguments, reads_the_live_and_picture_options) {
+    const ShowOptions live = parse({L"--series-file", L"-", L"--follow", L"--every", L"20",
+                                    L"--value-format", L"{y} \u5186"}).options;
+    EXPECT_TRUE(live.follow);
+    EXPECT_EQ(live.everyMs, 20);
+    EXPECT_TRUE(live.hasValueFormat);
+    EXPECT_EQ(live.valueFormat, L"{y} \u5186");
+    EXPECT_EQ(parse({L"--series-file", L"a.txt", L"--follow"}).options.everyMs, 200);
+
+    const ShowOptions picture = parse({L"--series", L"1:1", L"--png", L"c.png", L"--scale=2.5"}).options;
+    EXPECT_TRUE(picture.png);
+    EXPECT_EQ(picture.pngFile, L"c.png");
+    EXPECT_EQ(picture.pngScale, 2.5);
+    EXPECT_EQ(parse({L"--series", L"1:1", L"--png", L"c.png"}).options.pngScale, 1.0);
+    EXPECT_FALSE(parse({L"--series", L"1:1"}).options.png);
+}
+
+TEST(parsing_arguments, checks_the_live_and_picture_options) {
+    for (const wchar_t* value : {L"19", L"60001", L"", L"1e2", L"-20"}) {
+        EXPECT_EQ(errorOf({L"--series-file", L"a", L"--follow", L"--every", value}),
+                  std::wstring(L"--every needs whole milliseconds from 20 to 60000, not \"") + value + L"\"");
+    }
+    for (const wchar_t* value : {L"0.99", L"4.01", L"nan", L"0x2", L""}) {
+        EXPECT_EQ(errorOf({L"--series", L"1:1", L"--png", L"c.png", L"--scale", value}),
+                  std::wstring(L"--scale needs a number from 1 to 4, not \"") + value + L"\"");
+    }
+    EXPECT_EQ(errorOf({L"--series", L"1:1", L"--follow"}),
+              L"--follow needs --series-file PATH (or - for standard input)");
+    EXPECT_EQ(errorOf({L"--series-file", L"a", L"--every", L"50"}), L"--every needs --follow");
+    EXPECT_EQ(errorOf({L"--series-file", L"a", L"--follow", L"--png", L"c.png"}),
+              L"--png cannot be combined with --follow");
+    EXPECT_EQ(errorOf({L"--series", L"1:1", L"--scale", L"2"}), L"--scale needs --png");
+    EXPECT_EQ(errorOf({L"--series", L"1:1", L"--png="}), L"--png needs a file name");
+    EXPECT_EQ(errorOf({L"--close", L"--follow"}), L"--close cannot be combined with --follow");
+}
+
 TEST(usage_text, lists_every_option) {
     const std::wstring usage = usageText();
     for (const wchar_t* option :
          {L"--series ", L"--series-file", L"--title", L"--subtitle", L"--value", L"--note",
           L"--numeric-x", L"--auto-close", L"--no-animation", L"--duration", L"--negative ",
-          L"--positive-color", L"--negative-color", L"--wait", L"--close", L"--version", L"--help"}) {
+          L"--positive-color", L"--negative-color", L"--wait", L"--close", L"--version", L"--help",
+          L"--follow", L"--every", L"--value-format", L"--png", L"--scale"}) {
         EXPECT_NE(usage.find(option), std::wstring::npos) << "missing " << std::string(option, option + 8);
     }
 }

@@ -49,6 +49,30 @@ void watchFrame(HWND window, double, double elapsedSeconds, double) {
 // Installed while the DLL's static objects are built, before any card exists.
 const bool watcherInstalled = (kestrine::testing::setFrameWatcher(&watchFrame), true);
 
+// A host program that loads this DLL as its kestrine.dll (the live-card
+// benchmark runs kestrine-show so) cannot be asked for the count; when
+// KESTRINE_TEST_FRAME_REPORT names a file, the count is written there as the
+// process ends and the DLL's static objects go.
+struct FrameReport {
+    ~FrameReport() {
+        wchar_t path[MAX_PATH] = {};
+        const DWORD length = GetEnvironmentVariableW(L"KESTRINE_TEST_FRAME_REPORT", path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) {
+            return;
+        }
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return;
+        }
+        char text[32];
+        const int size = wsprintfA(text, "%ld\n", framesPresented.load());
+        DWORD written = 0;
+        WriteFile(file, text, static_cast<DWORD>(size), &written, nullptr);
+        CloseHandle(file);
+    }
+} frameReport;
+
 }  // namespace
 
 extern "C" long KestrineTestLiveRecords(void) { return kestrine::testing::liveRequests(); }

@@ -1,14 +1,24 @@
 // kestrine-show: a command-line host for kestrine.dll, so that scripts can pop
 // up a chart card without writing a host. It loads the DLL from its own folder
-// like any host would, shows one card and stays until that card has closed.
+// like any host would, shows one card and stays until that card has closed;
+// with --follow it keeps that card fed from a growing file or a pipe, and with
+// --png it draws the card into a picture instead of a window.
 #include <windows.h>
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "card_png.h"
+#include "interface/module_state.h"
+#include "interface/request_building.h"
+#include "series_follow.h"
 #include "series_text.h"
 #include "show_arguments.h"
 
@@ -23,6 +33,7 @@ constexpr int EXIT_BAD_INPUT = 2;
 // exists; under Wine a cold start takes a few seconds.
 constexpr ULONGLONG CARD_OPEN_TIMEOUT_MS = 20000;
 constexpr DWORD POLL_MS = 20;
+constexpr ULONGLONG MAX_FILE_POLL_MS = 100;
 // What the card's thread may take to wind down once its window has gone.
 constexpr DWORD CARD_WIND_DOWN_TIMEOUT_MS = 5000;
 constexpr size_t MAX_SERIES_BYTES = 64u * 1024 * 1024;
@@ -77,8 +88,13 @@ void writeText(DWORD which, const std::wstring& text) {
     WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-int fail(int code, const std::wstring& message) {
+// One line on standard error: a note while the program goes on.
+void note(const std::wstring& message) {
     writeText(STD_ERROR_HANDLE, L"kestrine-show: " + message + L"\n");
+}
+
+int fail(int code, const std::wstring& message) {
+    note(message);
     return code;
 }
 
@@ -213,36 +229,427 @@ HWND findOwnCard() {
     return search.found;
 }
 
+BOOL CALLBACK closeIfOwnCard(HWND window, LPARAM process) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[32] = {};
+    if (owner == static_cast<DWORD>(process) && GetClassNameW(window, name, 32) > 0 &&
+        lstrcmpW(name, L"KestrineWindow") == 0) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+    return TRUE;
+}
+
+// Only this process's cards: CloseKestrine would close other programs' too.
+void closeOwnCards() {
+    EnumWindows(closeIfOwnCard, static_cast<LPARAM>(GetCurrentProcessId()));
+}
+
+// The value text: made from the last point when --value-format is given and
+// a point has a number for y, else the text given with --value.
+std::wstring valueText(const ShowOptions& options, bool hasLastY, double lastY) {
+    return options.hasValueFormat && hasLastY ? applyValueFormat(options.valueFormat, lastY)
+                                              : options.value;
+}
+
+std::wstring valueText(const ShowOptions& options, const std::wstring& series) {
+    double lastY = 0.0;
+    const bool hasLastY = lastFiniteY(series, 0, lastY);
+    return valueText(options, hasLastY, lastY);
+}
+
+int callShow(const Kestrine& dll, const ShowOptions& options, const std::wstring& series,
+             const std::wstring& value, bool animate) {
+    return dll.show(series.c_str(), options.title.c_str(), options.subtitle.c_str(), value.c_str(),
+                    options.note.c_str(), options.numericX ? 1 : 0, options.autoCloseSeconds,
+                    animate ? 1 : 0, options.animationSeconds, options.positive ? 1 : 0,
+                    options.positiveColor, options.negativeColor);
+}
+
+// The exit for a ShowKestrine result other than 0.
+int showFailure(int result) {
+    if (result == RESULT_NO_CHART) return fail(EXIT_BAD_INPUT, L"the series holds no point");
+    if (result == RESULT_NOT_STARTED) return fail(EXIT_NOT_SHOWN, L"no card thread could be started");
+    return fail(EXIT_NOT_SHOWN, L"ShowKestrine returned " + std::to_wstring(result));
+}
+
+// The card's window, once ShowKestrine has started its thread; null when it
+// did not open in time.
+HWND awaitOwnCard() {
+    const ULONGLONG deadline = GetTickCount64() + CARD_OPEN_TIMEOUT_MS;
+    HWND card = nullptr;
+    while ((card = findOwnCard()) == nullptr) {
+        if (GetTickCount64() > deadline) return nullptr;
+        Sleep(POLL_MS);
+    }
+    return card;
+}
+
+// Leaving ends the process, which cuts off any thread where it stands. The
+// card's thread still frees its chart and shuts GDI+ down after its window
+// has gone; let it finish rather than kill it in the middle of that.
+// With closing, every card of this process is asked to close until none is
+// left, one that opens meanwhile included; else the user closes it.
+void awaitCardsGone(HANDLE cardThread, bool closing) {
+    for (;;) {
+        if (closing) closeOwnCards();
+        if (findOwnCard() == nullptr) break;
+        Sleep(POLL_MS);
+    }
+    if (cardThread != nullptr) WaitForSingleObject(cardThread, CARD_WIND_DOWN_TIMEOUT_MS);
+}
+
 int showCard(const Kestrine& dll, const ShowOptions& options) {
     NormalisedSeries series;
     std::wstring error;
     if (!seriesFromOptions(options, series, error)) return fail(EXIT_BAD_INPUT, error);
 
-    const int result = dll.show(series.series.c_str(), options.title.c_str(),
-                                options.subtitle.c_str(), options.value.c_str(),
-                                options.note.c_str(), options.numericX ? 1 : 0,
-                                options.autoCloseSeconds, options.animate ? 1 : 0,
-                                options.animationSeconds, options.positive ? 1 : 0,
-                                options.positiveColor, options.negativeColor);
-    if (result == RESULT_NO_CHART) return fail(EXIT_BAD_INPUT, L"the series holds no point");
-    if (result == RESULT_NOT_STARTED) return fail(EXIT_NOT_SHOWN, L"no card thread could be started");
-    if (result != 0) return fail(EXIT_NOT_SHOWN, L"ShowKestrine returned " + std::to_wstring(result));
+    const int result = callShow(dll, options, series.series, valueText(options, series.series),
+                                options.animate);
+    if (result != 0) return showFailure(result);
 
     // The card lives in this process: leaving now would take it away. First
     // wait for its window, then for the window to go.
-    const ULONGLONG deadline = GetTickCount64() + CARD_OPEN_TIMEOUT_MS;
-    HWND card = nullptr;
-    while ((card = findOwnCard()) == nullptr) {
-        if (GetTickCount64() > deadline) return fail(EXIT_NOT_SHOWN, L"the card did not open");
-        Sleep(POLL_MS);
-    }
+    const HWND card = awaitOwnCard();
+    if (card == nullptr) return fail(EXIT_NOT_SHOWN, L"the card did not open");
     const OwnedHandle cardThread(OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(card, nullptr)));
-    while (findOwnCard() != nullptr) Sleep(POLL_MS);
-    // Leaving ends the process, which cuts off any thread where it stands. The
-    // card's thread still frees its chart and shuts GDI+ down after its window
-    // has gone; let it finish rather than kill it in the middle of that.
-    if (cardThread.valid()) WaitForSingleObject(cardThread.get(), CARD_WIND_DOWN_TIMEOUT_MS);
+    awaitCardsGone(cardThread.valid() ? cardThread.get() : nullptr, false);
     return EXIT_DONE;
+}
+
+// GDI+ for drawing in this process, for as long as it lives.
+class GdiplusUse {
+public:
+    GdiplusUse() {
+        attachModule(GetModuleHandleW(nullptr));
+        acquireGdiplus();
+    }
+    ~GdiplusUse() { releaseGdiplus(); }
+    GdiplusUse(const GdiplusUse&) = delete;
+    GdiplusUse& operator=(const GdiplusUse&) = delete;
+};
+
+// --png: the card at rest, drawn by the same renderer the DLL's windows use
+// (linked into this program, since the DLL exports no drawing), no window.
+int writePicture(const ShowOptions& options) {
+    NormalisedSeries series;
+    std::wstring error;
+    if (!seriesFromOptions(options, series, error)) return fail(EXIT_BAD_INPUT, error);
+    const std::wstring value = valueText(options, series.series);
+    std::unique_ptr<ChartRequest> request = buildChartRequest(
+        series.series.c_str(), options.title.c_str(), options.subtitle.c_str(), value.c_str(),
+        options.note.c_str(), options.numericX ? 1 : 0, options.autoCloseSeconds,
+        options.animate ? 1 : 0, options.animationSeconds, options.positive ? 1 : 0,
+        options.positiveColor, options.negativeColor);
+    if (!request) return showFailure(RESULT_NO_CHART);
+
+    const GdiplusUse gdiplus;
+    CardImage image;
+    if (!drawRestingCard(*request, options.pngScale, image)) {
+        return fail(EXIT_NOT_SHOWN, L"the card could not be drawn");
+    }
+    if (!writeCardPng(options.pngFile, image, error)) return fail(EXIT_NOT_SHOWN, error);
+    return EXIT_DONE;
+}
+
+// Set by the console's Ctrl+C, Ctrl+Break or close: the live card closes and
+// the program ends as if the card had been clicked away.
+std::atomic<bool> stopRequested{false};
+
+BOOL WINAPI onConsoleControl(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        stopRequested.store(true);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// Standard input, read on a thread of its own: a read from a pipe or a
+// console blocks until data comes, and the card must stay fed and closable
+// meanwhile. The thread shares its state through a shared_ptr, so that
+// leaving while it is still blocked frees nothing it uses.
+class StandardInput {
+public:
+    StandardInput() = default;
+    StandardInput(const StandardInput&) = delete;
+    StandardInput& operator=(const StandardInput&) = delete;
+
+    bool start(std::wstring& error) {
+        auto* handed = new std::shared_ptr<Shared>(shared_);
+        thread_ = CreateThread(nullptr, 0, readAll, handed, 0, nullptr);
+        if (thread_ == nullptr) {
+            delete handed;
+            error = L"cannot read standard input " + windowsError(GetLastError());
+            return false;
+        }
+        return true;
+    }
+
+    ~StandardInput() {
+        if (thread_ == nullptr) return;
+        // A read still waiting for a writer is called off; if the system
+        // cannot do that, the thread ends with the process.
+        if (WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT) {
+            CancelSynchronousIo(thread_);
+            WaitForSingleObject(thread_, CANCEL_WAIT_MS);
+        }
+        CloseHandle(thread_);
+    }
+
+    // Moves what has arrived into bytes; true once the input has ended and
+    // nothing more will come.
+    bool take(std::string& bytes, DWORD& error) {
+        std::lock_guard<std::mutex> guard(shared_->lock);
+        bytes.swap(shared_->bytes);
+        shared_->bytes.clear();
+        error = shared_->error;
+        return shared_->ended && bytes.empty();
+    }
+
+private:
+    static constexpr DWORD CANCEL_WAIT_MS = 500;
+
+    struct Shared {
+        std::mutex lock;
+        std::string bytes;
+        bool ended = false;
+        DWORD error = 0;
+    };
+
+    static DWORD WINAPI readAll(void* parameter) {
+        const std::unique_ptr<std::shared_ptr<Shared>> handed(
+            static_cast<std::shared_ptr<Shared>*>(parameter));
+        const std::shared_ptr<Shared> shared = *handed;
+        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        std::vector<char> buffer(65536);
+        try {
+            for (;;) {
+                DWORD read = 0;
+                const BOOL ok = ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                         &read, nullptr);
+                const DWORD code = ok ? 0 : GetLastError();
+                std::lock_guard<std::mutex> guard(shared->lock);
+                if (!ok || read == 0) {
+                    // A closed pipe is the writer's end, not a failure.
+                    if (code != ERROR_BROKEN_PIPE && code != ERROR_OPERATION_ABORTED) shared->error = code;
+                    shared->ended = true;
+                    return 0;
+                }
+                shared->bytes.append(buffer.data(), read);
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> guard(shared->lock);
+            shared->error = ERROR_NOT_ENOUGH_MEMORY;
+            shared->ended = true;
+        }
+        return 0;
+    }
+
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+    HANDLE thread_ = nullptr;
+};
+
+// A series file that may grow, shrink, be replaced or not exist yet. Each
+// poll opens it afresh (so that a writer may delete or rename it) and reads
+// only the bytes after those read before.
+class FollowedFile {
+public:
+    enum class Poll { READ, MISSING, FAILED };
+
+    explicit FollowedFile(std::wstring path) : path_(std::move(path)) {}
+
+    Poll poll(SeriesFollower& follower, std::wstring& message) {
+        const OwnedHandle file(CreateFileW(path_.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        BY_HANDLE_FILE_INFORMATION information = {};
+        if (!file.valid() || !GetFileInformationByHandle(file.get(), &information)) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return Poll::MISSING;
+            // A writer holding the file for itself lets go soon; so does a
+            // file being deleted. Other failures count only before the file
+            // was ever read: later ones are waited out like a missing file.
+            if (seen_ || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) {
+                return Poll::READ;
+            }
+            message = L"cannot read " + path_ + L" " + windowsError(code);
+            return Poll::FAILED;
+        }
+        const ULONGLONG size =
+            (static_cast<ULONGLONG>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+        const Identity identity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                                information.nFileIndexLow};
+        if (seen_ && (!(identity == identity_) || size < offset_)) {
+            message = path_ + (identity == identity_ ? L" is shorter than before"
+                                                     : L" was replaced") +
+                      L"; reading it again from the start";
+            follower.restart();
+            offset_ = 0;
+        }
+        seen_ = true;
+        identity_ = identity;
+        if (size <= offset_) return Poll::READ;
+
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(offset_);
+        if (!SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN)) return Poll::READ;
+        // What a writer adds while this runs waits for the next poll.
+        ULONGLONG left = std::min<ULONGLONG>(size - offset_, MAX_BYTES_PER_POLL);
+        while (left > 0) {
+            DWORD read = 0;
+            const DWORD wanted = static_cast<DWORD>(std::min<ULONGLONG>(left, buffer_.size()));
+            if (!ReadFile(file.get(), buffer_.data(), wanted, &read, nullptr) || read == 0) break;
+            follower.feed(buffer_.data(), read);
+            offset_ += read;
+            left -= read;
+        }
+        return Poll::READ;
+    }
+
+private:
+    static constexpr ULONGLONG MAX_BYTES_PER_POLL = 16u * 1024 * 1024;
+
+    struct Identity {
+        DWORD volume = 0;
+        DWORD high = 0;
+        DWORD low = 0;
+        bool operator==(const Identity& other) const {
+            return volume == other.volume && high == other.high && low == other.low;
+        }
+    };
+
+    std::wstring path_;
+    bool seen_ = false;
+    Identity identity_;
+    ULONGLONG offset_ = 0;
+    std::vector<char> buffer_ = std::vector<char>(65536);
+};
+
+void reportSkipped(const std::wstring& source, SeriesFollower& follower) {
+    for (const std::wstring& report : follower.takeReports()) {
+        note(source + L" " + report + L"; skipped");
+    }
+}
+
+// --follow: one card for the whole run, shown with the points read so far
+// and given the newest points at most every --every milliseconds. Updates
+// are shown without the grow-in (animate off), which an open card takes as
+// "draw the finished chart at once"; the first appearance animates as asked.
+int followCard(const Kestrine& dll, const ShowOptions& options) {
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    const bool fromInput = options.seriesFile == L"-";
+    const std::wstring source = fromInput ? std::wstring(L"standard input") : options.seriesFile;
+    SeriesFollower follower;
+    StandardInput input;
+    FollowedFile file(options.seriesFile);
+    std::wstring error;
+    if (fromInput && !input.start(error)) return fail(EXIT_NOT_SHOWN, error);
+
+    HWND card = nullptr;
+    std::unique_ptr<OwnedHandle> cardThread;
+    uint64_t shownRevision = follower.revision();
+    ULONGLONG nextUpdate = 0;
+    ULONGLONG nextPoll = 0;
+    bool inputEnded = false;
+    bool waitingNoted = false;
+    bool missingNoted = false;
+    int exitCode = EXIT_DONE;
+    size_t updates = 0;  // calls that gave the card new points, the first included
+    std::string bytes;
+
+    for (;; Sleep(POLL_MS)) {
+        if (stopRequested.load()) break;
+        if (card != nullptr && !IsWindow(card)) break;  // clicked, auto-closed or --close
+
+        if (fromInput && !inputEnded) {
+            DWORD code = 0;
+            inputEnded = input.take(bytes, code);
+            follower.feed(bytes.data(), bytes.size());
+            if (inputEnded) {
+                follower.finish();
+                if (code != 0) note(L"cannot read standard input " + windowsError(code));
+            }
+        } else if (!fromInput && GetTickCount64() >= nextPoll) {
+            // Opening the file costs more than a glance at the card: look no
+            // more often than updates may come, and at least every 100 ms.
+            nextPoll = GetTickCount64() + std::min<ULONGLONG>(options.everyMs, MAX_FILE_POLL_MS);
+            std::wstring message;
+            const FollowedFile::Poll poll = file.poll(follower, message);
+            if (poll == FollowedFile::Poll::FAILED) {
+                exitCode = fail(EXIT_BAD_INPUT, message);  // unreadable from the start
+                break;
+            }
+            if (poll == FollowedFile::Poll::MISSING && !missingNoted) {
+                note(card == nullptr ? L"waiting for " + source + L" to appear"
+                                     : source + L" is gone; waiting for it to come back");
+            }
+            missingNoted = poll == FollowedFile::Poll::MISSING;
+            if (!message.empty() && poll == FollowedFile::Poll::READ) note(message);
+        }
+        reportSkipped(source, follower);
+
+        if (follower.points() == 0) {
+            if (fromInput && inputEnded && card == nullptr) {
+                exitCode = showFailure(RESULT_NO_CHART);
+                break;
+            }
+            if (!fromInput && card == nullptr && !waitingNoted && !missingNoted) {
+                note(L"waiting for the first point in " + source);
+                waitingNoted = true;
+            }
+            continue;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (follower.revision() == shownRevision || now < nextUpdate) continue;
+        shownRevision = follower.revision();
+        const std::wstring value = valueText(options, follower.hasLastY(), follower.lastY());
+
+        if (card == nullptr) {
+            const int result = callShow(dll, options, follower.series(), value, options.animate);
+            if (result == RESULT_NO_CHART && !(fromInput && inputEnded)) continue;  // nan only, so far
+            if (result != 0) {
+                exitCode = showFailure(result);
+                break;
+            }
+            ++updates;
+            card = awaitOwnCard();
+            if (card == nullptr) {
+                exitCode = fail(EXIT_NOT_SHOWN, L"the card did not open");
+                break;
+            }
+            cardThread.reset(new OwnedHandle(
+                OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(card, nullptr))));
+            // The grow-in plays once, undisturbed; updates come after it.
+            const ULONGLONG shown = GetTickCount64();
+            nextUpdate = shown + static_cast<ULONGLONG>(options.everyMs);
+            if (options.animate) {
+                const ULONGLONG grown = shown + static_cast<ULONGLONG>(options.animationSeconds * 1000);
+                nextUpdate = std::max<ULONGLONG>(nextUpdate, grown);
+            }
+            continue;
+        }
+        // A card closed a moment ago would make ShowKestrine open a new one.
+        if (!IsWindow(card)) break;
+        const int result = callShow(dll, options, follower.series(), value, false);
+        nextUpdate = now + static_cast<ULONGLONG>(options.everyMs);
+        if (result != 0 && result != RESULT_NO_CHART) {
+            exitCode = showFailure(result);
+            break;
+        }
+        if (result == 0) ++updates;
+        if (!IsWindow(card)) break;  // it closed while the update was on its way
+    }
+
+    // Whatever card this run opened goes with it, including one that an update
+    // racing a click may have opened.
+    awaitCardsGone(cardThread && cardThread->valid() ? cardThread->get() : nullptr, true);
+    if (exitCode == EXIT_DONE) {
+        const size_t skipped = follower.skippedLines();
+        note(source + L": " + std::to_wstring(follower.points()) + L" points, " +
+             std::to_wstring(updates) + (updates == 1 ? L" card update, " : L" card updates, ") +
+             std::to_wstring(skipped) + (skipped == 1 ? L" line skipped" : L" lines skipped"));
+    }
+    return exitCode;
 }
 
 std::vector<std::wstring> commandLineArguments() {
@@ -264,6 +671,9 @@ int run() {
         return EXIT_DONE;
     }
 
+    // The picture needs no window, hence no DLL.
+    if (options.png) return writePicture(options);
+
     Kestrine dll;
     std::wstring error;
     if (!loadKestrine(dll, error)) return fail(EXIT_BAD_INPUT, error);
@@ -275,7 +685,7 @@ int run() {
             writeText(STD_OUTPUT_HANDLE, std::to_wstring(dll.close()) + L"\n");
             return EXIT_DONE;
         default:
-            return showCard(dll, options);
+            return options.follow ? followCard(dll, options) : showCard(dll, options);
     }
 }
 

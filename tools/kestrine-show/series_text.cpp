@@ -3,6 +3,7 @@
 // C++ with no Windows header, so that it is tested natively and under Wine.
 #include "series_text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace kestrine {
@@ -23,9 +24,8 @@ void appendCodePoint(std::wstring& text, char32_t code) {
     }
 }
 
-void decodeUtf8(const std::string& bytes, size_t start, std::wstring& text) {
-    const size_t size = bytes.size();
-    size_t i = start;
+void decodeUtf8(const char* bytes, size_t size, std::wstring& text) {
+    size_t i = 0;
     while (i < size) {
         const unsigned char lead = static_cast<unsigned char>(bytes[i]);
         if (lead < 0x80) {
@@ -68,15 +68,15 @@ void decodeUtf8(const std::string& bytes, size_t start, std::wstring& text) {
     }
 }
 
-void decodeUtf16(const std::string& bytes, size_t start, bool bigEndian, std::wstring& text) {
+void decodeUtf16(const char* bytes, size_t size, bool bigEndian, std::wstring& text) {
     auto unitAt = [&](size_t i) {
         const unsigned char a = static_cast<unsigned char>(bytes[i]);
         const unsigned char b = static_cast<unsigned char>(bytes[i + 1]);
         return static_cast<char32_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
     };
-    for (size_t i = start; i + 1 < bytes.size(); i += 2) {
+    for (size_t i = 0; i + 1 < size; i += 2) {
         char32_t unit = unitAt(i);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < size) {
             const char32_t low = unitAt(i + 2);
             if (low >= 0xDC00 && low <= 0xDFFF) {
                 appendCodePoint(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
@@ -130,38 +130,51 @@ std::wstring readItem(const std::wstring& item) {
 
 }  // namespace
 
+TextEncoding detectEncoding(const char* bytes, size_t size, size_t& markLength) {
+    const auto byteAt = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    markLength = 0;
+    if (size >= 3 && byteAt(0) == 0xEF && byteAt(1) == 0xBB && byteAt(2) == 0xBF) {
+        markLength = 3;
+        return TextEncoding::UTF8;
+    }
+    if (size >= 2 && byteAt(0) == 0xFF && byteAt(1) == 0xFE) {
+        markLength = 2;
+        return TextEncoding::UTF16LE;
+    }
+    if (size >= 2 && byteAt(0) == 0xFE && byteAt(1) == 0xFF) {
+        markLength = 2;
+        return TextEncoding::UTF16BE;
+    }
+    // Text without a mark that holds zero bytes can only be UTF-16: in
+    // ASCII-heavy text the zero halves sit at odd offsets when the text is
+    // little-endian, at even offsets when it is big-endian.
+    size_t zerosAtEven = 0;
+    size_t zerosAtOdd = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (bytes[i] == 0) ++(i % 2 == 0 ? zerosAtEven : zerosAtOdd);
+    }
+    if (zerosAtEven + zerosAtOdd == 0) return TextEncoding::UTF8;
+    return zerosAtEven > zerosAtOdd ? TextEncoding::UTF16BE : TextEncoding::UTF16LE;
+}
+
+void decodeAs(TextEncoding encoding, const char* bytes, size_t size, std::wstring& text) {
+    if (encoding == TextEncoding::UTF8) {
+        decodeUtf8(bytes, size, text);
+    } else {
+        decodeUtf16(bytes, size, encoding == TextEncoding::UTF16BE, text);
+    }
+}
+
 bool decodeText(const std::string& bytes, std::wstring& text, std::wstring& error) {
     text.clear();
     error.clear();
-    const auto byteAt = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const size_t size = bytes.size();
-    if (size >= 3 && byteAt(0) == 0xEF && byteAt(1) == 0xBB && byteAt(2) == 0xBF) {
-        decodeUtf8(bytes, 3, text);
-    } else if (size >= 2 && ((byteAt(0) == 0xFF && byteAt(1) == 0xFE) ||
-                             (byteAt(0) == 0xFE && byteAt(1) == 0xFF))) {
-        if (size % 2 != 0) {
-            error = L"UTF-16 text with an odd number of bytes";
-            return false;
-        }
-        decodeUtf16(bytes, 2, byteAt(0) == 0xFE, text);
-    } else {
-        // Text without a mark that holds zero bytes can only be UTF-16: in
-        // ASCII-heavy text the zero halves sit at odd offsets when the text is
-        // little-endian, at even offsets when it is big-endian.
-        size_t zerosAtEven = 0;
-        size_t zerosAtOdd = 0;
-        for (size_t i = 0; i < size; ++i) {
-            if (bytes[i] == 0) ++(i % 2 == 0 ? zerosAtEven : zerosAtOdd);
-        }
-        if (zerosAtEven + zerosAtOdd == 0) {
-            decodeUtf8(bytes, 0, text);
-        } else if (size % 2 != 0) {
-            error = L"UTF-16 text with an odd number of bytes";
-            return false;
-        } else {
-            decodeUtf16(bytes, 0, zerosAtEven > zerosAtOdd, text);
-        }
+    size_t mark = 0;
+    const TextEncoding encoding = detectEncoding(bytes.data(), bytes.size(), mark);
+    if (encoding != TextEncoding::UTF8 && bytes.size() % 2 != 0) {
+        error = L"UTF-16 text with an odd number of bytes";
+        return false;
     }
+    decodeAs(encoding, bytes.data() + mark, bytes.size() - mark, text);
     if (text.find(L'\0') != std::wstring::npos) {
         text.clear();
         error = L"a NUL character in the text";
@@ -192,37 +205,48 @@ bool isSeriesNumber(const std::wstring& text) {
     return i == text.size();
 }
 
+bool appendSeriesLine(const std::wstring& line, std::wstring& series, size_t& points,
+                      std::wstring& error) {
+    const size_t contentEnd = std::min(line.find(L'#'), line.size());
+    const size_t seriesSize = series.size();
+    size_t added = 0;
+    size_t itemStart = 0;
+    while (itemStart <= contentEnd) {
+        size_t itemEnd = line.find(L';', itemStart);
+        if (itemEnd == std::wstring::npos || itemEnd > contentEnd) itemEnd = contentEnd;
+        const std::wstring item = trim(line, itemStart, itemEnd);
+        if (!item.empty()) {
+            const std::wstring pair = readItem(item);
+            if (pair.empty()) {
+                series.resize(seriesSize);
+                error = L"\"" + item + L"\" is not a pair of numbers (x:y or x,y)";
+                return false;
+            }
+            if (points + added != 0) series.push_back(L';');
+            series += pair;
+            ++added;
+        }
+        itemStart = itemEnd + 1;
+    }
+    points += added;
+    return true;
+}
+
 NormalisedSeries normaliseSeries(const std::wstring& text) {
     NormalisedSeries result;
     size_t line = 1;
     size_t lineStart = 0;
-    while (lineStart <= text.size()) {
+    for (;;) {
         size_t lineEnd = lineStart;
         while (lineEnd < text.size() && text[lineEnd] != L'\n' && text[lineEnd] != L'\r') ++lineEnd;
-        size_t contentEnd = text.find(L'#', lineStart);
-        if (contentEnd == std::wstring::npos || contentEnd > lineEnd) contentEnd = lineEnd;
-
-        size_t itemStart = lineStart;
-        while (itemStart <= contentEnd) {
-            size_t itemEnd = text.find(L';', itemStart);
-            if (itemEnd == std::wstring::npos || itemEnd > contentEnd) itemEnd = contentEnd;
-            const std::wstring item = trim(text, itemStart, itemEnd);
-            if (!item.empty()) {
-                const std::wstring pair = readItem(item);
-                if (pair.empty()) {
-                    result.series.clear();
-                    result.points = 0;
-                    result.error = L"line " + std::to_wstring(line) + L": \"" + item +
-                                   L"\" is not a pair of numbers (x:y or x,y)";
-                    return result;
-                }
-                if (result.points != 0) result.series.push_back(L';');
-                result.series += pair;
-                ++result.points;
-            }
-            itemStart = itemEnd + 1;
+        std::wstring error;
+        if (!appendSeriesLine(text.substr(lineStart, lineEnd - lineStart), result.series,
+                              result.points, error)) {
+            result.series.clear();
+            result.points = 0;
+            result.error = L"line " + std::to_wstring(line) + L": " + error;
+            return result;
         }
-
         if (lineEnd >= text.size()) break;
         // CRLF is one line break; a lone CR or LF is one as well.
         lineStart = lineEnd + 1;

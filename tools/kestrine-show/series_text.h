@@ -8,6 +8,17 @@
 
 namespace kestrine {
 
+enum class TextEncoding { UTF8, UTF16LE, UTF16BE };
+
+// The encoding of text that starts with these bytes, and the length of its
+// byte-order mark (0 without one): the rules of decodeText, applied to a
+// beginning that may be all there is so far.
+TextEncoding detectEncoding(const char* bytes, size_t size, size_t& markLength);
+
+// Appends size bytes in the given encoding to text, without any mark
+// handling; invalid sequences become U+FFFD, an odd last byte is dropped.
+void decodeAs(TextEncoding encoding, const char* bytes, size_t size, std::wstring& text);
+
 // Decodes the bytes of a text file into wide text. A UTF-8 mark (EF BB BF) or
 // UTF-16 mark (FF FE little-endian, FE FF big-endian) decides the encoding and
 // is dropped. Without a mark, bytes that hold a zero byte are UTF-16 (the
@@ -31,6 +42,13 @@ struct NormalisedSeries {
 // blanks around them allowed. Any other item, an infinity included, is an
 // error naming its line, rather than a point silently read as zero.
 NormalisedSeries normaliseSeries(const std::wstring& text);
+
+// Reads one line of series text (no line break in it) as normaliseSeries
+// does, appending its points to series (";" between items) and counting them
+// in points. False, with nothing appended, when an item is not a point;
+// error then says so in normaliseSeries's words without the line number.
+bool appendSeriesLine(const std::wstring& line, std::wstring& series, size_t& points,
+                      std::wstring& error);
 
 // True when the whole of text (no blanks) is a number as normaliseSeries
 // accepts it.

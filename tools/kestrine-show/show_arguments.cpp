@@ -12,7 +12,7 @@ namespace kestrine {
 
 namespace {
 
-enum class Kind { FLAG, TEXT, SECONDS, DURATION, COLOR };
+enum class Kind { FLAG, TEXT, SECONDS, DURATION, COLOR, MILLISECONDS, SCALE };
 
 struct KnownOption {
     const wchar_t* name;
@@ -34,6 +34,11 @@ constexpr KnownOption OPTIONS[] = {
     {L"--positive-color", Kind::COLOR},
     {L"--negative-color", Kind::COLOR},
     {L"--wait", Kind::FLAG},
+    {L"--follow", Kind::FLAG},
+    {L"--every", Kind::MILLISECONDS},
+    {L"--value-format", Kind::TEXT},
+    {L"--png", Kind::TEXT},
+    {L"--scale", Kind::SCALE},
     {L"--close", Kind::FLAG},
     {L"--version", Kind::FLAG},
     {L"--help", Kind::FLAG},
@@ -53,25 +58,25 @@ int hexDigit(wchar_t c) {
     return -1;
 }
 
-bool parseSeconds(const std::wstring& text, int32_t& seconds) {
+bool parseWhole(const std::wstring& text, int32_t minimum, int32_t maximum, int32_t& result) {
     if (text.empty() || text.size() > 6) return false;
     int32_t value = 0;
     for (wchar_t c : text) {
         if (c < L'0' || c > L'9') return false;
         value = value * 10 + (c - L'0');
     }
-    if (value > MAX_AUTO_CLOSE_SECONDS) return false;
-    seconds = value;
+    if (value < minimum || value > maximum) return false;
+    result = value;
     return true;
 }
 
-bool parseDuration(const std::wstring& text, double& seconds) {
+bool parseDecimal(const std::wstring& text, double minimum, double maximum, double& result) {
     // Only plain decimals: the C runtime's wcstod would also take hex,
-    // "inf" and "nan", none of which is a duration.
+    // "inf" and "nan", none of which is a duration or a scale.
     if (!isSeriesNumber(text) || text.find_first_of(L"nN") != std::wstring::npos) return false;
     const double value = std::wcstod(text.c_str(), nullptr);
-    if (!(value >= MIN_DURATION_SECONDS && value <= MAX_DURATION_SECONDS)) return false;
-    seconds = value;
+    if (!(value >= minimum && value <= maximum)) return false;
+    result = value;
     return true;
 }
 
@@ -101,6 +106,8 @@ ParsedArguments parseArguments(const std::vector<std::wstring>& arguments) {
     bool close = false;
     bool version = false;
     const wchar_t* cardOption = nullptr;  // first option that only a card uses
+    bool hasEvery = false;
+    bool hasScale = false;
 
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::wstring& argument = arguments[i];
@@ -157,6 +164,7 @@ ParsedArguments parseArguments(const std::vector<std::wstring>& arguments) {
                 if (name == L"--numeric-x") options.numericX = true;
                 if (name == L"--no-animation") options.animate = false;
                 if (name == L"--negative") options.positive = false;
+                if (name == L"--follow") options.follow = true;
                 break;  // --wait is what the program does anyway
             case Kind::TEXT:
                 if (name == L"--series") {
@@ -175,21 +183,47 @@ ParsedArguments parseArguments(const std::vector<std::wstring>& arguments) {
                     options.subtitle = value;
                 } else if (name == L"--value") {
                     options.value = value;
+                } else if (name == L"--value-format") {
+                    options.hasValueFormat = true;
+                    options.valueFormat = value;
+                } else if (name == L"--png") {
+                    if (value.empty()) {
+                        parsed.error = L"--png needs a file name";
+                        return parsed;
+                    }
+                    options.png = true;
+                    options.pngFile = value;
                 } else {
                     options.note = value;
                 }
                 break;
             case Kind::SECONDS:
-                if (!parseSeconds(value, options.autoCloseSeconds)) {
+                if (!parseWhole(value, 0, MAX_AUTO_CLOSE_SECONDS, options.autoCloseSeconds)) {
                     parsed.error = name + L" needs whole seconds from 0 to 3600, not " + quoted(value);
                     return parsed;
                 }
                 break;
             case Kind::DURATION:
-                if (!parseDuration(value, options.animationSeconds)) {
+                if (!parseDecimal(value, MIN_DURATION_SECONDS, MAX_DURATION_SECONDS,
+                                  options.animationSeconds)) {
                     parsed.error = name + L" needs seconds from 0.3 to 10, not " + quoted(value);
                     return parsed;
                 }
+                break;
+            case Kind::MILLISECONDS:
+                if (!parseWhole(value, MIN_EVERY_MS, MAX_EVERY_MS, options.everyMs)) {
+                    parsed.error = name + L" needs whole milliseconds from 20 to 60000, not " +
+                                   quoted(value);
+                    return parsed;
+                }
+                hasEvery = true;
+                break;
+            case Kind::SCALE:
+                if (!parseDecimal(value, MIN_PNG_SCALE, MAX_PNG_SCALE, options.pngScale)) {
+                    parsed.error = name + L" needs a number from 1 to 4, not " + quoted(value);
+                    return parsed;
+                }
+                hasScale = true;
                 break;
             case Kind::COLOR: {
                 uint32_t& target =
@@ -218,12 +252,22 @@ ParsedArguments parseArguments(const std::vector<std::wstring>& arguments) {
         parsed.error = L"give either --series or --series-file, not both";
     } else if (!options.hasSeries && !options.hasSeriesFile) {
         parsed.error = L"no series: give --series \"x:y;...\" or --series-file PATH (see --help)";
+    } else if (options.follow && !options.hasSeriesFile) {
+        parsed.error = L"--follow needs --series-file PATH (or - for standard input)";
+    } else if (hasEvery && !options.follow) {
+        parsed.error = L"--every needs --follow";
+    } else if (options.png && options.follow) {
+        parsed.error = L"--png cannot be combined with --follow";
+    } else if (hasScale && !options.png) {
+        parsed.error = L"--scale needs --png";
     }
     return parsed;
 }
 
 const wchar_t* usageText() {
     return L"usage: kestrine-show --series \"x:y;x:y;...\" | --series-file PATH|- [options]\n"
+           L"       kestrine-show --series-file PATH|- --follow [--every MS] [options]\n"
+           L"       kestrine-show --series ... | --series-file ... --png FILE [--scale S]\n"
            L"       kestrine-show --close | --version | --help\n"
            L"\n"
            L"Shows a Kestrine chart card and waits until it closes (a click on the card,\n"
@@ -245,7 +289,16 @@ const wchar_t* usageText() {
            L"  --negative               use the negative accent colour\n"
            L"  --positive-color #RRGGBB positive accent (default #38D996)\n"
            L"  --negative-color #RRGGBB negative accent (default #FF5A67)\n"
+           L"  --value-format TEXT      value text made from the last point: {y} becomes\n"
+           L"                           its y, such as +48,250\n"
            L"  --wait                   wait until the card closes (the default)\n"
+           L"  --follow                 keep reading the series file (or standard input)\n"
+           L"                           and update the card in place as lines arrive;\n"
+           L"                           Ctrl+C closes the card\n"
+           L"  --every MS               update the card at most every 20..60000 ms\n"
+           L"                           (default 200)\n"
+           L"  --png FILE               write the finished card to a PNG, no window\n"
+           L"  --scale S                size of the PNG, 1..4 times the card (default 1)\n"
            L"  --close                  close every card on the desktop, print how many\n"
            L"  --version                print the interface version of kestrine.dll\n"
            L"  --help                   this text\n"

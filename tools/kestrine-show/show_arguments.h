@@ -14,6 +14,11 @@ constexpr uint32_t DEFAULT_ACCENT = 0xFFFFFFFF;
 constexpr int32_t MAX_AUTO_CLOSE_SECONDS = 3600;
 constexpr double MIN_DURATION_SECONDS = 0.3;
 constexpr double MAX_DURATION_SECONDS = 10.0;
+constexpr int32_t DEFAULT_EVERY_MS = 200;
+constexpr int32_t MIN_EVERY_MS = 20;
+constexpr int32_t MAX_EVERY_MS = 60000;
+constexpr double MIN_PNG_SCALE = 1.0;
+constexpr double MAX_PNG_SCALE = 4.0;
 
 enum class ShowAction { SHOW, CLOSE, VERSION, HELP };
 
@@ -34,6 +39,17 @@ struct ShowOptions {
     bool positive = true;
     uint32_t positiveColor = DEFAULT_ACCENT;
     uint32_t negativeColor = DEFAULT_ACCENT;
+    // --follow: keep reading the series file as it grows; the card is
+    // updated at most every everyMs milliseconds.
+    bool follow = false;
+    int32_t everyMs = DEFAULT_EVERY_MS;
+    // --value-format: the value text made from the last point ("{y}").
+    bool hasValueFormat = false;
+    std::wstring valueFormat;
+    // --png: the card at rest written to pngFile at pngScale, no window.
+    bool png = false;
+    std::wstring pngFile;
+    double pngScale = 1.0;
 };
 
 struct ParsedArguments {
@@ -45,8 +61,10 @@ struct ParsedArguments {
 // the next argument or after "=" ("--title=T"); the next argument is the
 // value even when it starts with "-" (a value such as "-720"). The first
 // problem found is reported: unknown option, missing value, bad number or
-// colour, no series, two series sources, or an action (--close, --version)
-// combined with options of a card. --help (or -h, /?) ends the reading where
+// colour, no series, two series sources, an action (--close, --version)
+// combined with options of a card, or options that need another one
+// (--follow a series file, --every --follow, --scale --png) or exclude it
+// (--png and --follow). --help (or -h, /?) ends the reading where
 // it stands and asks for the usage text.
 ParsedArguments parseArguments(const std::vector<std::wstring>& arguments);
 

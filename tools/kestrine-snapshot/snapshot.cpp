@@ -13,7 +13,6 @@
 
 #include <windows.h>
 
-#include <gdiplus.h>
 #include <shellapi.h>
 
 #include <cmath>
@@ -24,18 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "chart/axis_scale.h"
-#include "chart/frame_renderer.h"
-#include "chart/gdiplus_handles.h"
+#include "card_png.h"
 #include "interface/module_state.h"
 #include "interface/request_building.h"
-#include "window/placement.h"
 
 namespace {
 
 using namespace kestrine;
-using namespace Gdiplus;
-using namespace Gdiplus::DllExports;
 
 struct Options {
     std::wstring out;
@@ -128,26 +122,6 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
     return !options.out.empty() && !options.series.empty();
 }
 
-bool findPngEncoder(CLSID& clsid) {
-    UINT count = 0;
-    UINT bytes = 0;
-    if (GdipGetImageEncodersSize(&count, &bytes) != Ok || bytes == 0) {
-        return false;
-    }
-    std::vector<unsigned char> buffer(bytes);
-    auto* codecs = reinterpret_cast<ImageCodecInfo*>(buffer.data());
-    if (GdipGetImageEncoders(count, bytes, codecs) != Ok) {
-        return false;
-    }
-    for (UINT i = 0; i < count; ++i) {
-        if (codecs[i].MimeType != nullptr && std::wstring(codecs[i].MimeType) == L"image/png") {
-            clsid = codecs[i].Clsid;
-            return true;
-        }
-    }
-    return false;
-}
-
 // What the screen would show: every premultiplied channel scaled by the
 // constant alpha, then optionally laid over an opaque backdrop.
 void applyFadeAndBackdrop(std::vector<uint32_t>& pixels, const Options& options) {
@@ -177,30 +151,18 @@ int run(const Options& options) {
         std::fprintf(stderr, "kestrine-snapshot: the series holds no point\n");
         return 1;
     }
-    computeChartScale(*request);
-    const SurfaceSize size =
-        surfaceSizeForDpi(true, static_cast<uint32_t>(std::lround(options.dpiScale * REFERENCE_DPI)));
-    request->dpiScale = size.scale;
-    request->surfaceWidth = size.width;
-    request->surfaceHeight = size.height;
     const double elapsed = options.elapsed < 0.0 ? request->animationSeconds : options.elapsed;
+    CardImage image;
+    drawCardImage(*request, options.dpiScale, options.progress, elapsed, image);
+    applyFadeAndBackdrop(image.pixels, options);
 
-    std::vector<uint32_t> pixels(static_cast<size_t>(size.width) * size.height, 0u);
-    renderCardToPixels(*request, options.progress, elapsed, pixels.data());
-    applyFadeAndBackdrop(pixels, options);
-
-    CLSID png = {};
-    if (!findPngEncoder(png)) {
-        std::fprintf(stderr, "kestrine-snapshot: GDI+ has no PNG encoder\n");
-        return 1;
-    }
-    const GdiplusBitmap bitmap = createPixelBitmap(size.width, size.height, pixels.data());
-    if (!bitmap || GdipSaveImageToFile(bitmap.get(), options.out.c_str(), &png, nullptr) != Ok) {
-        std::fprintf(stderr, "kestrine-snapshot: could not write %ls\n", options.out.c_str());
+    std::wstring error;
+    if (!writeCardPng(options.out, image, error)) {
+        std::fprintf(stderr, "kestrine-snapshot: %ls\n", error.c_str());
         return 1;
     }
     std::printf("%ls: %dx%d, dpiScale %.2f, progress %.2f, fade %.2f\n", options.out.c_str(),
-                size.width, size.height, size.scale, options.progress, options.fade);
+                image.width, image.height, image.dpiScale, options.progress, options.fade);
     return 0;
 }
 
