@@ -8,7 +8,7 @@ set(KESTRINE_CORE_SOURCES
     src/chart/head_position.cpp
     src/chart/curve_columns.cpp
     src/chart/pixel_blend.cpp
-    src/window/animation_clock.cpp
+    src/chart/animation_clock.cpp
     src/window/placement.cpp
     src/interface/offer_registry.cpp
 )

@@ -13,11 +13,11 @@
 #include <limits>
 #include <new>
 
+#include "chart/animation_clock.h"
 #include "chart/frame_layer_seams.h"
 #include "chart/frame_renderer.h"
 #include "chart/gdiplus_handles.h"
 #include "chart/pixel_blend.h"
-#include "window/animation_clock.h"
 
 namespace kestrine {
 

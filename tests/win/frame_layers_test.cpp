@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "chart/animation_clock.h"
 #include "chart/axis_scale.h"
 #include "chart/curve_columns.h"
 #include "chart/frame_layer_seams.h"
@@ -25,7 +26,6 @@
 #include "chart/pixel_blend.h"
 #include "drawing_test_support.h"
 #include "interface/test_seams.h"
-#include "window/animation_clock.h"
 #include "window/card_layers.h"
 
 namespace kestrine {

@@ -23,13 +23,13 @@
 #include <string>
 #include <vector>
 
+#include "chart/animation_clock.h"
 #include "chart/axis_scale.h"
 #include "chart/curve_columns.h"
 #include "chart/frame_layers.h"
 #include "chart/frame_renderer.h"
 #include "interface/module_state.h"
 #include "kestrine.h"
-#include "window/animation_clock.h"
 #include "window/placement.h"
 #include "window/window_seams.h"
 
