@@ -192,6 +192,26 @@ TEST_P(SameAsFromNothing, empty_and_overlong_texts) {
     expectSameFrames(*overlong, "overlong texts");
 }
 
+std::wstring repeated(const std::wstring& piece, std::size_t units) {
+    std::wstring text;
+    while (text.size() < units) {
+        text += piece;
+    }
+    return text;
+}
+
+TEST_P(SameAsFromNothing, long_texts_cut_to_what_shows) {
+    // ASCII beyond the limit, Japanese, zero-width characters ahead of the
+    // visible ones, and a surrogate pair where the first tail measured starts.
+    auto request = walkRequest(300, 1.0, 25.0, true);
+    request->titleText = repeated(L"Profit and loss of the quarter ", 70000);
+    request->subtitleText = repeated(L"\u53D6\u5F15\u65E5 2024-05-17 ", 5000);
+    request->valueText = std::wstring(4000, wchar_t(0x200B)) + repeated(L"+1,234 ", 3000);
+    request->noteText = repeated(L"n", 2000) + L"\xD83D\xDE00" + std::wstring(255, L'x');
+    setScale(*request, GetParam());
+    expectSameFrames(*request, "long texts");
+}
+
 TEST_P(SameAsFromNothing, head_under_the_hint_the_border_and_a_corner) {
     // Plot points placed on the hint line, across the right border and into
     // the top-left corner: there the marker goes under the hint and border
@@ -467,6 +487,28 @@ TEST_F(ComposedFrames, no_layers_without_a_surface_or_when_memory_runs_out) {
     EXPECT_EQ(testing::liveGdiplusObjects(), 0);
     setScale(*request, 1.0);
     EXPECT_NE(FrameLayers::build(*request), nullptr);
+}
+
+TEST_F(ComposedFrames, ten_million_units_in_every_text_neither_crash_nor_stall) {
+    auto request = walkRequest(200, 1.0, 10.0, false);
+    const std::wstring huge = repeated(L"\u640D\u76CA 0123456789 ", 10000000);
+    request->titleText = huge;
+    request->subtitleText = huge;
+    request->valueText = huge;
+    request->noteText = huge;
+    setScale(*request, 1.0);
+    const ULONGLONG start = GetTickCount64();
+    const std::unique_ptr<FrameLayers> layers = FrameLayers::build(*request);
+    ASSERT_NE(layers, nullptr);
+    layers->compose(*request, 1.0, 1.5);
+    const Pixels reference = test::renderToMemory(*request, 1.0, 1.5);
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(compareFrames(layers->framePixels(), reference.data.data(), reference.width,
+                            reference.height, 1)
+                  .over,
+              0);
+    // Drawn whole, one of these texts crashes GDI+ or blocks for minutes.
+    EXPECT_LT(took, 10000u);
 }
 
 TEST_F(ComposedFrames, belong_to_the_record_they_were_built_for) {
