@@ -14,6 +14,7 @@
 #include <new>
 
 #include "chart/animation_clock.h"
+#include "chart/card_base.h"
 #include "chart/frame_layer_seams.h"
 #include "chart/frame_renderer.h"
 #include "chart/gdiplus_handles.h"
@@ -166,8 +167,7 @@ bool FrameLayers::render(const ChartRequest& request) {
             return false;
         }
         GpGraphics* graphics = canvas.graphics.get();
-        frame_steps::prepareGraphics(graphics, dpiScale_);
-        const frame_steps::CardShape card = frame_steps::fillCard(graphics);
+        layCardBase(graphics);
         frame_steps::drawHeaderTexts(graphics, request);
         frame_steps::drawGridAndLabels(graphics, request);
         frame_steps::drawZeroLine(graphics, request);
@@ -216,6 +216,28 @@ bool FrameLayers::render(const ChartRequest& request) {
     std::memcpy(&lastHead_.y, &noHeadBits, sizeof(float));
     composed_ = false;
     return true;
+}
+
+void FrameLayers::layCardBase(GpGraphics* graphics) {
+    const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
+    const CardBasePixels kept = findCardBase(width_, height_, dpiScale_);
+    if (kept) {
+        // The fill as GDI+ laid it down for an earlier card, and the graphics
+        // as the fill leaves it: the card's modes, scale and clip.
+        std::memcpy(framePixels_, kept->data(), pixelCount * sizeof(uint32_t));
+        frame_steps::configureGraphics(graphics, dpiScale_);
+        clipToCard(graphics);
+        return;
+    }
+    frame_steps::prepareGraphics(graphics, dpiScale_);
+    const frame_steps::CardShape card = frame_steps::fillCard(graphics);
+    // A fill that failed leaves the card's middle empty: not worth keeping.
+    const std::size_t middle = static_cast<std::size_t>(height_ / 2) * width_ + width_ / 2;
+    if ((framePixels_[middle] >> 24) != 0) {
+        keepCardBase(width_, height_, dpiScale_,
+                     std::make_shared<const std::vector<uint32_t>>(framePixels_,
+                                                                   framePixels_ + pixelCount));
+    }
 }
 
 void FrameLayers::strokeOutline(GpGraphics* graphics,

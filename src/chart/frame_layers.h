@@ -97,6 +97,9 @@ private:
     };
 
     bool render(const ChartRequest& request);
+    // The card's fill with the graphics set up as after it: from the
+    // module's base of this size when there is one, else drawn (and kept).
+    void layCardBase(Gdiplus::GpGraphics* graphics);
     void strokeOutline(Gdiplus::GpGraphics* graphics,
                        const std::vector<std::vector<PlotPoint>>& strokes);
     void fillSpans(const std::vector<ColumnSpan>& spans);

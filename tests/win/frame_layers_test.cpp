@@ -18,6 +18,7 @@
 
 #include "chart/animation_clock.h"
 #include "chart/axis_scale.h"
+#include "chart/card_base.h"
 #include "chart/curve_columns.h"
 #include "chart/frame_layer_seams.h"
 #include "chart/frame_layers.h"
@@ -509,6 +510,40 @@ TEST_F(ComposedFrames, ten_million_units_in_every_text_neither_crash_nor_stall) 
               0);
     // Drawn whole, one of these texts crashes GDI+ or blocks for minutes.
     EXPECT_LT(took, 10000u);
+}
+
+TEST_F(ComposedFrames, card_base_is_kept_per_size_until_the_last_user_goes) {
+    forgetCardBases();
+    auto first = walkRequest(500, 1.0, 30.0, true);
+    setScale(*first, 2.0);
+    const std::unique_ptr<FrameLayers> drawn = FrameLayers::build(*first);
+    ASSERT_NE(drawn, nullptr);
+    EXPECT_EQ(testing::cardBaseCount(), 1u);
+    EXPECT_EQ(testing::cardBaseBytes(), 1840u * 1120u * 4u);
+    // Another record of that size starts from the kept base; its frames are
+    // those of the same record built with the fill drawn afresh.
+    auto second = walkRequest(700, -1.0, 20.0, false);
+    second->accentColor = NEGATIVE;
+    setScale(*second, 2.0);
+    const std::unique_ptr<FrameLayers> fromBase = FrameLayers::build(*second);
+    forgetCardBases();
+    const std::unique_ptr<FrameLayers> fresh = FrameLayers::build(*second);
+    ASSERT_NE(fromBase, nullptr);
+    ASSERT_NE(fresh, nullptr);
+    fromBase->compose(*second, 0.6, 0.9);
+    fresh->compose(*second, 0.6, 0.9);
+    const std::size_t count = static_cast<std::size_t>(fresh->width()) * fresh->height();
+    EXPECT_TRUE(std::equal(fromBase->framePixels(), fromBase->framePixels() + count,
+                           fresh->framePixels()));
+    for (double scale : {1.0, 1.25, 1.5, 2.0}) {
+        setScale(*second, scale);
+        EXPECT_NE(FrameLayers::build(*second), nullptr);
+    }
+    EXPECT_EQ(testing::cardBaseCount(), CARD_BASES_KEPT);
+    // The last GDI+ user going takes the bases with it.
+    dropSuiteGdiplus();
+    EXPECT_EQ(testing::cardBaseCount(), 0u);
+    takeSuiteGdiplus();
 }
 
 TEST_F(ComposedFrames, belong_to_the_record_they_were_built_for) {

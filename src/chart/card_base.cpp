@@ -1,0 +1,82 @@
+// The module-wide card bases, guarded by moduleLock. Holders get shared
+// pixels, so a card copying a base never races the module forgetting it.
+
+#include "chart/card_base.h"
+
+#include <algorithm>
+
+#include "interface/module_state.h"
+
+namespace kestrine {
+
+namespace {
+
+struct KeptBase {
+    int width = 0;
+    int height = 0;
+    double dpiScale = 0.0;
+    CardBasePixels pixels;
+};
+
+// Oldest first. Guarded by moduleLock.
+std::vector<KeptBase> keptBases;
+
+}  // namespace
+
+CardBasePixels findCardBase(int width, int height, double dpiScale) {
+    ModuleLockGuard lock;
+    for (const KeptBase& base : keptBases) {
+        if (base.width == width && base.height == height && base.dpiScale == dpiScale) {
+            return base.pixels;
+        }
+    }
+    return nullptr;
+}
+
+void keepCardBase(int width, int height, double dpiScale, CardBasePixels pixels) {
+    if (!pixels || pixels->size() != static_cast<std::size_t>(width) * height) {
+        return;
+    }
+    CardBasePixels displaced;
+    ModuleLockGuard lock;
+    const auto same = [&](const KeptBase& base) {
+        return base.width == width && base.height == height && base.dpiScale == dpiScale;
+    };
+    if (std::any_of(keptBases.begin(), keptBases.end(), same)) {
+        return;
+    }
+    // Without GDI+ running there is no card to keep it for.
+    if (gdiplusUsers <= 0) {
+        return;
+    }
+    if (keptBases.size() >= CARD_BASES_KEPT) {
+        displaced = std::move(keptBases.front().pixels);
+        keptBases.erase(keptBases.begin());
+    }
+    keptBases.push_back(KeptBase{width, height, dpiScale, std::move(pixels)});
+}
+
+void forgetCardBases() {
+    ModuleLockGuard lock;
+    keptBases.clear();
+}
+
+namespace testing {
+
+std::size_t cardBaseCount() {
+    ModuleLockGuard lock;
+    return keptBases.size();
+}
+
+std::size_t cardBaseBytes() {
+    ModuleLockGuard lock;
+    std::size_t bytes = 0;
+    for (const KeptBase& base : keptBases) {
+        bytes += base.pixels->size() * sizeof(uint32_t);
+    }
+    return bytes;
+}
+
+}  // namespace testing
+
+}  // namespace kestrine
