@@ -530,8 +530,7 @@ LayerBytes FrameLayers::bytes() const {
               curveValues_.capacity() * sizeof(uint32_t) +
               curveColumns_.capacity() * sizeof(int32_t);
     b.top = topRowStart_.capacity() * sizeof(uint32_t) + topPixels_.capacity() * sizeof(TopPixel);
-    b.headTrack = headTrack_.pointIndex.capacity() * sizeof(std::size_t) +
-                  headTrack_.reachTime.capacity() * sizeof(double);
+    b.headTrack = headTrack_.pointIndex.capacity() * sizeof(std::size_t);
     return b;
 }
 
