@@ -157,7 +157,7 @@ FrameLayers::~FrameLayers() = default;
 
 bool FrameLayers::render(const ChartRequest& request) {
     const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
-    staticSurface_.assign(pixelCount, 0u);
+    staticSurface_.resize(pixelCount);
     std::vector<uint32_t> topSource(pixelCount, 0u);
     {
         // The card below the curve, drawn by the frame renderer's steps into
@@ -184,15 +184,15 @@ bool FrameLayers::render(const ChartRequest& request) {
                                          PixelFormat32bppARGB);
         drawHintAndBorder(canvas.graphics.get(), request);
     }
-    collectLayers(staticSurface_, topSource);
-    {
-        // Hint and border over the curve, and over the card without it.
-        const Canvas overCurve = openCanvas(framePixels_, width_, height_, dpiScale_,
-                                            PixelFormat32bppPARGB);
-        drawHintAndBorder(overCurve.graphics.get(), request);
-        const Canvas overCard = openCanvas(staticSurface_.data(), width_, height_, dpiScale_,
-                                           PixelFormat32bppPARGB);
-        drawHintAndBorder(overCard.graphics.get(), request);
+    collectLayers(staticSurface_.data(), topSource);
+    // Hint and border over the curve, and over the card without it: each of
+    // their pixels laid over what is below as GDI+ lays a colour, which is
+    // what drawing them there again gives, without two more passes of GDI+
+    // over the whole surface.
+    for (const TopPixel& p : topPixels_) {
+        const std::size_t index = static_cast<std::size_t>(p.y) * width_ + p.x;
+        framePixels_[index] = gdiplusSourceOver(framePixels_[index], p.source);
+        staticSurface_[index] = gdiplusSourceOver(staticSurface_[index], p.source);
     }
     for (int32_t x : curveColumns_) {
         for (uint32_t r = columnRunStart_[x]; r < columnRunStart_[x + 1]; ++r) {
@@ -276,7 +276,7 @@ void FrameLayers::fillSpans(const std::vector<ColumnSpan>& spans) {
     }
 }
 
-void FrameLayers::collectLayers(const std::vector<uint32_t>& belowCurve,
+void FrameLayers::collectLayers(const uint32_t* belowCurve,
                                 const std::vector<uint32_t>& topSource) {
     const std::size_t w = static_cast<std::size_t>(width_);
     const uint32_t* withCurve = framePixels_;

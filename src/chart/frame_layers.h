@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "chart/curve_columns.h"
@@ -18,6 +20,27 @@
 #include "interface/chart_request.h"
 
 namespace kestrine {
+
+// Leaves new elements uninitialised: for a surface that is written whole
+// before it is read, zeroing it first would be one more pass over it.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 // A rectangle of device pixels, [left, right) x [top, bottom).
 struct DeviceRect {
@@ -103,8 +126,7 @@ private:
     void strokeOutline(Gdiplus::GpGraphics* graphics,
                        const std::vector<std::vector<PlotPoint>>& strokes);
     void fillSpans(const std::vector<ColumnSpan>& spans);
-    void collectLayers(const std::vector<uint32_t>& belowCurve,
-                       const std::vector<uint32_t>& topSource);
+    void collectLayers(const uint32_t* belowCurve, const std::vector<uint32_t>& topSource);
     void setColumns(int32_t column, bool withCurve, DeviceRect& changed);
     void restoreBox(const DeviceRect& box);
     DeviceRect markerBox(PlotPoint head) const;
@@ -126,7 +148,7 @@ private:
     // that presenting a frame takes no selecting; it goes first when they go.
     std::unique_ptr<SelectGuard> selection_;
     uint32_t* framePixels_ = nullptr;
-    std::vector<uint32_t> staticSurface_;
+    std::vector<uint32_t, UninitializedAllocator<uint32_t>> staticSurface_;
 
     std::vector<uint32_t> columnRunStart_;  // width_ + 1 entries into curveRuns_
     std::vector<CurveRun> curveRuns_;
