@@ -18,8 +18,20 @@ struct KeptBase {
     CardBasePixels pixels;
 };
 
+struct KeptHintAndBorder {
+    int width = 0;
+    int height = 0;
+    double dpiScale = 0.0;
+    uint32_t accentColor = 0;
+    HintBorderPixels pixels;
+};
+
 // Oldest first. Guarded by moduleLock.
 std::vector<KeptBase> keptBases;
+std::vector<KeptHintAndBorder> keptHintsAndBorders;
+
+// Each size may have cards of both default accents at once.
+constexpr std::size_t HINTS_AND_BORDERS_KEPT = 2 * CARD_BASES_KEPT;
 
 }  // namespace
 
@@ -56,9 +68,45 @@ void keepCardBase(int width, int height, double dpiScale, CardBasePixels pixels)
     keptBases.push_back(KeptBase{width, height, dpiScale, std::move(pixels)});
 }
 
+HintBorderPixels findHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor) {
+    ModuleLockGuard lock;
+    for (const KeptHintAndBorder& kept : keptHintsAndBorders) {
+        if (kept.width == width && kept.height == height && kept.dpiScale == dpiScale &&
+            kept.accentColor == accentColor) {
+            return kept.pixels;
+        }
+    }
+    return nullptr;
+}
+
+void keepHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor,
+                       HintBorderPixels pixels) {
+    if (!pixels || pixels->empty()) {
+        return;
+    }
+    HintBorderPixels displaced;
+    ModuleLockGuard lock;
+    for (const KeptHintAndBorder& kept : keptHintsAndBorders) {
+        if (kept.width == width && kept.height == height && kept.dpiScale == dpiScale &&
+            kept.accentColor == accentColor) {
+            return;
+        }
+    }
+    if (gdiplusUsers <= 0) {
+        return;
+    }
+    if (keptHintsAndBorders.size() >= HINTS_AND_BORDERS_KEPT) {
+        displaced = std::move(keptHintsAndBorders.front().pixels);
+        keptHintsAndBorders.erase(keptHintsAndBorders.begin());
+    }
+    keptHintsAndBorders.push_back(
+        KeptHintAndBorder{width, height, dpiScale, accentColor, std::move(pixels)});
+}
+
 void forgetCardBases() {
     ModuleLockGuard lock;
     keptBases.clear();
+    keptHintsAndBorders.clear();
 }
 
 namespace testing {
@@ -75,6 +123,11 @@ std::size_t cardBaseBytes() {
         bytes += base.pixels->size() * sizeof(uint32_t);
     }
     return bytes;
+}
+
+std::size_t hintAndBorderCount() {
+    ModuleLockGuard lock;
+    return keptHintsAndBorders.size();
 }
 
 }  // namespace testing

@@ -158,7 +158,6 @@ FrameLayers::~FrameLayers() = default;
 bool FrameLayers::render(const ChartRequest& request) {
     const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
     staticSurface_.resize(pixelCount);
-    std::vector<uint32_t> topSource(pixelCount, 0u);
     {
         // The card below the curve, drawn by the frame renderer's steps into
         // the frame surface; then the whole curve over it, at the same clip.
@@ -177,14 +176,8 @@ bool FrameLayers::render(const ChartRequest& request) {
         strokeOutline(graphics, curve.strokes);
         fillSpans(curve.spans);
     }
-    {
-        // The hint and border alone on a transparent straight-alpha bitmap:
-        // there GDI+ stores each colour it lays down exactly as it lays it.
-        const Canvas canvas = openCanvas(topSource.data(), width_, height_, dpiScale_,
-                                         PixelFormat32bppARGB);
-        drawHintAndBorder(canvas.graphics.get(), request);
-    }
-    collectLayers(staticSurface_.data(), topSource);
+    const HintBorderPixels hintAndBorder = hintAndBorderPixels(request);
+    collectLayers(staticSurface_.data(), *hintAndBorder);
     // Hint and border over the curve, and over the card without it: each of
     // their pixels laid over what is below as GDI+ lays a colour, which is
     // what drawing them there again gives, without two more passes of GDI+
@@ -276,8 +269,35 @@ void FrameLayers::fillSpans(const std::vector<ColumnSpan>& spans) {
     }
 }
 
+HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request) const {
+    HintBorderPixels kept = findHintAndBorder(width_, height_, dpiScale_, accentColor_);
+    if (kept) {
+        return kept;
+    }
+    // The hint and border alone on a transparent straight-alpha bitmap:
+    // there GDI+ stores each colour it lays down exactly as it lays it.
+    std::vector<uint32_t> source(static_cast<std::size_t>(width_) * height_, 0u);
+    {
+        const Canvas canvas = openCanvas(source.data(), width_, height_, dpiScale_,
+                                         PixelFormat32bppARGB);
+        drawHintAndBorder(canvas.graphics.get(), request);
+    }
+    auto pixels = std::make_shared<std::vector<HintBorderPixel>>();
+    for (int32_t y = 0; y < height_; ++y) {
+        for (int32_t x = 0; x < width_; ++x) {
+            const uint32_t colour = source[static_cast<std::size_t>(y) * width_ + x];
+            if ((colour >> 24) != 0) {
+                pixels->push_back(HintBorderPixel{x, y, colour});
+            }
+        }
+    }
+    pixels->shrink_to_fit();
+    keepHintAndBorder(width_, height_, dpiScale_, accentColor_, pixels);
+    return pixels;
+}
+
 void FrameLayers::collectLayers(const uint32_t* belowCurve,
-                                const std::vector<uint32_t>& topSource) {
+                                const std::vector<HintBorderPixel>& hintAndBorder) {
     const std::size_t w = static_cast<std::size_t>(width_);
     const uint32_t* withCurve = framePixels_;
     const auto curveAt = [&](std::size_t index) { return withCurve[index] != belowCurve[index]; };
@@ -325,15 +345,15 @@ void FrameLayers::collectLayers(const uint32_t* belowCurve,
 
     // The hint and border, row by row, where they lay any colour at all.
     topRowStart_.assign(static_cast<std::size_t>(height_) + 1, 0u);
+    topPixels_.reserve(hintAndBorder.size());
+    for (const HintBorderPixel& p : hintAndBorder) {
+        const std::size_t index = static_cast<std::size_t>(p.y) * w + p.x;
+        topPixels_.push_back(
+            TopPixel{p.x, p.y, p.source, belowCurve[index], withCurve[index], 0u});
+        ++topRowStart_[static_cast<std::size_t>(p.y) + 1];
+    }
     for (int32_t y = 0; y < height_; ++y) {
-        for (std::size_t x = 0; x < w; ++x) {
-            const std::size_t index = y * w + x;
-            if ((topSource[index] >> 24) != 0) {
-                topPixels_.push_back(TopPixel{static_cast<int32_t>(x), y, topSource[index],
-                                              belowCurve[index], withCurve[index], 0u});
-            }
-        }
-        topRowStart_[y + 1] = static_cast<uint32_t>(topPixels_.size());
+        topRowStart_[y + 1] += topRowStart_[y];
     }
     curveColumns_.shrink_to_fit();
     topPixels_.shrink_to_fit();

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "chart/card_base.h"
 #include "chart/curve_columns.h"
 #include "chart/gdi_handles.h"
 #include "chart/head_position.h"
@@ -126,7 +127,11 @@ private:
     void strokeOutline(Gdiplus::GpGraphics* graphics,
                        const std::vector<std::vector<PlotPoint>>& strokes);
     void fillSpans(const std::vector<ColumnSpan>& spans);
-    void collectLayers(const uint32_t* belowCurve, const std::vector<uint32_t>& topSource);
+    // The hint and border pixels of this size, scale and accent: kept from
+    // an earlier card, or drawn alone on a transparent surface (and kept).
+    HintBorderPixels hintAndBorderPixels(const ChartRequest& request) const;
+    void collectLayers(const uint32_t* belowCurve,
+                       const std::vector<HintBorderPixel>& hintAndBorder);
     void setColumns(int32_t column, bool withCurve, DeviceRect& changed);
     void restoreBox(const DeviceRect& box);
     DeviceRect markerBox(PlotPoint head) const;

@@ -520,20 +520,29 @@ TEST_F(ComposedFrames, card_base_is_kept_per_size_until_the_last_user_goes) {
     ASSERT_NE(drawn, nullptr);
     EXPECT_EQ(testing::cardBaseCount(), 1u);
     EXPECT_EQ(testing::cardBaseBytes(), 1840u * 1120u * 4u);
+    EXPECT_EQ(testing::hintAndBorderCount(), 1u);
     // Another record of that size starts from the kept base; its frames are
     // those of the same record built with the fill drawn afresh.
     auto second = walkRequest(700, -1.0, 20.0, false);
     second->accentColor = NEGATIVE;
     setScale(*second, 2.0);
     const std::unique_ptr<FrameLayers> fromBase = FrameLayers::build(*second);
+    EXPECT_EQ(testing::cardBaseCount(), 1u);
+    // The border is in the accent colour: another accent, another set.
+    EXPECT_EQ(testing::hintAndBorderCount(), 2u);
+    const std::unique_ptr<FrameLayers> again = FrameLayers::build(*second);
+    EXPECT_EQ(testing::hintAndBorderCount(), 2u);
     forgetCardBases();
     const std::unique_ptr<FrameLayers> fresh = FrameLayers::build(*second);
     ASSERT_NE(fromBase, nullptr);
     ASSERT_NE(fresh, nullptr);
     fromBase->compose(*second, 0.6, 0.9);
+    again->compose(*second, 0.6, 0.9);
     fresh->compose(*second, 0.6, 0.9);
     const std::size_t count = static_cast<std::size_t>(fresh->width()) * fresh->height();
     EXPECT_TRUE(std::equal(fromBase->framePixels(), fromBase->framePixels() + count,
+                           fresh->framePixels()));
+    EXPECT_TRUE(std::equal(again->framePixels(), again->framePixels() + count,
                            fresh->framePixels()));
     for (double scale : {1.0, 1.25, 1.5, 2.0}) {
         setScale(*second, scale);
@@ -543,6 +552,7 @@ TEST_F(ComposedFrames, card_base_is_kept_per_size_until_the_last_user_goes) {
     // The last GDI+ user going takes the bases with it.
     dropSuiteGdiplus();
     EXPECT_EQ(testing::cardBaseCount(), 0u);
+    EXPECT_EQ(testing::hintAndBorderCount(), 0u);
     takeSuiteGdiplus();
 }
 
