@@ -45,6 +45,12 @@ constexpr double MARKER_MARGIN = 2.0;
 // The head of a record without points: no marker.
 const float NO_HEAD = std::numeric_limits<float>::quiet_NaN();
 
+// The ring of the card that GDI+ fills, in logical units from the card's
+// edge: well beyond the corners' arcs (radius 14), so that the rest is
+// inside. INSIDE_RING lies in the ring, clear of the edge and of the arcs.
+constexpr float FILL_RING = 32.0f;
+constexpr float INSIDE_RING = 24.0f;
+
 // Building takes three surfaces at once; beyond this size (four times the
 // largest card, 3680 x 2240 at dpiScale 4) a card draws from nothing instead.
 constexpr uint64_t MAX_SURFACE_PIXELS = 4ull * 3680u * 2240u;
@@ -223,10 +229,25 @@ void FrameLayers::layCardBase(GpGraphics* graphics) {
         return;
     }
     frame_steps::prepareGraphics(graphics, dpiScale_);
+    // GDI+ takes time in proportion to the area it fills, and inside the
+    // card's rounded outline the fill is one colour: GDI+ fills a ring along
+    // the outline, and the middle gets the colour GDI+ gave the ring's inner
+    // part. (fillCard then sets the card's clip, as it always does.)
+    GdipSetClipRect(graphics, FILL_RING, FILL_RING, CARD_WIDTH - 2.0f * FILL_RING,
+                    CARD_HEIGHT - 2.0f * FILL_RING, CombineModeExclude);
     const frame_steps::CardShape card = frame_steps::fillCard(graphics);
-    // A fill that failed leaves the card's middle empty: not worth keeping.
-    const std::size_t middle = static_cast<std::size_t>(height_ / 2) * width_ + width_ / 2;
-    if ((framePixels_[middle] >> 24) != 0) {
+    const auto device = [this](float logical) {
+        return static_cast<std::size_t>(std::lround(logical * dpiScale_));
+    };
+    const uint32_t inside = framePixels_[device(CARD_HEIGHT / 2.0f) * width_ + device(INSIDE_RING)];
+    const std::size_t left = device(FILL_RING - 4.0f);
+    const std::size_t right = device(CARD_WIDTH - FILL_RING + 4.0f);
+    for (std::size_t y = device(FILL_RING - 4.0f); y < device(CARD_HEIGHT - FILL_RING + 4.0f);
+         ++y) {
+        std::fill(framePixels_ + y * width_ + left, framePixels_ + y * width_ + right, inside);
+    }
+    // A fill that failed leaves the ring empty: not worth keeping.
+    if ((inside >> 24) != 0) {
         keepCardBase(width_, height_, dpiScale_,
                      std::make_shared<const std::vector<uint32_t>>(framePixels_,
                                                                    framePixels_ + pixelCount));
