@@ -236,14 +236,18 @@ void FrameLayers::layCardBase(GpGraphics* graphics) {
     GdipSetClipRect(graphics, FILL_RING, FILL_RING, CARD_WIDTH - 2.0f * FILL_RING,
                     CARD_HEIGHT - 2.0f * FILL_RING, CombineModeExclude);
     const frame_steps::CardShape card = frame_steps::fillCard(graphics);
-    const auto device = [this](float logical) {
-        return static_cast<std::size_t>(std::lround(logical * dpiScale_));
+    // Device pixels of a logical position, kept on the surface whatever its
+    // size.
+    const auto device = [this](float logical, int limit) {
+        return static_cast<std::size_t>(clampToRange(std::floor(logical * dpiScale_ + 0.5), 0,
+                                                     limit));
     };
-    const uint32_t inside = framePixels_[device(CARD_HEIGHT / 2.0f) * width_ + device(INSIDE_RING)];
-    const std::size_t left = device(FILL_RING - 4.0f);
-    const std::size_t right = device(CARD_WIDTH - FILL_RING + 4.0f);
-    for (std::size_t y = device(FILL_RING - 4.0f); y < device(CARD_HEIGHT - FILL_RING + 4.0f);
-         ++y) {
+    const uint32_t inside = framePixels_[device(CARD_HEIGHT / 2.0f, height_ - 1) * width_ +
+                                         device(INSIDE_RING, width_ - 1)];
+    const std::size_t left = device(FILL_RING - 4.0f, width_);
+    const std::size_t right = device(CARD_WIDTH - FILL_RING + 4.0f, width_);
+    const std::size_t bottom = device(CARD_HEIGHT - FILL_RING + 4.0f, height_);
+    for (std::size_t y = device(FILL_RING - 4.0f, height_); y < bottom && left < right; ++y) {
         std::fill(framePixels_ + y * width_ + left, framePixels_ + y * width_ + right, inside);
     }
     // A fill that failed leaves the ring empty: not worth keeping.
