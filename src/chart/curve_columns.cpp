@@ -196,43 +196,58 @@ public:
         low = floorOf(low * scale + 0.5);
         const double first = std::max(left, 0.0);
         const double last = std::min(right, static_cast<double>(columns.size()) - 1.0);
-        // The widest stretch of each column answers first, from a flat array.
-        bool inside = true;
-        for (double x = first; x <= last && inside; x += 1.0) {
-            const Stretch& widest = core[static_cast<std::size_t>(x)];
-            inside = widest.top <= high && widest.bottom >= low;
-        }
-        if (inside) {
-            return;
-        }
-        DevicePoint d[4];
-        for (int i = 0; i < count; ++i) {
-            d[i].x = floorOf(corners[i].x * scale + 0.5);
-            d[i].y = floorOf(corners[i].y * scale + 0.5);
-        }
+        // Column by column, the widest stretch answers first, from a flat
+        // array: for the shape's whole height, then for what it covers in
+        // that column (a sliver in its outer columns); only then are the
+        // column's stretches looked at.
+        // The rounded outline's edges, each from a to b, with its columns.
+        struct Edge {
+            DevicePoint a;
+            DevicePoint b;
+            double left;
+            double right;
+        };
+        Edge edges[4];
+        bool rounded = false;
         for (double x = first; x <= last; x += 1.0) {
-            std::vector<Stretch>& stretches = columns[static_cast<std::size_t>(x)];
-            if (covers(stretches, high, low)) {
+            Stretch& widest = core[static_cast<std::size_t>(x)];
+            if (widest.top <= high && widest.bottom >= low) {
                 continue;
+            }
+            if (!rounded) {
+                DevicePoint d[4];
+                for (int i = 0; i < count; ++i) {
+                    d[i].x = floorOf(corners[i].x * scale + 0.5);
+                    d[i].y = floorOf(corners[i].y * scale + 0.5);
+                }
+                for (int i = 0; i < count; ++i) {
+                    const DevicePoint& a = d[i];
+                    const DevicePoint& b = d[i + 1 == count ? 0 : i + 1];
+                    edges[i] = Edge{a, b, std::min(a.x, b.x), std::max(a.x, b.x)};
+                }
+                rounded = true;
             }
             double from = low;
             double to = high;
             for (int i = 0; i < count; ++i) {
-                const DevicePoint& a = d[i];
-                const DevicePoint& b = d[(i + 1) % count];
-                if ((a.x <= x && b.x >= x) || (b.x <= x && a.x >= x)) {
-                    double y0 = a.y;
-                    double y1 = b.y;
-                    if (a.x != b.x) {
-                        y0 = y1 = a.y + (b.y - a.y) * (x - a.x) / (b.x - a.x);
-                    }
-                    from = std::min(from, std::min(y0, y1));
-                    to = std::max(to, std::max(y0, y1));
+                const Edge& e = edges[i];
+                if (x < e.left || x > e.right) {
+                    continue;
                 }
+                double y0 = e.a.y;
+                double y1 = e.b.y;
+                if (e.a.x != e.b.x) {
+                    y0 = y1 = e.a.y + (e.b.y - e.a.y) * (x - e.a.x) / (e.b.x - e.a.x);
+                }
+                from = std::min(from, std::min(y0, y1));
+                to = std::max(to, std::max(y0, y1));
             }
-            if (from <= to && !covers(stretches, from, to)) {
+            if (!(from <= to) || (widest.top <= from && widest.bottom >= to)) {
+                continue;
+            }
+            std::vector<Stretch>& stretches = columns[static_cast<std::size_t>(x)];
+            if (!covers(stretches, from, to)) {
                 const Stretch merged = add(stretches, from, to);
-                Stretch& widest = core[static_cast<std::size_t>(x)];
                 if (widest.top > widest.bottom ||
                     merged.bottom - merged.top >= widest.bottom - widest.top) {
                     widest = merged;
