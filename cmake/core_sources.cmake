@@ -8,7 +8,8 @@ set(KESTRINE_CORE_SOURCES
     src/chart/head_position.cpp
     src/chart/curve_columns.cpp
     src/chart/pixel_blend.cpp
-    src/window/animation_clock.cpp
+    src/chart/text_reach.cpp
+    src/chart/animation_clock.cpp
     src/window/placement.cpp
     src/interface/offer_registry.cpp
 )
@@ -21,6 +22,7 @@ set(KESTRINE_CORE_TESTS
     tests/core/head_position_test.cpp
     tests/core/curve_columns_test.cpp
     tests/core/pixel_blend_test.cpp
+    tests/core/text_reach_test.cpp
     tests/core/animation_clock_test.cpp
     tests/core/placement_test.cpp
     tests/core/offer_registry_test.cpp

@@ -5,6 +5,7 @@ set(KESTRINE_WIN_SOURCES
     src/interface/module_state.cpp
     src/chart/text_drawing.cpp
     src/chart/frame_renderer.cpp
+    src/chart/card_base.cpp
     src/chart/frame_layers.cpp
     src/window/card_layers.cpp
     src/window/window_proc.cpp

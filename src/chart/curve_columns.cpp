@@ -67,35 +67,94 @@ std::vector<PlotPoint> drawnPoints(const std::vector<PlotPoint>& plotPoints) {
     return drawn;
 }
 
+namespace {
+
+// A point of the series with its place among the drawn points.
+struct KeptPoint {
+    std::size_t index;
+    PlotPoint point;
+};
+
+// The column reduction fed one point at a time: a run's first, lowest,
+// highest and last point are known when the next column starts, and only
+// they are kept, so the series streams through without a copy.
+class ColumnReducer {
+public:
+    ColumnReducer(double dpiScale, std::vector<KeptPoint>& kept) : scale(dpiScale), out(kept) {}
+
+    void add(std::size_t index, const PlotPoint& p) {
+        const int64_t column = deviceColumn(p.x, scale);
+        if (!open || column != runColumn) {
+            finish();
+            open = true;
+            runColumn = column;
+            first = lowest = highest = last = KeptPoint{index, p};
+            return;
+        }
+        // Strict comparisons: among equal values the earliest point stays.
+        if (p.y < lowest.point.y) {
+            lowest = KeptPoint{index, p};
+        }
+        if (p.y > highest.point.y) {
+            highest = KeptPoint{index, p};
+        }
+        last = KeptPoint{index, p};
+    }
+
+    void finish() {
+        if (!open) {
+            return;
+        }
+        open = false;
+        KeptPoint chosen[4] = {first, lowest, highest, last};
+        std::sort(chosen, chosen + 4,
+                  [](const KeptPoint& a, const KeptPoint& b) { return a.index < b.index; });
+        for (int i = 0; i < 4; ++i) {
+            if (i == 0 || chosen[i].index != chosen[i - 1].index) {
+                out.push_back(chosen[i]);
+            }
+        }
+    }
+
+private:
+    double scale;
+    std::vector<KeptPoint>& out;
+    bool open = false;
+    int64_t runColumn = 0;
+    KeptPoint first{0, {}};
+    KeptPoint lowest{0, {}};
+    KeptPoint highest{0, {}};
+    KeptPoint last{0, {}};
+};
+
+// Calls visit(index, point) for each drawn point, index counting drawn
+// points only.
+template <typename Visit>
+void forEachDrawn(const std::vector<PlotPoint>& plotPoints, Visit visit) {
+    std::size_t index = 0;
+    for (const PlotPoint& p : plotPoints) {
+        if (!isSkippedPlotPoint(p)) {
+            visit(index++, p);
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<std::size_t> columnReduction(const std::vector<PlotPoint>& points,
                                          double dpiScale) {
-    std::vector<std::size_t> kept;
-    std::size_t runStart = 0;
-    while (runStart < points.size()) {
-        const int64_t column = deviceColumn(points[runStart].x, dpiScale);
-        std::size_t lowest = runStart;
-        std::size_t highest = runStart;
-        std::size_t runEnd = runStart + 1;
-        while (runEnd < points.size() && deviceColumn(points[runEnd].x, dpiScale) == column) {
-            // Strict comparisons: among equal values the earliest point stays.
-            if (points[runEnd].y < points[lowest].y) {
-                lowest = runEnd;
-            }
-            if (points[runEnd].y > points[highest].y) {
-                highest = runEnd;
-            }
-            ++runEnd;
-        }
-        std::size_t chosen[4] = {runStart, lowest, highest, runEnd - 1};
-        std::sort(chosen, chosen + 4);
-        for (int i = 0; i < 4; ++i) {
-            if (i == 0 || chosen[i] != chosen[i - 1]) {
-                kept.push_back(chosen[i]);
-            }
-        }
-        runStart = runEnd;
+    std::vector<KeptPoint> kept;
+    ColumnReducer reducer(dpiScale, kept);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        reducer.add(i, points[i]);
     }
-    return kept;
+    reducer.finish();
+    std::vector<std::size_t> indices;
+    indices.reserve(kept.size());
+    for (const KeptPoint& k : kept) {
+        indices.push_back(k.index);
+    }
+    return indices;
 }
 
 namespace {
@@ -137,43 +196,58 @@ public:
         low = floorOf(low * scale + 0.5);
         const double first = std::max(left, 0.0);
         const double last = std::min(right, static_cast<double>(columns.size()) - 1.0);
-        // The widest stretch of each column answers first, from a flat array.
-        bool inside = true;
-        for (double x = first; x <= last && inside; x += 1.0) {
-            const Stretch& widest = core[static_cast<std::size_t>(x)];
-            inside = widest.top <= high && widest.bottom >= low;
-        }
-        if (inside) {
-            return;
-        }
-        DevicePoint d[4];
-        for (int i = 0; i < count; ++i) {
-            d[i].x = floorOf(corners[i].x * scale + 0.5);
-            d[i].y = floorOf(corners[i].y * scale + 0.5);
-        }
+        // Column by column, the widest stretch answers first, from a flat
+        // array: for the shape's whole height, then for what it covers in
+        // that column (a sliver in its outer columns); only then are the
+        // column's stretches looked at.
+        // The rounded outline's edges, each from a to b, with its columns.
+        struct Edge {
+            DevicePoint a;
+            DevicePoint b;
+            double left;
+            double right;
+        };
+        Edge edges[4];
+        bool rounded = false;
         for (double x = first; x <= last; x += 1.0) {
-            std::vector<Stretch>& stretches = columns[static_cast<std::size_t>(x)];
-            if (covers(stretches, high, low)) {
+            Stretch& widest = core[static_cast<std::size_t>(x)];
+            if (widest.top <= high && widest.bottom >= low) {
                 continue;
+            }
+            if (!rounded) {
+                DevicePoint d[4];
+                for (int i = 0; i < count; ++i) {
+                    d[i].x = floorOf(corners[i].x * scale + 0.5);
+                    d[i].y = floorOf(corners[i].y * scale + 0.5);
+                }
+                for (int i = 0; i < count; ++i) {
+                    const DevicePoint& a = d[i];
+                    const DevicePoint& b = d[i + 1 == count ? 0 : i + 1];
+                    edges[i] = Edge{a, b, std::min(a.x, b.x), std::max(a.x, b.x)};
+                }
+                rounded = true;
             }
             double from = low;
             double to = high;
             for (int i = 0; i < count; ++i) {
-                const DevicePoint& a = d[i];
-                const DevicePoint& b = d[(i + 1) % count];
-                if ((a.x <= x && b.x >= x) || (b.x <= x && a.x >= x)) {
-                    double y0 = a.y;
-                    double y1 = b.y;
-                    if (a.x != b.x) {
-                        y0 = y1 = a.y + (b.y - a.y) * (x - a.x) / (b.x - a.x);
-                    }
-                    from = std::min(from, std::min(y0, y1));
-                    to = std::max(to, std::max(y0, y1));
+                const Edge& e = edges[i];
+                if (x < e.left || x > e.right) {
+                    continue;
                 }
+                double y0 = e.a.y;
+                double y1 = e.b.y;
+                if (e.a.x != e.b.x) {
+                    y0 = y1 = e.a.y + (e.b.y - e.a.y) * (x - e.a.x) / (e.b.x - e.a.x);
+                }
+                from = std::min(from, std::min(y0, y1));
+                to = std::max(to, std::max(y0, y1));
             }
-            if (from <= to) {
+            if (!(from <= to) || (widest.top <= from && widest.bottom >= to)) {
+                continue;
+            }
+            std::vector<Stretch>& stretches = columns[static_cast<std::size_t>(x)];
+            if (!covers(stretches, from, to)) {
                 const Stretch merged = add(stretches, from, to);
-                Stretch& widest = core[static_cast<std::size_t>(x)];
                 if (widest.top > widest.bottom ||
                     merged.bottom - merged.top >= widest.bottom - widest.top) {
                     widest = merged;
@@ -309,47 +383,69 @@ void coverJoin(PenExtent& extent, const PlotPoint& p, const Direction& d0, const
 CurveOutline curveOutline(const std::vector<PlotPoint>& plotPoints, double dpiScale,
                           int32_t surfaceWidth, int32_t surfaceHeight) {
     CurveOutline outline;
-    std::vector<PlotPoint> drawn = drawnPoints(plotPoints);
-    if (drawn.size() <= FULL_DETAIL_POINTS) {
-        if (drawn.size() >= 2) {
-            outline.strokes.push_back(std::move(drawn));
+    std::size_t n = 0;
+    forEachDrawn(plotPoints, [&n](std::size_t, const PlotPoint&) { ++n; });
+    if (n <= FULL_DETAIL_POINTS) {
+        if (n >= 2) {
+            outline.strokes.push_back(drawnPoints(plotPoints));
         }
         return outline;
     }
-    const std::size_t n = drawn.size();
-    std::vector<bool> leftOut(n, true);
-    for (std::size_t i : columnReduction(drawn, dpiScale)) {
-        leftOut[i] = false;
+    // First pass: the points the column reduction keeps.
+    std::vector<KeptPoint> kept;
+    {
+        ColumnReducer reducer(dpiScale, kept);
+        forEachDrawn(plotPoints, [&reducer](std::size_t i, const PlotPoint& p) { reducer.add(i, p); });
+        reducer.finish();
     }
     // Strokes: maximal stretches of consecutive kept points.
-    for (std::size_t i = 0; i < n;) {
-        std::size_t end = i;
-        while (end < n && !leftOut[end]) {
+    for (std::size_t k = 0; k < kept.size();) {
+        std::size_t end = k + 1;
+        while (end < kept.size() && kept[end].index == kept[end - 1].index + 1) {
             ++end;
         }
-        if (end - i >= 2) {
-            outline.strokes.emplace_back(drawn.begin() + static_cast<std::ptrdiff_t>(i),
-                                         drawn.begin() + static_cast<std::ptrdiff_t>(end));
+        if (end - k >= 2) {
+            std::vector<PlotPoint> stroke;
+            stroke.reserve(end - k);
+            for (std::size_t j = k; j < end; ++j) {
+                stroke.push_back(kept[j].point);
+            }
+            outline.strokes.push_back(std::move(stroke));
         }
-        i = end == i ? i + 1 : end;
+        k = end;
     }
     if (surfaceWidth <= 0 || surfaceHeight <= 0) {
         return outline;
     }
+    // Second pass: the pen around the points left out. Each point is taken
+    // with the two before it, so that the segment ending at it and the join
+    // at the one before are known.
     PenExtent extent(dpiScale, surfaceWidth);
+    std::size_t nextKept = 0;
+    PlotPoint previous{};
+    bool previousOut = false;
+    bool beforePreviousOut = false;
     Direction before;
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        const Direction after = directionOf(drawn[i], drawn[i + 1]);
-        if (leftOut[i] || leftOut[i + 1]) {
-            coverSegment(extent, drawn[i], drawn[i + 1], after);
+    forEachDrawn(plotPoints, [&](std::size_t i, const PlotPoint& p) {
+        const bool isKept = nextKept < kept.size() && kept[nextKept].index == i;
+        nextKept += isKept ? 1 : 0;
+        const bool out = !isKept;
+        if (i > 0) {
+            const Direction after = directionOf(previous, p);
+            if (previousOut || out) {
+                coverSegment(extent, previous, p, after);
+            }
+            // A join belongs to a stroke only when its point and both
+            // neighbours are kept.
+            if (i > 1 && (beforePreviousOut || previousOut || out)) {
+                coverJoin(extent, previous, before, after);
+            }
+            before = after;
         }
-        // A join belongs to a stroke only when its point and both neighbours
-        // are kept.
-        if (i > 0 && (leftOut[i - 1] || leftOut[i] || leftOut[i + 1])) {
-            coverJoin(extent, drawn[i], before, after);
-        }
-        before = after;
-    }
+        beforePreviousOut = previousOut;
+        previousOut = out;
+        previous = p;
+    });
     outline.spans = extent.spans(surfaceHeight);
     return outline;
 }

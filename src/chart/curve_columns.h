@@ -71,7 +71,9 @@ struct CurveOutline {
 
 // All drawn points as one stroke, and no spans, up to FULL_DETAIL_POINTS of
 // them; beyond, the strokes between kept points and the spans of the points
-// the column reduction leaves out, for a surface of the given size.
+// the column reduction leaves out, for a surface of the given size. A long
+// series is read twice in order, the reduction first, and never copied: what
+// is held grows with the columns, not with the points.
 CurveOutline curveOutline(const std::vector<PlotPoint>& plotPoints, double dpiScale,
                           int32_t surfaceWidth, int32_t surfaceHeight);
 

@@ -13,11 +13,12 @@
 #include <limits>
 #include <new>
 
+#include "chart/animation_clock.h"
+#include "chart/card_base.h"
 #include "chart/frame_layer_seams.h"
 #include "chart/frame_renderer.h"
 #include "chart/gdiplus_handles.h"
 #include "chart/pixel_blend.h"
-#include "window/animation_clock.h"
 
 namespace kestrine {
 
@@ -43,6 +44,12 @@ constexpr double MARKER_MARGIN = 2.0;
 
 // The head of a record without points: no marker.
 const float NO_HEAD = std::numeric_limits<float>::quiet_NaN();
+
+// The ring of the card that GDI+ fills, in logical units from the card's
+// edge: well beyond the corners' arcs (radius 14), so that the rest is
+// inside. INSIDE_RING lies in the ring, clear of the edge and of the arcs.
+constexpr float FILL_RING = 32.0f;
+constexpr float INSIDE_RING = 24.0f;
 
 // Building takes three surfaces at once; beyond this size (four times the
 // largest card, 3680 x 2240 at dpiScale 4) a card draws from nothing instead.
@@ -156,8 +163,7 @@ FrameLayers::~FrameLayers() = default;
 
 bool FrameLayers::render(const ChartRequest& request) {
     const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
-    staticSurface_.assign(pixelCount, 0u);
-    std::vector<uint32_t> topSource(pixelCount, 0u);
+    staticSurface_.resize(pixelCount);
     {
         // The card below the curve, drawn by the frame renderer's steps into
         // the frame surface; then the whole curve over it, at the same clip.
@@ -166,8 +172,7 @@ bool FrameLayers::render(const ChartRequest& request) {
             return false;
         }
         GpGraphics* graphics = canvas.graphics.get();
-        frame_steps::prepareGraphics(graphics, dpiScale_);
-        const frame_steps::CardShape card = frame_steps::fillCard(graphics);
+        layCardBase(graphics);
         frame_steps::drawHeaderTexts(graphics, request);
         frame_steps::drawGridAndLabels(graphics, request);
         frame_steps::drawZeroLine(graphics, request);
@@ -177,22 +182,16 @@ bool FrameLayers::render(const ChartRequest& request) {
         strokeOutline(graphics, curve.strokes);
         fillSpans(curve.spans);
     }
-    {
-        // The hint and border alone on a transparent straight-alpha bitmap:
-        // there GDI+ stores each colour it lays down exactly as it lays it.
-        const Canvas canvas = openCanvas(topSource.data(), width_, height_, dpiScale_,
-                                         PixelFormat32bppARGB);
-        drawHintAndBorder(canvas.graphics.get(), request);
-    }
-    collectLayers(staticSurface_, topSource);
-    {
-        // Hint and border over the curve, and over the card without it.
-        const Canvas overCurve = openCanvas(framePixels_, width_, height_, dpiScale_,
-                                            PixelFormat32bppPARGB);
-        drawHintAndBorder(overCurve.graphics.get(), request);
-        const Canvas overCard = openCanvas(staticSurface_.data(), width_, height_, dpiScale_,
-                                           PixelFormat32bppPARGB);
-        drawHintAndBorder(overCard.graphics.get(), request);
+    const HintBorderPixels hintAndBorder = hintAndBorderPixels(request);
+    collectLayers(staticSurface_.data(), *hintAndBorder);
+    // Hint and border over the curve, and over the card without it: each of
+    // their pixels laid over what is below as GDI+ lays a colour, which is
+    // what drawing them there again gives, without two more passes of GDI+
+    // over the whole surface.
+    for (const TopPixel& p : topPixels_) {
+        const std::size_t index = static_cast<std::size_t>(p.y) * width_ + p.x;
+        framePixels_[index] = gdiplusSourceOver(framePixels_[index], p.source);
+        staticSurface_[index] = gdiplusSourceOver(staticSurface_[index], p.source);
     }
     for (int32_t x : curveColumns_) {
         for (uint32_t r = columnRunStart_[x]; r < columnRunStart_[x + 1]; ++r) {
@@ -216,6 +215,47 @@ bool FrameLayers::render(const ChartRequest& request) {
     std::memcpy(&lastHead_.y, &noHeadBits, sizeof(float));
     composed_ = false;
     return true;
+}
+
+void FrameLayers::layCardBase(GpGraphics* graphics) {
+    const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
+    const CardBasePixels kept = findCardBase(width_, height_, dpiScale_);
+    if (kept) {
+        // The fill as GDI+ laid it down for an earlier card, and the graphics
+        // as the fill leaves it: the card's modes, scale and clip.
+        std::memcpy(framePixels_, kept->data(), pixelCount * sizeof(uint32_t));
+        frame_steps::configureGraphics(graphics, dpiScale_);
+        clipToCard(graphics);
+        return;
+    }
+    frame_steps::prepareGraphics(graphics, dpiScale_);
+    // GDI+ takes time in proportion to the area it fills, and inside the
+    // card's rounded outline the fill is one colour: GDI+ fills a ring along
+    // the outline, and the middle gets the colour GDI+ gave the ring's inner
+    // part. (fillCard then sets the card's clip, as it always does.)
+    GdipSetClipRect(graphics, FILL_RING, FILL_RING, CARD_WIDTH - 2.0f * FILL_RING,
+                    CARD_HEIGHT - 2.0f * FILL_RING, CombineModeExclude);
+    const frame_steps::CardShape card = frame_steps::fillCard(graphics);
+    // Device pixels of a logical position, kept on the surface whatever its
+    // size.
+    const auto device = [this](float logical, int limit) {
+        return static_cast<std::size_t>(clampToRange(std::floor(logical * dpiScale_ + 0.5), 0,
+                                                     limit));
+    };
+    const uint32_t inside = framePixels_[device(CARD_HEIGHT / 2.0f, height_ - 1) * width_ +
+                                         device(INSIDE_RING, width_ - 1)];
+    const std::size_t left = device(FILL_RING - 4.0f, width_);
+    const std::size_t right = device(CARD_WIDTH - FILL_RING + 4.0f, width_);
+    const std::size_t bottom = device(CARD_HEIGHT - FILL_RING + 4.0f, height_);
+    for (std::size_t y = device(FILL_RING - 4.0f, height_); y < bottom && left < right; ++y) {
+        std::fill(framePixels_ + y * width_ + left, framePixels_ + y * width_ + right, inside);
+    }
+    // A fill that failed leaves the ring empty: not worth keeping.
+    if ((inside >> 24) != 0) {
+        keepCardBase(width_, height_, dpiScale_,
+                     std::make_shared<const std::vector<uint32_t>>(framePixels_,
+                                                                   framePixels_ + pixelCount));
+    }
 }
 
 void FrameLayers::strokeOutline(GpGraphics* graphics,
@@ -254,8 +294,35 @@ void FrameLayers::fillSpans(const std::vector<ColumnSpan>& spans) {
     }
 }
 
-void FrameLayers::collectLayers(const std::vector<uint32_t>& belowCurve,
-                                const std::vector<uint32_t>& topSource) {
+HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request) const {
+    HintBorderPixels kept = findHintAndBorder(width_, height_, dpiScale_, accentColor_);
+    if (kept) {
+        return kept;
+    }
+    // The hint and border alone on a transparent straight-alpha bitmap:
+    // there GDI+ stores each colour it lays down exactly as it lays it.
+    std::vector<uint32_t> source(static_cast<std::size_t>(width_) * height_, 0u);
+    {
+        const Canvas canvas = openCanvas(source.data(), width_, height_, dpiScale_,
+                                         PixelFormat32bppARGB);
+        drawHintAndBorder(canvas.graphics.get(), request);
+    }
+    auto pixels = std::make_shared<std::vector<HintBorderPixel>>();
+    for (int32_t y = 0; y < height_; ++y) {
+        for (int32_t x = 0; x < width_; ++x) {
+            const uint32_t colour = source[static_cast<std::size_t>(y) * width_ + x];
+            if ((colour >> 24) != 0) {
+                pixels->push_back(HintBorderPixel{x, y, colour});
+            }
+        }
+    }
+    pixels->shrink_to_fit();
+    keepHintAndBorder(width_, height_, dpiScale_, accentColor_, pixels);
+    return pixels;
+}
+
+void FrameLayers::collectLayers(const uint32_t* belowCurve,
+                                const std::vector<HintBorderPixel>& hintAndBorder) {
     const std::size_t w = static_cast<std::size_t>(width_);
     const uint32_t* withCurve = framePixels_;
     const auto curveAt = [&](std::size_t index) { return withCurve[index] != belowCurve[index]; };
@@ -303,15 +370,15 @@ void FrameLayers::collectLayers(const std::vector<uint32_t>& belowCurve,
 
     // The hint and border, row by row, where they lay any colour at all.
     topRowStart_.assign(static_cast<std::size_t>(height_) + 1, 0u);
+    topPixels_.reserve(hintAndBorder.size());
+    for (const HintBorderPixel& p : hintAndBorder) {
+        const std::size_t index = static_cast<std::size_t>(p.y) * w + p.x;
+        topPixels_.push_back(
+            TopPixel{p.x, p.y, p.source, belowCurve[index], withCurve[index], 0u});
+        ++topRowStart_[static_cast<std::size_t>(p.y) + 1];
+    }
     for (int32_t y = 0; y < height_; ++y) {
-        for (std::size_t x = 0; x < w; ++x) {
-            const std::size_t index = y * w + x;
-            if ((topSource[index] >> 24) != 0) {
-                topPixels_.push_back(TopPixel{static_cast<int32_t>(x), y, topSource[index],
-                                              belowCurve[index], withCurve[index], 0u});
-            }
-        }
-        topRowStart_[y + 1] = static_cast<uint32_t>(topPixels_.size());
+        topRowStart_[y + 1] += topRowStart_[y];
     }
     curveColumns_.shrink_to_fit();
     topPixels_.shrink_to_fit();
@@ -508,8 +575,7 @@ LayerBytes FrameLayers::bytes() const {
               curveValues_.capacity() * sizeof(uint32_t) +
               curveColumns_.capacity() * sizeof(int32_t);
     b.top = topRowStart_.capacity() * sizeof(uint32_t) + topPixels_.capacity() * sizeof(TopPixel);
-    b.headTrack = headTrack_.pointIndex.capacity() * sizeof(std::size_t) +
-                  headTrack_.reachTime.capacity() * sizeof(double);
+    b.headTrack = headTrack_.pointIndex.capacity() * sizeof(std::size_t);
     return b;
 }
 

@@ -10,14 +10,38 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
+#include "chart/card_base.h"
 #include "chart/curve_columns.h"
 #include "chart/gdi_handles.h"
 #include "chart/head_position.h"
 #include "interface/chart_request.h"
 
 namespace kestrine {
+
+// Leaves new elements uninitialised: for a surface that is written whole
+// before it is read, zeroing it first would be one more pass over it.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 // A rectangle of device pixels, [left, right) x [top, bottom).
 struct DeviceRect {
@@ -97,11 +121,17 @@ private:
     };
 
     bool render(const ChartRequest& request);
+    // The card's fill with the graphics set up as after it: from the
+    // module's base of this size when there is one, else drawn (and kept).
+    void layCardBase(Gdiplus::GpGraphics* graphics);
     void strokeOutline(Gdiplus::GpGraphics* graphics,
                        const std::vector<std::vector<PlotPoint>>& strokes);
     void fillSpans(const std::vector<ColumnSpan>& spans);
-    void collectLayers(const std::vector<uint32_t>& belowCurve,
-                       const std::vector<uint32_t>& topSource);
+    // The hint and border pixels of this size, scale and accent: kept from
+    // an earlier card, or drawn alone on a transparent surface (and kept).
+    HintBorderPixels hintAndBorderPixels(const ChartRequest& request) const;
+    void collectLayers(const uint32_t* belowCurve,
+                       const std::vector<HintBorderPixel>& hintAndBorder);
     void setColumns(int32_t column, bool withCurve, DeviceRect& changed);
     void restoreBox(const DeviceRect& box);
     DeviceRect markerBox(PlotPoint head) const;
@@ -123,7 +153,7 @@ private:
     // that presenting a frame takes no selecting; it goes first when they go.
     std::unique_ptr<SelectGuard> selection_;
     uint32_t* framePixels_ = nullptr;
-    std::vector<uint32_t> staticSurface_;
+    std::vector<uint32_t, UninitializedAllocator<uint32_t>> staticSurface_;
 
     std::vector<uint32_t> columnRunStart_;  // width_ + 1 entries into curveRuns_
     std::vector<CurveRun> curveRuns_;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "chart/animation_clock.h"
 #include "chart/axis_scale.h"
 #include "chart/axis_ticks.h"
 #include "chart/curve_columns.h"
@@ -17,7 +18,6 @@
 #include "chart/palette.h"
 #include "chart/text_drawing.h"
 #include "interface/test_seams.h"
-#include "window/animation_clock.h"
 
 namespace kestrine {
 

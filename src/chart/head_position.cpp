@@ -76,20 +76,42 @@ HeadTrack buildHeadTrack(const ChartRequest& request) {
     track.xValueCount = request.xValues.size();
     track.xMax = request.xMax;
     track.animationSeconds = request.animationSeconds;
-    for (std::size_t i = 0; i < request.plotPoints.size(); ++i) {
-        if (hasFiniteCoordinates(request.plotPoints[i])) {
-            track.lastDrawn = i;
+    for (std::size_t i = request.plotPoints.size(); i > 0; --i) {
+        if (hasFiniteCoordinates(request.plotPoints[i - 1])) {
+            track.lastDrawn = i - 1;
             track.anyDrawn = true;
+            break;
         }
     }
+    // One pass: the candidates' extent and count, and whether their reach
+    // times ascend.
     const std::size_t limit = candidateLimit(request);
+    track.ascending = true;
+    double previousTime = 0.0;
     for (std::size_t i = 0; i < limit; ++i) {
-        if (isCandidate(request, i)) {
-            track.pointIndex.push_back(i);
-            track.reachTime.push_back(reachTime(request, i));
+        if (!isCandidate(request, i)) {
+            continue;
+        }
+        const double time = reachTime(request, i);
+        if (track.candidateCount == 0) {
+            track.firstCandidate = i;
+        } else if (time < previousTime) {
+            track.ascending = false;
+        }
+        track.lastCandidate = i;
+        previousTime = time;
+        ++track.candidateCount;
+    }
+    const std::size_t span =
+        track.candidateCount == 0 ? 0 : track.lastCandidate - track.firstCandidate + 1;
+    if (track.ascending && span != track.candidateCount) {
+        track.pointIndex.reserve(track.candidateCount);
+        for (std::size_t i = track.firstCandidate; i <= track.lastCandidate; ++i) {
+            if (isCandidate(request, i)) {
+                track.pointIndex.push_back(i);
+            }
         }
     }
-    track.ascending = std::is_sorted(track.reachTime.begin(), track.reachTime.end());
     return track;
 }
 
@@ -140,29 +162,44 @@ PlotPoint headPosition(const ChartRequest& request, const HeadTrack& track,
     if (!request.animate) {
         return track.anyDrawn ? points[track.lastDrawn] : noHead();
     }
-    const std::size_t count = track.pointIndex.size();
+    const std::size_t count = track.candidateCount;
     if (count == 0) {
         return noHead();
     }
-    const std::vector<double>& times = track.reachTime;
-    const PlotPoint& lastPoint = points[track.pointIndex[count - 1]];
-    if (count == 1 || elapsedSeconds >= times[count - 1]) {
-        return lastPoint;
+    const std::size_t last = track.lastCandidate;
+    if (count == 1 || elapsedSeconds >= reachTime(request, last)) {
+        return points[last];
     }
     if (!track.ascending) {
         return headPosition(request, elapsedSeconds);
     }
     // Before the first reach time (or a NaN elapsed time) no segment qualifies.
-    if (!(times[0] <= elapsedSeconds)) {
-        return points[track.pointIndex[0]];
+    const std::size_t first = track.firstCandidate;
+    if (!(reachTime(request, first) <= elapsedSeconds)) {
+        return points[first];
     }
-    // The first segment (j - 1, j) with t(j - 1) <= e <= t(j) ends at the first
-    // j >= 1 with t(j) >= e: every earlier end lies before e. One exists, as e
+    // The candidates in series order: consecutive points, or the kept list.
+    const bool consecutive = track.pointIndex.empty();
+    const auto candidate = [&](std::size_t k) {
+        return consecutive ? first + k : track.pointIndex[k];
+    };
+    // The first segment (k - 1, k) with t(k - 1) <= e <= t(k) ends at the first
+    // k >= 1 with t(k) >= e: every earlier end lies before e. One exists, as e
     // is below the last reach time.
-    const std::size_t j = static_cast<std::size_t>(
-        std::lower_bound(times.begin() + 1, times.end(), elapsedSeconds) - times.begin());
-    return interpolate(points[track.pointIndex[j - 1]], points[track.pointIndex[j]], times[j - 1],
-                       times[j], elapsedSeconds);
+    std::size_t low = 1;
+    std::size_t high = count - 1;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (reachTime(request, candidate(middle)) < elapsedSeconds) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    const std::size_t from = candidate(low - 1);
+    const std::size_t to = candidate(low);
+    return interpolate(points[from], points[to], reachTime(request, from), reachTime(request, to),
+                       elapsedSeconds);
 }
 
 }  // namespace kestrine

@@ -25,14 +25,19 @@ namespace kestrine {
 
 // What the head search needs from a record, computed once per record so that
 // each animation frame costs a binary search instead of a scan when the reach
-// times ascend. Build it after computeChartScale; it describes the record's
-// plotPoints, xValues, xMax and animationSeconds at that moment.
+// times ascend. The reach times are computed from the record's own x values
+// when searched; only a series with points that cannot carry the head among
+// those that can keeps the indices of the ones that can. Build it after
+// computeChartScale; it describes the record's plotPoints, xValues, xMax and
+// animationSeconds at that moment.
 struct HeadTrack {
-    std::vector<std::size_t> pointIndex;  // animated candidates, in series order
-    std::vector<double> reachTime;        // their reach times, same order
+    std::size_t firstCandidate = 0;       // animated candidates: the first,
+    std::size_t lastCandidate = 0;        // the last,
+    std::size_t candidateCount = 0;       // and how many
+    std::vector<std::size_t> pointIndex;  // all of them, when not consecutive
     std::size_t lastDrawn = 0;            // last point with finite coordinates
     bool anyDrawn = false;
-    bool ascending = false;               // reachTime never decreases
+    bool ascending = false;               // reach times never decrease
     // The record state the track was built from; a mismatch makes
     // headPosition ignore the track and scan instead.
     std::size_t pointCount = 0;

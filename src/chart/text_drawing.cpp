@@ -4,8 +4,13 @@
 
 #include "chart/text_drawing.h"
 
+#include <functional>
+#include <string_view>
+
+#include "chart/frame_renderer.h"
 #include "chart/gdiplus_handles.h"
 #include "chart/palette.h"
+#include "chart/text_reach.h"
 #include "interface/module_state.h"
 #include "interface/test_seams.h"
 
@@ -60,17 +65,91 @@ GdiplusFont createUiFont(const GdiplusFontFamily& family, double size) {
 }
 
 // Width of the text's one-line bounding box; 0 when measuring fails.
-double measureTextWidth(GpGraphics* graphics, const std::wstring& text, double size) {
-    const GdiplusFontFamily family = createUiFontFamily();
-    const GdiplusFont font = createUiFont(family, size);
-    const GdiplusStringFormat format = makeCallFormat();
+double measureWidth(GpGraphics* graphics, const GdiplusFont& font,
+                    const GdiplusStringFormat& format, std::wstring_view text) {
     const RectF layout(0.0f, 0.0f, 0.0f, 0.0f);
     RectF box(0.0f, 0.0f, 0.0f, 0.0f);
-    if (GdipMeasureString(graphics, text.c_str(), -1, font.get(), &layout, format.get(), &box,
-                          nullptr, nullptr) != Ok) {
+    if (GdipMeasureString(graphics, text.data(), static_cast<INT>(text.size()), font.get(),
+                          &layout, format.get(), &box, nullptr, nullptr) != Ok) {
         return 0.0;
     }
     return box.Width;
+}
+
+// The text's own font and measuring format, made once for all the pieces
+// of it that are measured.
+struct Measurer {
+    GpGraphics* graphics;
+    GdiplusFontFamily family;
+    GdiplusFont font;
+    GdiplusStringFormat format;
+
+    Measurer(GpGraphics* g, double size)
+        : graphics(g), family(createUiFontFamily()), font(createUiFont(family, size)),
+          format(makeCallFormat()) {}
+    double operator()(std::wstring_view text) const {
+        return measureWidth(graphics, font, format, text);
+    }
+};
+
+// Glyphs reach a little to the left of where they start (overhangs, marks
+// that combine with the character before), never by this many em sizes: a
+// piece is cut only once it runs at least this far past the card's edge.
+constexpr double CUT_MARGIN_EMS = 2.0;
+
+// Lines below the card do not show. Lines are never closer than half their
+// em size, so a text has no more than this many that can.
+std::size_t linesThatCanShow(double y, double size) {
+    const double spacing = size * 0.5;
+    if (!(spacing > 0.0) || !(y < static_cast<double>(CARD_HEIGHT))) {
+        return 1;
+    }
+    const double lines = (static_cast<double>(CARD_HEIGHT) - y) / spacing + 2.0;
+    return lines < static_cast<double>(TEXT_UNIT_LIMIT) ? static_cast<std::size_t>(lines)
+                                                        : TEXT_UNIT_LIMIT;
+}
+
+// Draws the units of text as they are, top-left corner at (x, y).
+void drawUnits(GpGraphics* graphics, std::wstring_view text, double x, double y, double size,
+               uint32_t colour) {
+    // Declared in creation order, so they are released format, brush, font,
+    // family.
+    const GdiplusFontFamily family = createUiFontFamily();
+    const GdiplusFont font = createUiFont(family, size);
+    const GdiplusBrush brush = createSolidBrush(colour);
+    const GdiplusStringFormat format = makeCallFormat();
+    if (format) {
+        INT flags = 0;
+        GdipGetStringFormatFlags(format.get(), &flags);
+        GdipSetStringFormatFlags(format.get(),
+                                 flags | StringFormatFlagsNoWrap | StringFormatFlagsNoClip);
+    }
+    if (text.empty()) {
+        return;
+    }
+    // An empty layout box with no wrapping and no clipping puts the text's
+    // top-left corner at (x, y) and lets it run on to the right.
+    const RectF layout(static_cast<REAL>(x), static_cast<REAL>(y), 0.0f, 0.0f);
+    GdipDrawString(graphics, text.data(), static_cast<INT>(text.size()), font.get(), &layout,
+                   format.get(), brush.get());
+}
+
+// A left-aligned text: what of it can reach the card, drawn.
+void drawFromLeft(GpGraphics* graphics, std::wstring_view text, double x, double y, double size,
+                  uint32_t colour) {
+    const std::size_t maxLines = linesThatCanShow(y, size);
+    std::size_t breaks = 0;
+    for (wchar_t c : text) {
+        breaks += isLineBreak(c) ? 1 : 0;
+    }
+    if (text.size() <= UNMEASURED_LINE_UNITS && breaks < maxLines) {
+        drawUnits(graphics, text, x, y, size, colour);
+        return;
+    }
+    const double room = static_cast<double>(CARD_WIDTH) - x + CUT_MARGIN_EMS * size;
+    const Measurer measure(graphics, size);
+    const std::wstring visible = visibleFromLeft(text, room, maxLines, std::cref(measure));
+    drawUnits(graphics, visible, x, y, size, colour);
 }
 
 }  // namespace
@@ -108,23 +187,7 @@ void drawText(GpGraphics* graphics, const std::wstring& text, double x, double y
     if (text.empty()) {
         return;
     }
-    // Declared in creation order, so they are released format, brush, font,
-    // family.
-    const GdiplusFontFamily family = createUiFontFamily();
-    const GdiplusFont font = createUiFont(family, size);
-    const GdiplusBrush brush = createSolidBrush(colour);
-    const GdiplusStringFormat format = makeCallFormat();
-    if (format) {
-        INT flags = 0;
-        GdipGetStringFormatFlags(format.get(), &flags);
-        GdipSetStringFormatFlags(format.get(),
-                                 flags | StringFormatFlagsNoWrap | StringFormatFlagsNoClip);
-    }
-    // An empty layout box with no wrapping and no clipping puts the text's
-    // top-left corner at (x, y) and lets it run on to the right. Length -1
-    // draws up to the first NUL.
-    const RectF layout(static_cast<REAL>(x), static_cast<REAL>(y), 0.0f, 0.0f);
-    GdipDrawString(graphics, text.c_str(), -1, font.get(), &layout, format.get(), brush.get());
+    drawFromLeft(graphics, leadingText(text), x, y, size, colour);
 }
 
 void drawTextRight(GpGraphics* graphics, const std::wstring& text, double y, double size,
@@ -132,16 +195,25 @@ void drawTextRight(GpGraphics* graphics, const std::wstring& text, double y, dou
     if (text.empty()) {
         return;
     }
-    const double width = measureTextWidth(graphics, text, size);
-    drawText(graphics, text, TEXT_RIGHT_EDGE - width, y, size, colour);
+    // Placed by the width of the whole (its tail when that is beyond the
+    // limit); a tail wider than the card starts where the whole would have
+    // put it, so of a long line only that tail is laid out.
+    const std::wstring_view whole = trailingText(text);
+    const Measurer measure(graphics, size);
+    const double room = TEXT_RIGHT_EDGE + CUT_MARGIN_EMS * size;
+    const std::wstring_view shown = whole.substr(visibleTailStart(whole, room, std::cref(measure)));
+    const double width = measure(shown);
+    drawFromLeft(graphics, shown, TEXT_RIGHT_EDGE - width, y, size, colour);
 }
 
 void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x) {
     if (text.empty()) {
         return;
     }
-    const double width = measureTextWidth(graphics, text, AXIS_LABEL_SIZE);
-    drawText(graphics, text, x - width * 0.5, AXIS_LABEL_TOP, AXIS_LABEL_SIZE, AXIS_LABEL_COLOR);
+    const std::wstring_view label = leadingText(text);
+    const double width = Measurer(graphics, AXIS_LABEL_SIZE)(label);
+    drawFromLeft(graphics, label, x - width * 0.5, AXIS_LABEL_TOP, AXIS_LABEL_SIZE,
+                 AXIS_LABEL_COLOR);
 }
 
 void forgetSharedTypographicFormat() {

@@ -26,11 +26,16 @@ extern const wchar_t* const UI_FONT_CANDIDATES[UI_FONT_CANDIDATE_COUNT];
 const wchar_t* resolveUiFontFamily();
 
 // Text with its top-left corner at (x, y), on one line. Drawn up to its first
-// NUL; an empty text creates and draws nothing.
+// NUL; an empty text creates and draws nothing. Only what can reach the card
+// is laid out: each line up to where it has certainly run past the card's
+// right edge, no lines below it, at most TEXT_UNIT_LIMIT units at all; up
+// to that limit the pixels are those of the whole text.
 void drawText(Gdiplus::GpGraphics* graphics, const std::wstring& text, double x, double y,
               double size, uint32_t colour);
 
-// Text whose right end is at TEXT_RIGHT_EDGE, top at y.
+// Text whose right end is at TEXT_RIGHT_EDGE, top at y. A one-line text
+// wider than the card is laid out only from where it enters the card; of a
+// text beyond TEXT_UNIT_LIMIT units, the last ones are placed.
 void drawTextRight(Gdiplus::GpGraphics* graphics, const std::wstring& text, double y,
                    double size, uint32_t colour);
 

@@ -5,6 +5,7 @@
 
 #include <gdiplus.h>
 
+#include "chart/card_base.h"
 #include "chart/text_drawing.h"
 #include "interface/test_seams.h"
 
@@ -93,6 +94,8 @@ void releaseGdiplus() {
     ModuleLockGuard lock;
     --gdiplusUsers;
     if (gdiplusUsers <= 0) {
+        // The card bases are kept for cards to come while any card is open.
+        forgetCardBases();
         if (gdiplusToken != 0) {
             // The generic typographic format belongs to the GDI+ instance
             // that is ending; the next start-up hands out a new one.

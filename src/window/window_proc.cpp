@@ -12,7 +12,7 @@
 #include "chart/frame_renderer.h"
 #include "interface/module_state.h"
 #include "interface/record_ownership.h"
-#include "window/animation_clock.h"
+#include "chart/animation_clock.h"
 #include "window/card_layers.h"
 #include "window/placement.h"
 #include "window/window_seams.h"

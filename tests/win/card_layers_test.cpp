@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "card_test_support.h"
+#include "chart/animation_clock.h"
 #include "chart/frame_layer_seams.h"
 #include "chart/frame_layers.h"
 #include "chart/frame_renderer.h"
 #include "interface/record_ownership.h"
 #include "interface/test_seams.h"
-#include "window/animation_clock.h"
 #include "window/window_proc.h"
 #include "window/window_seams.h"
 

@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "chart/animation_clock.h"
 #include "chart/axis_scale.h"
+#include "chart/card_base.h"
 #include "chart/curve_columns.h"
 #include "chart/frame_layer_seams.h"
 #include "chart/frame_layers.h"
@@ -25,7 +27,6 @@
 #include "chart/pixel_blend.h"
 #include "drawing_test_support.h"
 #include "interface/test_seams.h"
-#include "window/animation_clock.h"
 #include "window/card_layers.h"
 
 namespace kestrine {
@@ -190,6 +191,26 @@ TEST_P(SameAsFromNothing, empty_and_overlong_texts) {
     overlong->noteText = std::wstring(120, L'n');
     setScale(*overlong, GetParam());
     expectSameFrames(*overlong, "overlong texts");
+}
+
+std::wstring repeated(const std::wstring& piece, std::size_t units) {
+    std::wstring text;
+    while (text.size() < units) {
+        text += piece;
+    }
+    return text;
+}
+
+TEST_P(SameAsFromNothing, long_texts_cut_to_what_shows) {
+    // ASCII beyond the limit, Japanese, zero-width characters ahead of the
+    // visible ones, and a surrogate pair where the first tail measured starts.
+    auto request = walkRequest(300, 1.0, 25.0, true);
+    request->titleText = repeated(L"Profit and loss of the quarter ", 70000);
+    request->subtitleText = repeated(L"\u53D6\u5F15\u65E5 2024-05-17 ", 5000);
+    request->valueText = std::wstring(4000, wchar_t(0x200B)) + repeated(L"+1,234 ", 3000);
+    request->noteText = repeated(L"n", 2000) + L"\xD83D\xDE00" + std::wstring(255, L'x');
+    setScale(*request, GetParam());
+    expectSameFrames(*request, "long texts");
 }
 
 TEST_P(SameAsFromNothing, head_under_the_hint_the_border_and_a_corner) {
@@ -467,6 +488,72 @@ TEST_F(ComposedFrames, no_layers_without_a_surface_or_when_memory_runs_out) {
     EXPECT_EQ(testing::liveGdiplusObjects(), 0);
     setScale(*request, 1.0);
     EXPECT_NE(FrameLayers::build(*request), nullptr);
+}
+
+TEST_F(ComposedFrames, ten_million_units_in_every_text_neither_crash_nor_stall) {
+    auto request = walkRequest(200, 1.0, 10.0, false);
+    const std::wstring huge = repeated(L"\u640D\u76CA 0123456789 ", 10000000);
+    request->titleText = huge;
+    request->subtitleText = huge;
+    request->valueText = huge;
+    request->noteText = huge;
+    setScale(*request, 1.0);
+    const ULONGLONG start = GetTickCount64();
+    const std::unique_ptr<FrameLayers> layers = FrameLayers::build(*request);
+    ASSERT_NE(layers, nullptr);
+    layers->compose(*request, 1.0, 1.5);
+    const Pixels reference = test::renderToMemory(*request, 1.0, 1.5);
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(compareFrames(layers->framePixels(), reference.data.data(), reference.width,
+                            reference.height, 1)
+                  .over,
+              0);
+    // Drawn whole, one of these texts crashes GDI+ or blocks for minutes.
+    EXPECT_LT(took, 10000u);
+}
+
+TEST_F(ComposedFrames, card_base_is_kept_per_size_until_the_last_user_goes) {
+    forgetCardBases();
+    auto first = walkRequest(500, 1.0, 30.0, true);
+    setScale(*first, 2.0);
+    const std::unique_ptr<FrameLayers> drawn = FrameLayers::build(*first);
+    ASSERT_NE(drawn, nullptr);
+    EXPECT_EQ(testing::cardBaseCount(), 1u);
+    EXPECT_EQ(testing::cardBaseBytes(), 1840u * 1120u * 4u);
+    EXPECT_EQ(testing::hintAndBorderCount(), 1u);
+    // Another record of that size starts from the kept base; its frames are
+    // those of the same record built with the fill drawn afresh.
+    auto second = walkRequest(700, -1.0, 20.0, false);
+    second->accentColor = NEGATIVE;
+    setScale(*second, 2.0);
+    const std::unique_ptr<FrameLayers> fromBase = FrameLayers::build(*second);
+    EXPECT_EQ(testing::cardBaseCount(), 1u);
+    // The border is in the accent colour: another accent, another set.
+    EXPECT_EQ(testing::hintAndBorderCount(), 2u);
+    const std::unique_ptr<FrameLayers> again = FrameLayers::build(*second);
+    EXPECT_EQ(testing::hintAndBorderCount(), 2u);
+    forgetCardBases();
+    const std::unique_ptr<FrameLayers> fresh = FrameLayers::build(*second);
+    ASSERT_NE(fromBase, nullptr);
+    ASSERT_NE(fresh, nullptr);
+    fromBase->compose(*second, 0.6, 0.9);
+    again->compose(*second, 0.6, 0.9);
+    fresh->compose(*second, 0.6, 0.9);
+    const std::size_t count = static_cast<std::size_t>(fresh->width()) * fresh->height();
+    EXPECT_TRUE(std::equal(fromBase->framePixels(), fromBase->framePixels() + count,
+                           fresh->framePixels()));
+    EXPECT_TRUE(std::equal(again->framePixels(), again->framePixels() + count,
+                           fresh->framePixels()));
+    for (double scale : {1.0, 1.25, 1.5, 2.0}) {
+        setScale(*second, scale);
+        EXPECT_NE(FrameLayers::build(*second), nullptr);
+    }
+    EXPECT_EQ(testing::cardBaseCount(), CARD_BASES_KEPT);
+    // The last GDI+ user going takes the bases with it.
+    dropSuiteGdiplus();
+    EXPECT_EQ(testing::cardBaseCount(), 0u);
+    EXPECT_EQ(testing::hintAndBorderCount(), 0u);
+    takeSuiteGdiplus();
 }
 
 TEST_F(ComposedFrames, belong_to_the_record_they_were_built_for) {

@@ -1,6 +1,7 @@
 // Text drawing on real GDI+ under Wine: the font chosen once, texts placed at
-// their corner, right edge or centre, NUL and empty texts, and drawing after
-// GDI+ has been shut down and started again.
+// their corner, right edge or centre, NUL and empty texts, drawing after
+// GDI+ has been shut down and started again, and long texts cut to what can
+// show with the same pixels as drawn whole.
 
 #include <windows.h>
 
@@ -9,6 +10,8 @@
 
 #include <string>
 #include <thread>
+
+#include "chart/text_reach.h"
 
 #include "chart/gdiplus_handles.h"
 #include "chart/text_drawing.h"
@@ -233,6 +236,110 @@ TEST_F(TextDrawing, two_threads_drawing_at_once_get_the_same_pixels) {
     b.join();
     EXPECT_TRUE(sameA);
     EXPECT_TRUE(sameB);
+}
+
+// The whole text handed to GDI+ at once, as text drawing did before it cut
+// long texts: the reference for what a cut text must show.
+void drawWhole(Gdiplus::GpGraphics* g, const std::wstring& text, double x, double y, double size,
+               bool rightAligned) {
+    using namespace Gdiplus::DllExports;
+    Gdiplus::GpFontFamily* family = nullptr;
+    GdipCreateFontFamilyFromName(resolveUiFontFamily(), nullptr, &family);
+    const GdiplusFontFamily familyOwner(family);
+    Gdiplus::GpFont* font = nullptr;
+    GdipCreateFont(family, static_cast<Gdiplus::REAL>(size), Gdiplus::FontStyleRegular,
+                   Gdiplus::UnitPixel, &font);
+    const GdiplusFont fontOwner(font);
+    Gdiplus::GpStringFormat* generic = nullptr;
+    GdipStringFormatGetGenericTypographic(&generic);
+    Gdiplus::GpStringFormat* format = nullptr;
+    GdipCloneStringFormat(generic, &format);
+    const GdiplusStringFormat formatOwner(format);
+    if (rightAligned) {
+        const Gdiplus::RectF layout(0.0f, 0.0f, 0.0f, 0.0f);
+        Gdiplus::RectF box(0.0f, 0.0f, 0.0f, 0.0f);
+        GdipMeasureString(g, text.c_str(), -1, font, &layout, format, &box, nullptr, nullptr);
+        x = TEXT_RIGHT_EDGE - box.Width;
+    }
+    INT flags = 0;
+    GdipGetStringFormatFlags(format, &flags);
+    GdipSetStringFormatFlags(format, flags | Gdiplus::StringFormatFlagsNoWrap |
+                                         Gdiplus::StringFormatFlagsNoClip);
+    const GdiplusBrush brush = createSolidBrush(WHITE);
+    const Gdiplus::RectF at(static_cast<Gdiplus::REAL>(x), static_cast<Gdiplus::REAL>(y), 0.0f,
+                            0.0f);
+    GdipDrawString(g, text.c_str(), -1, font, &at, format, brush.get());
+}
+
+// A text of at least `units` units: `piece` again and again.
+std::wstring repeated(const std::wstring& piece, std::size_t units) {
+    std::wstring text;
+    while (text.size() < units) {
+        text += piece;
+    }
+    return text;
+}
+
+const wchar_t SMILE[] = L"\xD83D\xDE00";  // U+1F600, one surrogate pair
+
+// Long texts drawn left-aligned as the title is and right-aligned as the
+// value is: the same pixels as the whole text drawn at once.
+void expectSameAsWhole(const std::wstring& text, const char* name) {
+    const Pixels left = drawOnCard([&](Gdiplus::GpGraphics* g) {
+        drawText(g, text, 35, 22, 24, WHITE);
+    });
+    const Pixels leftWhole = drawOnCard([&](Gdiplus::GpGraphics* g) {
+        drawWhole(g, text, 35, 22, 24, false);
+    });
+    EXPECT_TRUE(test::findInk(left, BACKGROUND, INK).any) << name;
+    EXPECT_TRUE(left.data == leftWhole.data) << name << ", left-aligned";
+    const Pixels right = drawOnCard([&](Gdiplus::GpGraphics* g) {
+        drawTextRight(g, text, 20, 28, WHITE);
+    });
+    const Pixels rightWhole = drawOnCard([&](Gdiplus::GpGraphics* g) {
+        drawWhole(g, text, 0, 20, 28, true);
+    });
+    EXPECT_TRUE(test::findInk(right, BACKGROUND, INK).any) << name;
+    EXPECT_TRUE(right.data == rightWhole.data) << name << ", right-aligned";
+}
+
+class LongTexts : public test::WithGdiplus {};
+
+TEST_F(LongTexts, show_what_the_whole_text_shows) {
+    expectSameAsWhole(repeated(L"Profit and loss 0123456789, ", 10000), "ascii");
+    expectSameAsWhole(repeated(L"\u640D\u76CA\u63A8\u79FB\u3001\u53D6\u5F15", 3000),
+                      "japanese");
+    // Zero-width spaces measure nothing: the cut has to look far ahead.
+    expectSameAsWhole(std::wstring(3000, wchar_t(0x200B)) + repeated(L"abc ", 2000) +
+                          std::wstring(3000, wchar_t(0x200B)),
+                      "zero-width");
+    // The first prefix and tail measured end between the halves of a pair.
+    const std::wstring pairs = std::wstring(UNMEASURED_LINE_UNITS - 1, L'a') + SMILE +
+                               std::wstring(3000, L'b') + SMILE +
+                               std::wstring(UNMEASURED_LINE_UNITS - 1, L'c');
+    expectSameAsWhole(pairs, "surrogate pair at the cut");
+    expectSameAsWhole(L"first\n" + repeated(L"second line ", 5000) + L"\r\nthird\n\nfifth",
+                      "several lines");
+    expectSameAsWhole(repeated(L"0123456789", TEXT_UNIT_LIMIT).substr(0, TEXT_UNIT_LIMIT),
+                      "64k units");
+}
+
+TEST_F(LongTexts, beyond_the_limit_draw_in_bounded_time_without_crashing) {
+    const std::wstring huge = repeated(L"\u640D\u76CA 123456789 ", 10000000);
+    const ULONGLONG start = GetTickCount64();
+    const Pixels pixels = drawOnCard([&](Gdiplus::GpGraphics* g) {
+        drawText(g, huge, 35, 22, 24, WHITE);
+        drawText(g, huge, 37, 59, 13, WHITE);
+        drawTextRight(g, huge, 20, 28, WHITE);
+        drawTextRight(g, huge, 62, 13, WHITE);
+        drawTextCentered(g, huge, 400);
+    });
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_TRUE(test::findInk(pixels, BACKGROUND, INK).any);
+    // Whole, one such text takes GDI+ minutes or crashes it; cut, the five
+    // take about as long as short ones (a loaded machine gets ample room).
+    EXPECT_LT(took, 5000u);
+    EXPECT_EQ(testing::liveGdiplusObjects(), 0);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Animation clock arithmetic: elapsed time from tick counts, quadratic
 // ease-out of the reveal, linear fade-in, and the end of the run.
 
-#include "window/animation_clock.h"
+#include "chart/animation_clock.h"
 
 #include <cmath>
 

@@ -1,0 +1,56 @@
+// The parts of a card that no record changes: the card's fill, as GDI+ lays
+// it down for a surface size and scale, and the pixels of the hint and the
+// border, which change only with the accent colour. Kept module-wide so that
+// only the first card of a size pays for them; later cards and every
+// adoption copy them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kestrine {
+
+// Premultiplied ARGB rows of the surface, the card filled and nothing else.
+using CardBasePixels = std::shared_ptr<const std::vector<uint32_t>>;
+
+// Sizes kept at once; a card on another monitor's scale displaces the
+// oldest.
+constexpr std::size_t CARD_BASES_KEPT = 3;
+
+// The base of that size and scale, or null when none is kept. The pixels
+// stay valid for the holder even if the module forgets them meanwhile.
+CardBasePixels findCardBase(int width, int height, double dpiScale);
+
+// Keeps a base that was just drawn for later cards.
+void keepCardBase(int width, int height, double dpiScale, CardBasePixels pixels);
+
+// A pixel the hint or the border lays on a transparent surface: where, and
+// its straight ARGB colour. Row by row, left to right.
+struct HintBorderPixel {
+    int32_t x = 0;
+    int32_t y = 0;
+    uint32_t source = 0;
+};
+using HintBorderPixels = std::shared_ptr<const std::vector<HintBorderPixel>>;
+
+// The hint and border pixels of that size, scale and accent colour, or null.
+HintBorderPixels findHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor);
+void keepHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor,
+                       HintBorderPixels pixels);
+
+// Forgets every base and every hint and border. releaseGdiplus calls it, under moduleLock, as the last
+// card lets GDI+ go: the bases then go with the last card.
+void forgetCardBases();
+
+namespace testing {
+
+// Bases kept right now, and their pixel bytes; hint and border sets kept.
+std::size_t cardBaseCount();
+std::size_t cardBaseBytes();
+std::size_t hintAndBorderCount();
+
+}  // namespace testing
+
+}  // namespace kestrine
