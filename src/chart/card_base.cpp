@@ -11,96 +11,84 @@ namespace kestrine {
 
 namespace {
 
-struct KeptBase {
-    int width = 0;
-    int height = 0;
-    double dpiScale = 0.0;
-    CardBasePixels pixels;
-};
-
-struct KeptHintAndBorder {
+// What a kept entry was drawn for; the fill has no accent colour (0).
+struct KeptKey {
     int width = 0;
     int height = 0;
     double dpiScale = 0.0;
     uint32_t accentColor = 0;
-    HintBorderPixels pixels;
+
+    bool operator==(const KeptKey& other) const {
+        return width == other.width && height == other.height && dpiScale == other.dpiScale &&
+               accentColor == other.accentColor;
+    }
+};
+
+template <typename Pixels>
+struct Kept {
+    KeptKey key;
+    Pixels pixels;
 };
 
 // Oldest first. Guarded by moduleLock.
-std::vector<KeptBase> keptBases;
-std::vector<KeptHintAndBorder> keptHintsAndBorders;
+std::vector<Kept<CardBasePixels>> keptBases;
+std::vector<Kept<HintBorderPixels>> keptHintsAndBorders;
 
 // Each size may have cards of both default accents at once.
 constexpr std::size_t HINTS_AND_BORDERS_KEPT = 2 * CARD_BASES_KEPT;
 
+template <typename Pixels>
+Pixels findKept(const std::vector<Kept<Pixels>>& kept, const KeptKey& key) {
+    ModuleLockGuard lock;
+    for (const Kept<Pixels>& entry : kept) {
+        if (entry.key == key) {
+            return entry.pixels;
+        }
+    }
+    return nullptr;
+}
+
+template <typename Pixels>
+void keep(std::vector<Kept<Pixels>>& kept, std::size_t most, const KeptKey& key, Pixels pixels) {
+    // Declared before the lock, so that an entry pushed out is freed after
+    // the lock is left.
+    Pixels displaced;
+    ModuleLockGuard lock;
+    // Without GDI+ running there is no card to keep it for.
+    if (gdiplusUsers <= 0 ||
+        std::any_of(kept.begin(), kept.end(),
+                    [&key](const Kept<Pixels>& entry) { return entry.key == key; })) {
+        return;
+    }
+    if (kept.size() >= most) {
+        displaced = std::move(kept.front().pixels);
+        kept.erase(kept.begin());
+    }
+    kept.push_back(Kept<Pixels>{key, std::move(pixels)});
+}
+
 }  // namespace
 
 CardBasePixels findCardBase(int width, int height, double dpiScale) {
-    ModuleLockGuard lock;
-    for (const KeptBase& base : keptBases) {
-        if (base.width == width && base.height == height && base.dpiScale == dpiScale) {
-            return base.pixels;
-        }
-    }
-    return nullptr;
+    return findKept(keptBases, KeptKey{width, height, dpiScale, 0});
 }
 
 void keepCardBase(int width, int height, double dpiScale, CardBasePixels pixels) {
-    if (!pixels || pixels->size() != static_cast<std::size_t>(width) * height) {
-        return;
+    if (pixels && pixels->size() == static_cast<std::size_t>(width) * height) {
+        keep(keptBases, CARD_BASES_KEPT, KeptKey{width, height, dpiScale, 0}, std::move(pixels));
     }
-    CardBasePixels displaced;
-    ModuleLockGuard lock;
-    const auto same = [&](const KeptBase& base) {
-        return base.width == width && base.height == height && base.dpiScale == dpiScale;
-    };
-    if (std::any_of(keptBases.begin(), keptBases.end(), same)) {
-        return;
-    }
-    // Without GDI+ running there is no card to keep it for.
-    if (gdiplusUsers <= 0) {
-        return;
-    }
-    if (keptBases.size() >= CARD_BASES_KEPT) {
-        displaced = std::move(keptBases.front().pixels);
-        keptBases.erase(keptBases.begin());
-    }
-    keptBases.push_back(KeptBase{width, height, dpiScale, std::move(pixels)});
 }
 
 HintBorderPixels findHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor) {
-    ModuleLockGuard lock;
-    for (const KeptHintAndBorder& kept : keptHintsAndBorders) {
-        if (kept.width == width && kept.height == height && kept.dpiScale == dpiScale &&
-            kept.accentColor == accentColor) {
-            return kept.pixels;
-        }
-    }
-    return nullptr;
+    return findKept(keptHintsAndBorders, KeptKey{width, height, dpiScale, accentColor});
 }
 
 void keepHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor,
                        HintBorderPixels pixels) {
-    if (!pixels || pixels->empty()) {
-        return;
+    if (pixels && !pixels->empty()) {
+        keep(keptHintsAndBorders, HINTS_AND_BORDERS_KEPT,
+             KeptKey{width, height, dpiScale, accentColor}, std::move(pixels));
     }
-    HintBorderPixels displaced;
-    ModuleLockGuard lock;
-    for (const KeptHintAndBorder& kept : keptHintsAndBorders) {
-        if (kept.width == width && kept.height == height && kept.dpiScale == dpiScale &&
-            kept.accentColor == accentColor) {
-            return;
-        }
-    }
-    if (gdiplusUsers <= 0) {
-        return;
-    }
-    if (keptHintsAndBorders.size() >= HINTS_AND_BORDERS_KEPT) {
-        displaced = std::move(keptHintsAndBorders.front().pixels);
-        keptHintsAndBorders.erase(keptHintsAndBorders.begin());
-    }
-    keptHintsAndBorders.push_back(
-        KeptHintAndBorder{width, height, dpiScale, accentColor, std::move(pixels)});
 }
 
 void forgetCardBases() {
@@ -119,7 +107,7 @@ std::size_t cardBaseCount() {
 std::size_t cardBaseBytes() {
     ModuleLockGuard lock;
     std::size_t bytes = 0;
-    for (const KeptBase& base : keptBases) {
+    for (const Kept<CardBasePixels>& base : keptBases) {
         bytes += base.pixels->size() * sizeof(uint32_t);
     }
     return bytes;

@@ -40,8 +40,9 @@ HintBorderPixels findHintAndBorder(int width, int height, double dpiScale, uint3
 void keepHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor,
                        HintBorderPixels pixels);
 
-// Forgets every base and every hint and border. releaseGdiplus calls it, under moduleLock, as the last
-// card lets GDI+ go: the bases then go with the last card.
+// Forgets every base and every hint and border. releaseGdiplus calls it,
+// under moduleLock, as the last card lets GDI+ go: the bases then go with the
+// last card.
 void forgetCardBases();
 
 namespace testing {

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <limits>
 
+#include "chart/animation_clock.h"
 #include "chart/axis_scale.h"
 #include "chart/frame_renderer.h"
 #include "interface/module_state.h"
 #include "interface/record_ownership.h"
-#include "chart/animation_clock.h"
 #include "window/card_layers.h"
 #include "window/placement.h"
 #include "window/window_seams.h"

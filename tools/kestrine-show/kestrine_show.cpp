@@ -375,25 +375,26 @@ public:
     StandardInput& operator=(const StandardInput&) = delete;
 
     bool start(std::wstring& error) {
-        auto* handed = new std::shared_ptr<Shared>(shared_);
-        thread_ = CreateThread(nullptr, 0, readAll, handed, 0, nullptr);
-        if (thread_ == nullptr) {
-            delete handed;
+        // The thread owns its copy once it runs; until then, this does.
+        auto handed = std::make_unique<std::shared_ptr<Shared>>(shared_);
+        HANDLE thread = CreateThread(nullptr, 0, readAll, handed.get(), 0, nullptr);
+        if (thread == nullptr) {
             error = L"cannot read standard input " + windowsError(GetLastError());
             return false;
         }
+        handed.release();
+        thread_.reset(new OwnedHandle(thread));
         return true;
     }
 
     ~StandardInput() {
-        if (thread_ == nullptr) return;
+        if (!thread_) return;
         // A read still waiting for a writer is called off; if the system
         // cannot do that, the thread ends with the process.
-        if (WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT) {
-            CancelSynchronousIo(thread_);
-            WaitForSingleObject(thread_, CANCEL_WAIT_MS);
+        if (WaitForSingleObject(thread_->get(), 0) == WAIT_TIMEOUT) {
+            CancelSynchronousIo(thread_->get());
+            WaitForSingleObject(thread_->get(), CANCEL_WAIT_MS);
         }
-        CloseHandle(thread_);
     }
 
     // Moves what has arrived into bytes; true once the input has ended and
@@ -421,8 +422,8 @@ private:
             static_cast<std::shared_ptr<Shared>*>(parameter));
         const std::shared_ptr<Shared> shared = *handed;
         const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-        std::vector<char> buffer(65536);
         try {
+            std::vector<char> buffer(65536);
             for (;;) {
                 DWORD read = 0;
                 const BOOL ok = ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()),
@@ -446,7 +447,7 @@ private:
     }
 
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
-    HANDLE thread_ = nullptr;
+    std::unique_ptr<OwnedHandle> thread_;
 };
 
 // A series file that may grow, shrink, be replaced or not exist yet. Each
