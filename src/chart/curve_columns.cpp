@@ -6,6 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#if defined(__SSE2__) && !defined(KESTRINE_PLAIN_ARITHMETIC)
+#define KESTRINE_SSE2_REACH
+#include <emmintrin.h>
+#endif
+#include <deque>
+#include <limits>
 
 #include "chart/axis_scale.h"
 
@@ -83,13 +90,19 @@ public:
     ColumnReducer(double dpiScale, std::vector<KeptPoint>& kept) : scale(dpiScale), out(kept) {}
 
     void add(std::size_t index, const PlotPoint& p) {
-        const int64_t column = deviceColumn(p.x, scale);
-        if (!open || column != runColumn) {
-            finish();
-            open = true;
-            runColumn = column;
-            first = lowest = highest = last = KeptPoint{index, p};
-            return;
+        // Within the run's column the device x lies in [column, column + 1):
+        // that answers for nearly every point without rounding it.
+        const double deviceX = static_cast<double>(p.x) * scale;
+        if (!(open && deviceX >= runLeft && deviceX < runLeft + 1.0)) {
+            const int64_t column = deviceColumn(p.x, scale);
+            if (!open || column != runColumn) {
+                finish();
+                open = true;
+                runColumn = column;
+                runLeft = static_cast<double>(column);
+                first = lowest = highest = last = KeptPoint{index, p};
+                return;
+            }
         }
         // Strict comparisons: among equal values the earliest point stays.
         if (p.y < lowest.point.y) {
@@ -99,6 +112,34 @@ public:
             highest = KeptPoint{index, p};
         }
         last = KeptPoint{index, p};
+    }
+
+    // Adds the plot points in order, leaving out the skipped ones; index
+    // counts drawn points. Eight points at a time answer at once when all
+    // are drawn and stay in the run's column, as nearly all of a long series
+    // do: then only a new lowest or highest among them is looked for.
+    void addAll(const std::vector<PlotPoint>& plotPoints) {
+        constexpr std::size_t CHUNK = 8;
+        const PlotPoint* p = plotPoints.data();
+        const std::size_t size = plotPoints.size();
+        std::size_t index = 0;
+        std::size_t i = 0;
+        for (; i + CHUNK <= size; i += CHUNK) {
+            if (open && addChunk(p + i, index)) {
+                index += CHUNK;
+                continue;
+            }
+            for (std::size_t k = i; k < i + CHUNK; ++k) {
+                if (!isSkippedPlotPoint(p[k])) {
+                    add(index++, p[k]);
+                }
+            }
+        }
+        for (; i < size; ++i) {
+            if (!isSkippedPlotPoint(p[i])) {
+                add(index++, p[i]);
+            }
+        }
     }
 
     void finish() {
@@ -117,27 +158,52 @@ public:
     }
 
 private:
+    // The eight points from `index` on, if all are drawn and in the run's
+    // column; false, and nothing added, otherwise.
+    bool addChunk(const PlotPoint* p, std::size_t index) {
+        bool inside = true;
+        float low = p[0].y;
+        float high = p[0].y;
+        for (int k = 0; k < 8; ++k) {
+            const double deviceX = static_cast<double>(p[k].x) * scale;
+            // Comparisons fail for what is not a number, so skipped points
+            // fall out here too.
+            inside &= (deviceX >= runLeft) & (deviceX < runLeft + 1.0) & (p[k].y == p[k].y);
+            low = std::min(low, p[k].y);
+            high = std::max(high, p[k].y);
+        }
+        if (!inside) {
+            return false;
+        }
+        // The first of equal values, as one point at a time would keep it.
+        if (low < lowest.point.y) {
+            int k = 0;
+            while (p[k].y != low) {
+                ++k;
+            }
+            lowest = KeptPoint{index + k, p[k]};
+        }
+        if (high > highest.point.y) {
+            int k = 0;
+            while (p[k].y != high) {
+                ++k;
+            }
+            highest = KeptPoint{index + k, p[k]};
+        }
+        last = KeptPoint{index + 7, p[7]};
+        return true;
+    }
+
     double scale;
     std::vector<KeptPoint>& out;
     bool open = false;
     int64_t runColumn = 0;
+    double runLeft = 0.0;  // the run's column, as a device x
     KeptPoint first{0, {}};
     KeptPoint lowest{0, {}};
     KeptPoint highest{0, {}};
     KeptPoint last{0, {}};
 };
-
-// Calls visit(index, point) for each drawn point, index counting drawn
-// points only.
-template <typename Visit>
-void forEachDrawn(const std::vector<PlotPoint>& plotPoints, Visit visit) {
-    std::size_t index = 0;
-    for (const PlotPoint& p : plotPoints) {
-        if (!isSkippedPlotPoint(p)) {
-            visit(index++, p);
-        }
-    }
-}
 
 }  // namespace
 
@@ -145,9 +211,7 @@ std::vector<std::size_t> columnReduction(const std::vector<PlotPoint>& points,
                                          double dpiScale) {
     std::vector<KeptPoint> kept;
     ColumnReducer reducer(dpiScale, kept);
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        reducer.add(i, points[i]);
-    }
+    reducer.addAll(points);
     reducer.finish();
     std::vector<std::size_t> indices;
     indices.reserve(kept.size());
@@ -175,8 +239,11 @@ public:
         : scale(dpiScale), columns(static_cast<std::size_t>(width)),
           core(static_cast<std::size_t>(width), Stretch{EMPTY_TOP, EMPTY_BOTTOM}) {}
 
-    // A convex polygon of up to four corners in card units.
-    void cover(const DevicePoint* corners, int count) {
+    // A convex polygon of up to four corners in card units, in the device
+    // columns [fromColumn, toColumn] only: columns are independent of one
+    // another, so a shape may be covered a few columns at a time.
+    void cover(const DevicePoint* corners, int count, double fromColumn = 0.0,
+               double toColumn = DEVICE_LIMIT) {
         // Rounding keeps order, so the rounded corners' bounds are the
         // rounded bounds; most shapes of a dense series lie inside what is
         // covered already and end here.
@@ -194,8 +261,9 @@ public:
         right = floorOf(right * scale + 0.5);
         high = floorOf(high * scale + 0.5);
         low = floorOf(low * scale + 0.5);
-        const double first = std::max(left, 0.0);
-        const double last = std::min(right, static_cast<double>(columns.size()) - 1.0);
+        const double first = std::max(left, std::max(fromColumn, 0.0));
+        const double last =
+            std::min(right, std::min(toColumn, static_cast<double>(columns.size()) - 1.0));
         // Column by column, the widest stretch answers first, from a flat
         // array: for the shape's whole height, then for what it covers in
         // that column (a sliver in its outer columns); only then are the
@@ -254,6 +322,29 @@ public:
                 }
             }
         }
+    }
+
+    // The device column of x in card units, as cover() rounds a corner.
+    double columnOf(double x) const { return floorOf(x * scale + 0.5); }
+
+    // Whether, in each of the device columns [fromColumn, toColumn] that a
+    // shape within this box (card units) could reach, the widest stretch
+    // covers the box's whole height: then, as cover() judges a shape by its
+    // bounds, no shape within the box adds a row there.
+    bool coversBox(double left, double right, double high, double low, double fromColumn = 0.0,
+                   double toColumn = DEVICE_LIMIT) const {
+        high = floorOf(high * scale + 0.5);
+        low = floorOf(low * scale + 0.5);
+        const double first = std::max(columnOf(left), std::max(fromColumn, 0.0));
+        const double last = std::min(columnOf(right),
+                                     std::min(toColumn, static_cast<double>(columns.size()) - 1.0));
+        for (double x = first; x <= last; x += 1.0) {
+            const Stretch& widest = core[static_cast<std::size_t>(x)];
+            if (!(widest.top <= high && widest.bottom >= low)) {
+                return false;
+            }
+        }
+        return true;
     }
 
     std::vector<ColumnSpan> spans(int32_t height) const {
@@ -337,54 +428,453 @@ DevicePoint offset(const PlotPoint& p, double dx, double dy) {
     return DevicePoint{p.x + dx, p.y + dy};
 }
 
+// A convex polygon the pen covers, of three or four corners; none when
+// count is 0.
+struct PenShape {
+    DevicePoint corners[4];
+    int count = 0;
+};
+
 // The band of the pen along segment a-b; nothing for a segment of no length.
-void coverSegment(PenExtent& extent, const PlotPoint& a, const PlotPoint& b, const Direction& d) {
+PenShape segmentShape(const PlotPoint& a, const PlotPoint& b, const Direction& d) {
+    PenShape shape;
     if (!d.valid) {
-        return;
+        return shape;
     }
     const double half = CURVE_PEN_WIDTH / 2.0;
     const double nx = -d.y * half;
     const double ny = d.x * half;
-    const DevicePoint band[4] = {offset(a, nx, ny), offset(b, nx, ny), offset(b, -nx, -ny),
-                                 offset(a, -nx, -ny)};
-    extent.cover(band, 4);
+    shape.corners[0] = offset(a, nx, ny);
+    shape.corners[1] = offset(b, nx, ny);
+    shape.corners[2] = offset(b, -nx, -ny);
+    shape.corners[3] = offset(a, -nx, -ny);
+    shape.count = 4;
+    return shape;
 }
 
 // The join at p on the outer side of the turn from direction d0 to d1: the
 // mitre, or the bevel where the mitre would reach beyond the limit. The inner
 // side lies within the bands.
-void coverJoin(PenExtent& extent, const PlotPoint& p, const Direction& d0, const Direction& d1) {
+PenShape joinShape(const PlotPoint& p, const Direction& d0, const Direction& d1) {
+    PenShape shape;
     if (!d0.valid || !d1.valid) {
-        return;
+        return shape;
     }
     const double cross = d0.x * d1.y - d0.y * d1.x;
     if (cross == 0.0) {
-        return;  // straight on, or straight back (where both bands end flat)
+        return shape;  // straight on, or straight back (where both bands end flat)
     }
     const double half = CURVE_PEN_WIDTH / 2.0;
     const double side = cross > 0.0 ? -half : half;
-    const DevicePoint corner = {p.x, p.y};
     const DevicePoint a = offset(p, -d0.y * side, d0.x * side);
     const DevicePoint b = offset(p, -d1.y * side, d1.x * side);
     const double bend = 1.0 + d0.x * d1.x + d0.y * d1.y;
     const double mx = (-d0.y - d1.y) * side / bend;
     const double my = (d0.x + d1.x) * side / bend;
+    shape.corners[0] = DevicePoint{p.x, p.y};
+    shape.corners[1] = a;
     if (bend > 0.0 && mx * mx + my * my < CURVE_MITER_LIMIT * CURVE_MITER_LIMIT * half * half) {
-        const DevicePoint mitre[4] = {corner, a, offset(p, mx, my), b};
-        extent.cover(mitre, 4);
+        shape.corners[2] = offset(p, mx, my);
+        shape.corners[3] = b;
+        shape.count = 4;
     } else {
-        const DevicePoint bevel[3] = {corner, a, b};
-        extent.cover(bevel, 3);
+        shape.corners[2] = b;
+        shape.count = 3;
+    }
+    return shape;
+}
+
+// The walk along the drawn points that yields the pen's shapes around the
+// points the column reduction leaves out: each point is taken with the two
+// before it, so that the segment ending at it and the join at the one before
+// are known.
+class OutlineWalk {
+public:
+    // A walk that starts at drawn point `index`; nextKept is the first kept
+    // point at or after it.
+    OutlineWalk(const std::vector<KeptPoint>& kept, std::size_t index, std::size_t nextKept)
+        : kept_(kept), index_(index), nextKept_(nextKept) {}
+
+    template <typename Sink>
+    void step(const PlotPoint& p, Sink&& sink) {
+        const bool out = !takeKept();
+        if (index_ > 0) {
+            const Direction after = directionOf(previous_, p);
+            if (previousOut_ || out) {
+                sink(segmentShape(previous_, p, after));
+            }
+            // A join belongs to a stroke only when its point and both
+            // neighbours are kept.
+            if (index_ > 1 && (beforePreviousOut_ || previousOut_ || out)) {
+                sink(joinShape(previous_, before_, after));
+            }
+            before_ = after;
+        }
+        beforePreviousOut_ = previousOut_;
+        previousOut_ = out;
+        previous_ = p;
+        ++index_;
+    }
+
+    // Takes the walk's first point without its own segment and join, as when
+    // a walk resumes part way along the series: what reaches back before it
+    // was yielded by the walk that went there.
+    void enter(const PlotPoint& p) {
+        previousOut_ = !takeKept();
+        previous_ = p;
+        ++index_;
+    }
+
+private:
+    bool takeKept() {
+        const bool isKept = nextKept_ < kept_.size() && kept_[nextKept_].index == index_;
+        nextKept_ += isKept ? 1 : 0;
+        return isKept;
+    }
+
+    const std::vector<KeptPoint>& kept_;
+    std::size_t index_;
+    std::size_t nextKept_;
+    PlotPoint previous_{};
+    Direction before_;  // of no length until a segment is known
+    bool previousOut_ = false;
+    bool beforePreviousOut_ = false;
+};
+
+// A box in card units.
+struct Bounds {
+    double left = std::numeric_limits<double>::infinity();
+    double right = -std::numeric_limits<double>::infinity();
+    double top = std::numeric_limits<double>::infinity();
+    double bottom = -std::numeric_limits<double>::infinity();
+
+    bool empty() const { return !(left <= right); }
+    void add(double x0, double x1, double y0, double y1) {
+        left = std::min(left, x0);
+        right = std::max(right, x1);
+        top = std::min(top, y0);
+        bottom = std::max(bottom, y1);
+    }
+};
+
+// The box around every shape of the pen along the points (xs[i], ys[i]),
+// i < count, whatever the column reduction keeps: its arithmetic is that of
+// segmentShape() and joinShape(), so that the box holds their corners to the
+// last bit, with no branch that depends on the series' turns. A shape the
+// walk leaves out (of no length, or straight on) only makes the box larger,
+// and so does a repeated point. Both arrays hold at least count + 1 values,
+// the last of them repeated. Two points at a time where the processor has
+// SSE2 (every x86-64 does), one at a time elsewhere; both give the same box.
+#if defined(KESTRINE_SSE2_REACH)
+void addPenReach(const double* xs, const double* ys, std::size_t count, Bounds& box) {
+    const __m128d half = _mm_set1_pd(CURVE_PEN_WIDTH / 2.0);
+    const __m128d signBit = _mm_set1_pd(-0.0);
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d limit =
+        _mm_set1_pd(CURVE_MITER_LIMIT * CURVE_MITER_LIMIT * (CURVE_PEN_WIDTH / 2.0) *
+                    (CURVE_PEN_WIDTH / 2.0));
+    __m128d left = _mm_set1_pd(box.left);
+    __m128d right = _mm_set1_pd(box.right);
+    __m128d top = _mm_set1_pd(box.top);
+    __m128d bottom = _mm_set1_pd(box.bottom);
+    left = _mm_min_pd(left, _mm_set1_pd(xs[0]));
+    right = _mm_max_pd(right, _mm_set1_pd(xs[0]));
+    top = _mm_min_pd(top, _mm_set1_pd(ys[0]));
+    bottom = _mm_max_pd(bottom, _mm_set1_pd(ys[0]));
+    // Two segments at a time, [k - 1, k] and [k, k + 1], with the join at
+    // k - 1 (the turn from the segment before) and at k.
+    __m128d beforeX = zero;  // the direction of the segment ending at k - 1
+    __m128d beforeY = zero;
+    for (std::size_t k = 1; k < count; k += 2) {
+        const __m128d x0 = _mm_loadu_pd(xs + k - 1);
+        const __m128d y0 = _mm_loadu_pd(ys + k - 1);
+        const __m128d x1 = _mm_loadu_pd(xs + k);
+        const __m128d y1 = _mm_loadu_pd(ys + k);
+        const __m128d dx = _mm_sub_pd(x1, x0);
+        const __m128d dy = _mm_sub_pd(y1, y0);
+        const __m128d length = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)));
+        const __m128d valid = _mm_cmpgt_pd(length, zero);
+        const __m128d ux = _mm_and_pd(valid, _mm_div_pd(dx, length));
+        const __m128d uy = _mm_and_pd(valid, _mm_div_pd(dy, length));
+        // The bands: their corners lie half a pen off the segments' ends.
+        const __m128d hx = _mm_andnot_pd(signBit, _mm_mul_pd(uy, half));
+        const __m128d hy = _mm_andnot_pd(signBit, _mm_mul_pd(ux, half));
+        left = _mm_min_pd(left, _mm_sub_pd(_mm_min_pd(x0, x1), hx));
+        right = _mm_max_pd(right, _mm_add_pd(_mm_max_pd(x0, x1), hx));
+        top = _mm_min_pd(top, _mm_sub_pd(_mm_min_pd(y0, y1), hy));
+        bottom = _mm_max_pd(bottom, _mm_add_pd(_mm_max_pd(y0, y1), hy));
+        // The joins at k - 1 and k: the directions in and out of each.
+        const __m128d inX = _mm_shuffle_pd(beforeX, ux, 1);
+        const __m128d inY = _mm_shuffle_pd(beforeY, uy, 1);
+        beforeX = ux;
+        beforeY = uy;
+        const __m128d cross = _mm_sub_pd(_mm_mul_pd(inX, uy), _mm_mul_pd(inY, ux));
+        // Half a pen on the outer side: against the sign of the turn.
+        const __m128d side = _mm_or_pd(half, _mm_andnot_pd(cross, signBit));
+        const __m128d ax = _mm_add_pd(x0, _mm_mul_pd(_mm_xor_pd(inY, signBit), side));
+        const __m128d ay = _mm_add_pd(y0, _mm_mul_pd(inX, side));
+        const __m128d bx = _mm_add_pd(x0, _mm_mul_pd(_mm_xor_pd(uy, signBit), side));
+        const __m128d by = _mm_add_pd(y0, _mm_mul_pd(ux, side));
+        const __m128d bend = _mm_add_pd(_mm_add_pd(_mm_set1_pd(1.0), _mm_mul_pd(inX, ux)),
+                                        _mm_mul_pd(inY, uy));
+        const __m128d mx = _mm_div_pd(
+            _mm_mul_pd(_mm_sub_pd(_mm_xor_pd(inY, signBit), uy), side), bend);
+        const __m128d my = _mm_div_pd(_mm_mul_pd(_mm_add_pd(inX, ux), side), bend);
+        const __m128d mitre = _mm_and_pd(
+            _mm_cmpgt_pd(bend, zero),
+            _mm_cmplt_pd(_mm_add_pd(_mm_mul_pd(mx, mx), _mm_mul_pd(my, my)), limit));
+        const __m128d tx = _mm_add_pd(x0, _mm_and_pd(mitre, mx));
+        const __m128d ty = _mm_add_pd(y0, _mm_and_pd(mitre, my));
+        left = _mm_min_pd(left, _mm_min_pd(_mm_min_pd(ax, bx), tx));
+        right = _mm_max_pd(right, _mm_max_pd(_mm_max_pd(ax, bx), tx));
+        top = _mm_min_pd(top, _mm_min_pd(_mm_min_pd(ay, by), ty));
+        bottom = _mm_max_pd(bottom, _mm_max_pd(_mm_max_pd(ay, by), ty));
+    }
+    const auto lowest = [](__m128d v) { return _mm_cvtsd_f64(_mm_min_sd(v, _mm_unpackhi_pd(v, v))); };
+    const auto highest = [](__m128d v) { return _mm_cvtsd_f64(_mm_max_sd(v, _mm_unpackhi_pd(v, v))); };
+    box.left = lowest(left);
+    box.right = highest(right);
+    box.top = lowest(top);
+    box.bottom = highest(bottom);
+}
+#else
+// v, or 0 where keep is false, without a branch: which of the two it is
+// changes from point to point along a jagged series.
+double keptOrZero(bool keep, double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits &= 0 - static_cast<uint64_t>(keep);
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+void addPenReach(const double* xs, const double* ys, std::size_t count, Bounds& box) {
+    const double half = CURVE_PEN_WIDTH / 2.0;
+    box.add(xs[0], xs[0], ys[0], ys[0]);
+    double beforeX = 0.0;
+    double beforeY = 0.0;
+    for (std::size_t k = 1; k < count; ++k) {
+        const double px = xs[k - 1];
+        const double py = ys[k - 1];
+        const double dx = xs[k] - px;
+        const double dy = ys[k] - py;
+        const double length = std::sqrt(dx * dx + dy * dy);
+        const bool valid = length > 0.0;
+        const double ux = keptOrZero(valid, dx / length);
+        const double uy = keptOrZero(valid, dy / length);
+        const double hx = std::fabs(uy * half);
+        const double hy = std::fabs(ux * half);
+        box.add(std::min(px, xs[k]) - hx, std::max(px, xs[k]) + hx, std::min(py, ys[k]) - hy,
+                std::max(py, ys[k]) + hy);
+        const double cross = beforeX * uy - beforeY * ux;
+        const double side = std::copysign(half, -cross);
+        const double ax = px + -beforeY * side;
+        const double ay = py + beforeX * side;
+        const double bx = px + -uy * side;
+        const double by = py + ux * side;
+        const double bend = 1.0 + beforeX * ux + beforeY * uy;
+        const double mx = (-beforeY - uy) * side / bend;
+        const double my = (beforeX + ux) * side / bend;
+        const bool mitre =
+            (bend > 0.0) & (mx * mx + my * my < CURVE_MITER_LIMIT * CURVE_MITER_LIMIT * half * half);
+        const double tx = px + keptOrZero(mitre, mx);
+        const double ty = py + keptOrZero(mitre, my);
+        box.add(std::min(std::min(ax, bx), tx), std::max(std::max(ax, bx), tx),
+                std::min(std::min(ay, by), ty), std::max(std::max(ay, by), ty));
+        beforeX = ux;
+        beforeY = uy;
     }
 }
+#endif
+
+// The pen's extent around the left-out points, a few points at a time.
+//
+// Along a dense series nearly every shape lies inside what others cover, so
+// a batch of points is first judged by the box around all its shapes, and
+// its shapes are looked at one by one only where the box may reach beyond
+// what is covered. A batch is judged twice: at once in its home columns (the
+// columns of its own points, where its mitres reach farthest), and again in
+// every column its box spans once the walk has moved on, by when the
+// neighbouring columns are covered by their own points. Columns are
+// independent, and a shape within what is covered adds nothing, so the
+// extent comes out the same as shape by shape in series order.
+//
+// A batch waiting for its second look holds where the walk can resume to
+// yield its shapes again; the number waiting is capped, so what is held does
+// not grow with the points.
+class BatchedExtent {
+public:
+    BatchedExtent(PenExtent& extent, const std::vector<PlotPoint>& plotPoints,
+                  const std::vector<KeptPoint>& kept, std::size_t batchPoints)
+        : extent_(extent), plotPoints_(plotPoints), kept_(kept),
+          batchPoints_(std::min(batchPoints, MOST_BATCH_POINTS)) {}
+
+    void run() {
+        const std::size_t batchPoints = batchPoints_;
+        if (batchPoints <= 1) {
+            coverAll(Batch{0, 0, plotPoints_.size(), {}, 0.0, 0.0}, 0.0, DEVICE_LIMIT);
+            return;
+        }
+        // The batch's drawn points, after the two before it (each repeated
+        // once more at the end).
+        double xs[2 + MOST_BATCH_POINTS + 1];
+        double ys[2 + MOST_BATCH_POINTS + 1];
+        std::size_t carried = 0;
+        std::size_t index = 0;  // drawn points so far
+        std::size_t lastPositions[2] = {0, 0};  // of the two latest drawn points
+        std::size_t position = 0;
+        while (position < plotPoints_.size()) {
+            // Resumed two drawn points early, the walk knows the segment and
+            // join that lead into the batch.
+            Batch batch{index - carried, carried == 0 ? position : lastPositions[2 - carried],
+                        position, {}, 0.0, 0.0};
+            std::size_t count = carried;
+            for (; position < plotPoints_.size() && count < carried + batchPoints; ++position) {
+                const PlotPoint& p = plotPoints_[position];
+                if (!isSkippedPlotPoint(p)) {
+                    xs[count] = p.x;
+                    ys[count] = p.y;
+                    ++count;
+                    lastPositions[0] = lastPositions[1];
+                    lastPositions[1] = position;
+                }
+            }
+            if (count == carried) {
+                break;  // only skipped points were left
+            }
+            index += count - carried;
+            xs[count] = xs[count - 1];
+            ys[count] = ys[count - 1];
+            // The batch's own points, and with the two before.
+            double ownLeft = xs[carried];
+            double ownRight = xs[carried];
+            double top = ys[carried];
+            double bottom = ys[carried];
+            for (std::size_t i = carried + 1; i < count; ++i) {
+                ownLeft = std::min(ownLeft, xs[i]);
+                ownRight = std::max(ownRight, xs[i]);
+                top = std::min(top, ys[i]);
+                bottom = std::max(bottom, ys[i]);
+            }
+            double left = ownLeft;
+            double right = ownRight;
+            for (std::size_t i = 0; i < carried; ++i) {
+                left = std::min(left, xs[i]);
+                right = std::max(right, xs[i]);
+                top = std::min(top, ys[i]);
+                bottom = std::max(bottom, ys[i]);
+            }
+            addPenReach(xs, ys, count, batch.box);
+            carried = std::min<std::size_t>(count, 2);
+            std::copy(xs + count - carried, xs + count, xs);
+            std::copy(ys + count - carried, ys + count, ys);
+            batch.end = position;
+            if (!std::isfinite(left) || !std::isfinite(right) || !std::isfinite(top) ||
+                !std::isfinite(bottom)) {
+                // Bounds that are not numbers judge nothing.
+                coverAll(batch, 0.0, DEVICE_LIMIT);
+                continue;
+            }
+            batch.homeFirst = extent_.columnOf(ownLeft);
+            batch.homeLast = extent_.columnOf(ownRight);
+            const Bounds& box = batch.box;
+            if (!extent_.coversBox(box.left, box.right, box.top, box.bottom, batch.homeFirst,
+                                   batch.homeLast)) {
+                coverAll(batch, batch.homeFirst, batch.homeLast);
+            }
+            settleWaiting(batch.homeFirst, batch.homeLast);
+            if (waiting_.size() >= MOST_WAITING) {
+                settle(waiting_.front());
+                waiting_.pop_front();
+            }
+            waiting_.push_back(batch);
+        }
+        for (const Batch& batch : waiting_) {
+            settle(batch);
+        }
+        waiting_.clear();
+    }
+
+private:
+    struct Batch {
+        std::size_t resumeIndex;     // the drawn point the walk resumes at
+        std::size_t resumePosition;  // and its plot point
+        std::size_t end;             // the batch's plot points end here
+        Bounds box;                  // around all its shapes
+        double homeFirst;            // device columns of its own points
+        double homeLast;
+    };
+
+    // How many points a batch holds at most.
+    static constexpr std::size_t MOST_BATCH_POINTS = 64;
+    // How many batches may wait for their second look.
+    static constexpr std::size_t MOST_WAITING = 1u << 14;
+
+    // Yields the batch's shapes again and covers them in the given columns.
+    void coverAll(const Batch& batch, double fromColumn, double toColumn) {
+        const auto firstKept = std::lower_bound(
+            kept_.begin(), kept_.end(), batch.resumeIndex,
+            [](const KeptPoint& k, std::size_t index) { return k.index < index; });
+        OutlineWalk walk(kept_, batch.resumeIndex,
+                         static_cast<std::size_t>(firstKept - kept_.begin()));
+        const auto cover = [this, fromColumn, toColumn](const PenShape& shape) {
+            if (shape.count > 0) {
+                extent_.cover(shape.corners, shape.count, fromColumn, toColumn);
+            }
+        };
+        bool entered = false;
+        for (std::size_t position = batch.resumePosition; position < batch.end; ++position) {
+            const PlotPoint& p = plotPoints_[position];
+            if (isSkippedPlotPoint(p)) {
+                continue;
+            }
+            if (entered) {
+                walk.step(p, cover);
+            } else {
+                walk.enter(p);
+                entered = true;
+            }
+        }
+    }
+
+    void settle(const Batch& batch) {
+        if (!extent_.coversBox(batch.box.left, batch.box.right, batch.box.top,
+                               batch.box.bottom)) {
+            coverAll(batch, 0.0, DEVICE_LIMIT);
+        }
+    }
+
+    // Gives their second look to the waiting batches that the walk has left
+    // behind: the batch now at columns [first, last] reaches none of theirs.
+    void settleWaiting(double first, double last) {
+        while (!waiting_.empty()) {
+            const Batch& oldest = waiting_.front();
+            if (first <= extent_.columnOf(oldest.box.right) &&
+                last >= extent_.columnOf(oldest.box.left)) {
+                return;
+            }
+            settle(oldest);
+            waiting_.pop_front();
+        }
+    }
+
+    PenExtent& extent_;
+    const std::vector<PlotPoint>& plotPoints_;
+    const std::vector<KeptPoint>& kept_;
+    std::size_t batchPoints_;
+    std::deque<Batch> waiting_;
+};
 
 }  // namespace
 
 CurveOutline curveOutline(const std::vector<PlotPoint>& plotPoints, double dpiScale,
-                          int32_t surfaceWidth, int32_t surfaceHeight) {
+                          int32_t surfaceWidth, int32_t surfaceHeight, std::size_t batchPoints) {
     CurveOutline outline;
+    // Counted only as far as the limit: a long series is read twice below.
     std::size_t n = 0;
-    forEachDrawn(plotPoints, [&n](std::size_t, const PlotPoint&) { ++n; });
+    for (auto p = plotPoints.begin(); p != plotPoints.end() && n <= FULL_DETAIL_POINTS; ++p) {
+        n += isSkippedPlotPoint(*p) ? 0 : 1;
+    }
     if (n <= FULL_DETAIL_POINTS) {
         if (n >= 2) {
             outline.strokes.push_back(drawnPoints(plotPoints));
@@ -395,7 +885,7 @@ CurveOutline curveOutline(const std::vector<PlotPoint>& plotPoints, double dpiSc
     std::vector<KeptPoint> kept;
     {
         ColumnReducer reducer(dpiScale, kept);
-        forEachDrawn(plotPoints, [&reducer](std::size_t i, const PlotPoint& p) { reducer.add(i, p); });
+        reducer.addAll(plotPoints);
         reducer.finish();
     }
     // Strokes: maximal stretches of consecutive kept points.
@@ -417,35 +907,9 @@ CurveOutline curveOutline(const std::vector<PlotPoint>& plotPoints, double dpiSc
     if (surfaceWidth <= 0 || surfaceHeight <= 0) {
         return outline;
     }
-    // Second pass: the pen around the points left out. Each point is taken
-    // with the two before it, so that the segment ending at it and the join
-    // at the one before are known.
+    // Second pass: the pen around the points left out.
     PenExtent extent(dpiScale, surfaceWidth);
-    std::size_t nextKept = 0;
-    PlotPoint previous{};
-    bool previousOut = false;
-    bool beforePreviousOut = false;
-    Direction before;
-    forEachDrawn(plotPoints, [&](std::size_t i, const PlotPoint& p) {
-        const bool isKept = nextKept < kept.size() && kept[nextKept].index == i;
-        nextKept += isKept ? 1 : 0;
-        const bool out = !isKept;
-        if (i > 0) {
-            const Direction after = directionOf(previous, p);
-            if (previousOut || out) {
-                coverSegment(extent, previous, p, after);
-            }
-            // A join belongs to a stroke only when its point and both
-            // neighbours are kept.
-            if (i > 1 && (beforePreviousOut || previousOut || out)) {
-                coverJoin(extent, previous, before, after);
-            }
-            before = after;
-        }
-        beforePreviousOut = previousOut;
-        previousOut = out;
-        previous = p;
-    });
+    BatchedExtent(extent, plotPoints, kept, batchPoints).run();
     outline.spans = extent.spans(surfaceHeight);
     return outline;
 }

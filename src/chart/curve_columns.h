@@ -44,8 +44,9 @@ constexpr double CURVE_MITER_LIMIT = 10.0;
 
 // Every maximal run of consecutive points that fall into one device column
 // (floor of x times dpiScale) is replaced by its first, lowest, highest and
-// last point, kept in series order and each only once. Returns the indices
-// of the points kept, ascending.
+// last point, kept in series order and each only once. Skipped points are
+// left out. Returns the indices of the points kept among the drawn points,
+// ascending.
 std::vector<std::size_t> columnReduction(const std::vector<PlotPoint>& points, double dpiScale);
 
 // Rows [top, bottom) of one device column.
@@ -74,7 +75,12 @@ struct CurveOutline {
 // the column reduction leaves out, for a surface of the given size. A long
 // series is read twice in order, the reduction first, and never copied: what
 // is held grows with the columns, not with the points.
+// batchPoints: how many points' shapes are first tried together against what
+// is covered; the outline is the same for any value, 1 looks at every shape
+// on its own.
+constexpr std::size_t OUTLINE_BATCH_POINTS = 16;
 CurveOutline curveOutline(const std::vector<PlotPoint>& plotPoints, double dpiScale,
-                          int32_t surfaceWidth, int32_t surfaceHeight);
+                          int32_t surfaceWidth, int32_t surfaceHeight,
+                          std::size_t batchPoints = OUTLINE_BATCH_POINTS);
 
 }  // namespace kestrine

@@ -1,6 +1,7 @@
 // Tests of the curve's device columns: the columns a reveal admits (literal
 // edges, half-up rounding in single precision) and the per-column reduction
-// of long series (which points survive, in which order, how many).
+// of long series (which points survive, in which order, how many), and the
+// pen's outline around the points it leaves out.
 
 #include "chart/curve_columns.h"
 
@@ -142,6 +143,128 @@ TEST(ColumnReduction, a_column_visited_twice_keeps_both_visits) {
     EXPECT_TRUE(samePoints(reduceToDeviceColumns(points, 1.0),
                            {{10.1f, 5}, {10.2f, 1}, {10.3f, 9}, {10.4f, 4}, {11.5f, 3},
                             {10.5f, 2}, {10.6f, 7}}));
+}
+
+// The reduction written out plainly: each maximal run of points in one
+// device column gives its first, lowest and highest (each the earliest of
+// equal values) and last point.
+std::vector<std::size_t> plainReduction(const std::vector<PlotPoint>& drawn, double dpiScale) {
+    std::vector<std::size_t> kept;
+    for (std::size_t i = 0; i < drawn.size();) {
+        const double column = std::floor(drawn[i].x * dpiScale);
+        std::size_t end = i;
+        std::size_t low = i;
+        std::size_t high = i;
+        for (; end < drawn.size() && std::floor(drawn[end].x * dpiScale) == column; ++end) {
+            low = drawn[end].y < drawn[low].y ? end : low;
+            high = drawn[end].y > drawn[high].y ? end : high;
+        }
+        std::vector<std::size_t> run = {i, low, high, end - 1};
+        std::sort(run.begin(), run.end());
+        run.erase(std::unique(run.begin(), run.end()), run.end());
+        kept.insert(kept.end(), run.begin(), run.end());
+        i = end;
+    }
+    return kept;
+}
+
+TEST(ColumnReduction, long_series_with_ties_and_gaps_keep_what_the_plain_rule_keeps) {
+    uint32_t state = 99u;
+    const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    for (const bool backwards : {false, true}) {
+        std::vector<PlotPoint> points;
+        for (int i = 0; i < 60000; ++i) {
+            // Few distinct values, so that lowest and highest tie often;
+            // runs of 1 to 40 points per column, and now and then a gap.
+            const float x = 80.0f + 0.013f * static_cast<float>(backwards ? 60000 - i : i);
+            points.push_back(next() % 53 == 0 ? PlotPoint{NAN_F, 200.0f}
+                                              : PlotPoint{x, 200.0f + (next() >> 8) % 7});
+        }
+        for (double scale : {1.0, 1.25, 4.0}) {
+            EXPECT_EQ(columnReduction(points, scale), plainReduction(drawnPoints(points), scale))
+                << "scale " << scale << (backwards ? ", x falling" : ", x rising");
+        }
+    }
+}
+
+// Series that put the pen's batches to the test: dense and jagged, turned
+// back on themselves, scattered, with gaps, repeated points and points far
+// off the card.
+std::vector<std::vector<PlotPoint>> outlineSeries() {
+    uint32_t state = 4321u;
+    const auto unit = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<double>(state >> 8) / 16777216.0;
+    };
+    std::vector<std::vector<PlotPoint>> series(7);
+    double y = 300.0;
+    double burstX = 0.0;
+    double burstY = 0.0;
+    for (int i = 0; i < 20000; ++i) {
+        const float x = static_cast<float>(72.0 + 790.0 * i / 20000.0);
+        y += (unit() - 0.49) * 0.8;
+        series[0].push_back({x, static_cast<float>(y)});                       // a walk
+        series[1].push_back({x, static_cast<float>(110.0 + 380.0 * unit())});  // noise
+        series[2].push_back({static_cast<float>(862.0 - 790.0 * i / 20000.0),  // leftwards
+                             static_cast<float>(y)});
+        if (i % 200 == 0) {  // scattered: bursts in one place, then elsewhere
+            burstX = 72.0 + 790.0 * unit();
+            burstY = 140.0 + 320.0 * unit();
+        }
+        series[3].push_back({static_cast<float>(burstX + 0.9 * unit()),
+                             static_cast<float>(burstY + 30.0 * (unit() - 0.5))});
+        // Back and forth sideways while creeping down: mitres point sideways.
+        series[4].push_back({static_cast<float>(400.0 + (i % 2 == 0 ? 0.0 : 3.0 * unit())),
+                             static_cast<float>(100.0 + 0.01 * i)});
+        // A gentle slope, nearly straight: the bands' edges decide.
+        series[6].push_back({x, static_cast<float>(200.0 + 0.01 * i + 0.001 * unit())});
+        PlotPoint odd{x, static_cast<float>(y)};
+        if (i % 97 == 0) {
+            odd = {NAN_F, NAN_F};
+        } else if (i % 89 == 0) {
+            odd = series[5].back();  // a segment of no length
+        } else if (i == 10000) {
+            odd = {x, -std::numeric_limits<float>::infinity()};
+        } else if (i % 1000 == 0) {
+            odd = {x, static_cast<float>(unit() < 0.5 ? -1e30 : 1e30)};
+        }
+        series[5].push_back(odd);
+    }
+    return series;
+}
+
+bool sameOutline(const CurveOutline& a, const CurveOutline& b) {
+    if (a.strokes.size() != b.strokes.size() || a.spans.size() != b.spans.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.strokes.size(); ++i) {
+        if (!samePoints(a.strokes[i], b.strokes[i])) {
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < a.spans.size(); ++i) {
+        if (a.spans[i].column != b.spans[i].column || a.spans[i].top != b.spans[i].top ||
+            a.spans[i].bottom != b.spans[i].bottom) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(CurveOutline, shapes_judged_in_batches_give_what_each_shape_on_its_own_gives) {
+    const std::vector<std::vector<PlotPoint>> all = outlineSeries();
+    for (std::size_t s = 0; s < all.size(); ++s) {
+        for (double scale : {1.0, 1.25, 4.0}) {
+            const int32_t width = static_cast<int32_t>(920 * scale + 0.5);
+            const int32_t height = static_cast<int32_t>(560 * scale + 0.5);
+            const CurveOutline single = curveOutline(all[s], scale, width, height, 1);
+            ASSERT_FALSE(single.spans.empty()) << "series " << s << ", scale " << scale;
+            for (std::size_t batch : {3u, 16u, 64u}) {
+                EXPECT_TRUE(sameOutline(curveOutline(all[s], scale, width, height, batch), single))
+                    << "series " << s << ", scale " << scale << ", batches of " << batch;
+            }
+        }
+    }
 }
 
 TEST(CurveOutline, up_to_the_limit_every_drawn_point_is_kept_and_nothing_filled) {
