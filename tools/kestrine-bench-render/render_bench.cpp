@@ -361,8 +361,8 @@ void presentFloorTable(HWND window) {
 }
 
 void buildTable() {
-    std::printf("\n== Building the layers as the series grows (ms; the card's fill kept from an "
-                "earlier card)\n");
+    std::printf("\n== Building the layers as the series grows (ms, median of 3; the card's fill "
+                "kept from an earlier card)\n");
     std::printf("%10s %5s | %10s %12s %10s | %12s %12s\n", "points", "scale", "scale calc",
                 "curve outline", "build", "layer bytes", "head track");
     for (size_t points : {static_cast<size_t>(1000), static_cast<size_t>(1000000),
@@ -373,14 +373,22 @@ void buildTable() {
             computeChartScale(*request);
             const double scaleMs = millisecondsSince(start);
             FrameLayers::build(*request).reset();  // the fill of this size kept
-            start = Clock::now();
-            const CurveOutline outline = curveOutline(request->plotPoints, scale,
-                                                      request->surfaceWidth,
-                                                      request->surfaceHeight);
-            const double outlineMs = millisecondsSince(start);
-            start = Clock::now();
-            const std::unique_ptr<FrameLayers> layers = FrameLayers::build(*request);
-            const double buildMs = millisecondsSince(start);
+            std::vector<double> outlineTimes;
+            std::vector<double> buildTimes;
+            std::unique_ptr<FrameLayers> layers;
+            for (int run = 0; run < 3; ++run) {
+                start = Clock::now();
+                const CurveOutline outline = curveOutline(request->plotPoints, scale,
+                                                          request->surfaceWidth,
+                                                          request->surfaceHeight);
+                outlineTimes.push_back(millisecondsSince(start));
+                layers.reset();
+                start = Clock::now();
+                layers = FrameLayers::build(*request);
+                buildTimes.push_back(millisecondsSince(start));
+            }
+            const double outlineMs = median(outlineTimes);
+            const double buildMs = median(buildTimes);
             std::printf("%10zu %5.1f | %10.1f %12.1f %10.1f | %12zu %12zu\n", points, scale,
                         scaleMs, outlineMs, buildMs, layers ? layers->bytes().total() : 0u,
                         layers ? layers->bytes().headTrack : 0u);
