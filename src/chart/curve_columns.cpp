@@ -13,6 +13,7 @@
 #endif
 #include <deque>
 #include <limits>
+#include <optional>
 
 #include "chart/axis_scale.h"
 
@@ -239,11 +240,8 @@ public:
         : scale(dpiScale), columns(static_cast<std::size_t>(width)),
           core(static_cast<std::size_t>(width), Stretch{EMPTY_TOP, EMPTY_BOTTOM}) {}
 
-    // A convex polygon of up to four corners in card units, in the device
-    // columns [fromColumn, toColumn] only: columns are independent of one
-    // another, so a shape may be covered a few columns at a time.
-    void cover(const DevicePoint* corners, int count, double fromColumn = 0.0,
-               double toColumn = DEVICE_LIMIT) {
+    // A convex polygon of up to four corners in card units.
+    void cover(const DevicePoint* corners, int count) {
         // Rounding keeps order, so the rounded corners' bounds are the
         // rounded bounds; most shapes of a dense series lie inside what is
         // covered already and end here.
@@ -261,9 +259,8 @@ public:
         right = floorOf(right * scale + 0.5);
         high = floorOf(high * scale + 0.5);
         low = floorOf(low * scale + 0.5);
-        const double first = std::max(left, std::max(fromColumn, 0.0));
-        const double last =
-            std::min(right, std::min(toColumn, static_cast<double>(columns.size()) - 1.0));
+        const double first = std::max(left, 0.0);
+        const double last = std::min(right, static_cast<double>(columns.size()) - 1.0);
         // Column by column, the widest stretch answers first, from a flat
         // array: for the shape's whole height, then for what it covers in
         // that column (a sliver in its outer columns); only then are the
@@ -699,6 +696,11 @@ void addPenReach(const double* xs, const double* ys, std::size_t count, Bounds& 
 // independent, and a shape within what is covered adds nothing, so the
 // extent comes out the same as shape by shape in series order.
 //
+// Along a smooth curve nearly every batch reaches somewhere new, and boxes
+// only cost: while they keep failing, or second looks keep finding something
+// new, the walk covers the points shape by shape and tries a box now and
+// then.
+//
 // A batch waiting for its second look holds where the walk can resume to
 // yield its shapes again; the number waiting is capped, so what is held does
 // not grow with the points.
@@ -710,39 +712,54 @@ public:
           batchPoints_(std::min(batchPoints, MOST_BATCH_POINTS)) {}
 
     void run() {
-        const std::size_t batchPoints = batchPoints_;
-        if (batchPoints <= 1) {
-            coverAll(Batch{0, 0, plotPoints_.size(), {}, 0.0, 0.0}, 0.0, DEVICE_LIMIT);
+        if (batchPoints_ <= 1) {
+            cover(Batch{0, 0, 0, plotPoints_.size(), {}});
             return;
         }
-        // The batch's drawn points, after the two before it (each repeated
-        // once more at the end).
-        double xs[2 + MOST_BATCH_POINTS + 1];
-        double ys[2 + MOST_BATCH_POINTS + 1];
-        std::size_t carried = 0;
-        std::size_t index = 0;  // drawn points so far
-        std::size_t lastPositions[2] = {0, 0};  // of the two latest drawn points
         std::size_t position = 0;
+        std::size_t direct = 0;   // batches to cover shape by shape before the next box
+        std::size_t backoff = 0;  // how many that was after the last box that failed
         while (position < plotPoints_.size()) {
             // Resumed two drawn points early, the walk knows the segment and
             // join that lead into the batch.
-            Batch batch{index - carried, carried == 0 ? position : lastPositions[2 - carried],
-                        position, {}, 0.0, 0.0};
+            const std::size_t carried = std::min<std::size_t>(index_, 2);
+            Batch batch{index_ - carried, carried == 0 ? position : lastPositions_[2 - carried],
+                        position, position, {}};
+            if (direct > 0) {
+                const std::size_t wanted = index_ + direct * batchPoints_;
+                for (; position < plotPoints_.size() && index_ < wanted; ++position) {
+                    if (!isSkippedPlotPoint(plotPoints_[position])) {
+                        take(position);
+                    }
+                }
+                batch.end = position;
+                cover(batch);
+                direct = 0;
+                continue;
+            }
+            // The batch's drawn points after the two before it, the last one
+            // repeated once more at the end.
+            double xs[2 + MOST_BATCH_POINTS + 1];
+            double ys[2 + MOST_BATCH_POINTS + 1];
+            for (std::size_t i = 0; i < carried; ++i) {
+                const PlotPoint& p = plotPoints_[lastPositions_[2 - carried + i]];
+                xs[i] = p.x;
+                ys[i] = p.y;
+            }
             std::size_t count = carried;
-            for (; position < plotPoints_.size() && count < carried + batchPoints; ++position) {
+            for (; position < plotPoints_.size() && count < carried + batchPoints_; ++position) {
                 const PlotPoint& p = plotPoints_[position];
                 if (!isSkippedPlotPoint(p)) {
                     xs[count] = p.x;
                     ys[count] = p.y;
                     ++count;
-                    lastPositions[0] = lastPositions[1];
-                    lastPositions[1] = position;
+                    take(position);
                 }
             }
             if (count == carried) {
                 break;  // only skipped points were left
             }
-            index += count - carried;
+            batch.end = position;
             xs[count] = xs[count - 1];
             ys[count] = ys[count - 1];
             // The batch's own points, and with the two before.
@@ -764,25 +781,30 @@ public:
                 top = std::min(top, ys[i]);
                 bottom = std::max(bottom, ys[i]);
             }
-            addPenReach(xs, ys, count, batch.box);
-            carried = std::min<std::size_t>(count, 2);
-            std::copy(xs + count - carried, xs + count, xs);
-            std::copy(ys + count - carried, ys + count, ys);
-            batch.end = position;
             if (!std::isfinite(left) || !std::isfinite(right) || !std::isfinite(top) ||
                 !std::isfinite(bottom)) {
-                // Bounds that are not numbers judge nothing.
-                coverAll(batch, 0.0, DEVICE_LIMIT);
+                cover(batch);  // bounds that are not numbers judge nothing
                 continue;
             }
-            batch.homeFirst = extent_.columnOf(ownLeft);
-            batch.homeLast = extent_.columnOf(ownRight);
+            addPenReach(xs, ys, count, batch.box);
+            const double homeFirst = extent_.columnOf(ownLeft);
+            const double homeLast = extent_.columnOf(ownRight);
+            settleWaiting(homeFirst, homeLast);
             const Bounds& box = batch.box;
-            if (!extent_.coversBox(box.left, box.right, box.top, box.bottom, batch.homeFirst,
-                                   batch.homeLast)) {
-                coverAll(batch, batch.homeFirst, batch.homeLast);
+            if (!extent_.coversBox(box.left, box.right, box.top, box.bottom, homeFirst,
+                                   homeLast)) {
+                // It reaches somewhere new: its shapes now, and done.
+                cover(batch);
+                backoff = std::min(backoff * 2 + 1, MOST_DIRECT_BATCHES);
+                direct = backoff;
+                continue;
             }
-            settleWaiting(batch.homeFirst, batch.homeLast);
+            backoff = 0;
+            if (waitingPays_ < 0) {
+                // Second looks have lately found something new: this batch
+                // waits to see whether that goes on, the next ones do not.
+                direct = PROBE_EVERY - 1;
+            }
             if (waiting_.size() >= MOST_WAITING) {
                 settle(waiting_.front());
                 waiting_.pop_front();
@@ -799,48 +821,65 @@ private:
     struct Batch {
         std::size_t resumeIndex;     // the drawn point the walk resumes at
         std::size_t resumePosition;  // and its plot point
-        std::size_t end;             // the batch's plot points end here
+        std::size_t begin;           // the batch's plot points, [begin, end)
+        std::size_t end;
         Bounds box;                  // around all its shapes
-        double homeFirst;            // device columns of its own points
-        double homeLast;
     };
 
     // How many points a batch holds at most.
     static constexpr std::size_t MOST_BATCH_POINTS = 64;
+    // How many batches at most are covered shape by shape before a box is
+    // tried again.
+    static constexpr std::size_t MOST_DIRECT_BATCHES = 32;
+    // How far the record of second looks goes either way, and one batch in
+    // how many waits while they have not paid.
+    static constexpr int MOST_CREDIT = 16;
+    static constexpr std::size_t PROBE_EVERY = 8;
     // How many batches may wait for their second look.
     static constexpr std::size_t MOST_WAITING = 1u << 14;
 
-    // Yields the batch's shapes again and covers them in the given columns.
-    void coverAll(const Batch& batch, double fromColumn, double toColumn) {
-        const auto firstKept = std::lower_bound(
-            kept_.begin(), kept_.end(), batch.resumeIndex,
-            [](const KeptPoint& k, std::size_t index) { return k.index < index; });
-        OutlineWalk walk(kept_, batch.resumeIndex,
-                         static_cast<std::size_t>(firstKept - kept_.begin()));
-        const auto cover = [this, fromColumn, toColumn](const PenShape& shape) {
-            if (shape.count > 0) {
-                extent_.cover(shape.corners, shape.count, fromColumn, toColumn);
+    void take(std::size_t position) {
+        lastPositions_[0] = lastPositions_[1];
+        lastPositions_[1] = position;
+        ++index_;
+    }
+
+    // Covers the batch's shapes one by one: on from where the last batch
+    // covered ended, or from a walk resumed just before it.
+    void cover(const Batch& batch) {
+        std::size_t position = batch.begin;
+        if (!walk_ || walkEnd_ != batch.begin) {
+            const auto firstKept = std::lower_bound(
+                kept_.begin(), kept_.end(), batch.resumeIndex,
+                [](const KeptPoint& k, std::size_t index) { return k.index < index; });
+            walk_.emplace(kept_, batch.resumeIndex,
+                          static_cast<std::size_t>(firstKept - kept_.begin()));
+            position = batch.resumePosition;
+            for (; position < batch.end && isSkippedPlotPoint(plotPoints_[position]); ++position) {
             }
-        };
-        bool entered = false;
-        for (std::size_t position = batch.resumePosition; position < batch.end; ++position) {
-            const PlotPoint& p = plotPoints_[position];
-            if (isSkippedPlotPoint(p)) {
-                continue;
-            }
-            if (entered) {
-                walk.step(p, cover);
-            } else {
-                walk.enter(p);
-                entered = true;
+            if (position < batch.end) {
+                walk_->enter(plotPoints_[position++]);
             }
         }
+        const auto add = [this](const PenShape& shape) {
+            if (shape.count > 0) {
+                extent_.cover(shape.corners, shape.count);
+            }
+        };
+        for (; position < batch.end; ++position) {
+            if (!isSkippedPlotPoint(plotPoints_[position])) {
+                walk_->step(plotPoints_[position], add);
+            }
+        }
+        walkEnd_ = batch.end;
     }
 
     void settle(const Batch& batch) {
-        if (!extent_.coversBox(batch.box.left, batch.box.right, batch.box.top,
-                               batch.box.bottom)) {
-            coverAll(batch, 0.0, DEVICE_LIMIT);
+        if (extent_.coversBox(batch.box.left, batch.box.right, batch.box.top, batch.box.bottom)) {
+            waitingPays_ = std::min(waitingPays_ + 1, MOST_CREDIT);
+        } else {
+            waitingPays_ = std::max(waitingPays_ - 1, -MOST_CREDIT);
+            cover(batch);
         }
     }
 
@@ -862,7 +901,12 @@ private:
     const std::vector<PlotPoint>& plotPoints_;
     const std::vector<KeptPoint>& kept_;
     std::size_t batchPoints_;
+    std::size_t index_ = 0;                  // drawn points taken so far
+    std::size_t lastPositions_[2] = {0, 0};  // of the two latest drawn points
     std::deque<Batch> waiting_;
+    int waitingPays_ = 0;  // second looks lately that found nothing new, less those that did
+    std::optional<OutlineWalk> walk_;  // the walk that covered shapes last
+    std::size_t walkEnd_ = 0;         // and where it stopped
 };
 
 }  // namespace
