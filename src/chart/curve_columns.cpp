@@ -696,10 +696,10 @@ void addPenReach(const double* xs, const double* ys, std::size_t count, Bounds& 
 // independent, and a shape within what is covered adds nothing, so the
 // extent comes out the same as shape by shape in series order.
 //
-// Along a smooth curve nearly every batch reaches somewhere new, and boxes
-// only cost: while they keep failing, or second looks keep finding something
-// new, the walk covers the points shape by shape and tries a box now and
-// then.
+// A batch that reaches somewhere new in its home columns, as along a smooth
+// curve, is covered at once, in order. Where first looks mostly find
+// something new, or second looks keep doing so, boxes only cost: most
+// batches are then covered shape by shape without one.
 //
 // A batch waiting for its second look holds where the walk can resume to
 // yield its shapes again; the number waiting is capped, so what is held does
@@ -717,16 +717,18 @@ public:
             return;
         }
         std::size_t position = 0;
-        std::size_t direct = 0;   // batches to cover shape by shape before the next box
-        std::size_t backoff = 0;  // how many that was after the last box that failed
+        std::size_t sinceProbe = 0;
         while (position < plotPoints_.size()) {
             // Resumed two drawn points early, the walk knows the segment and
             // join that lead into the batch.
             const std::size_t carried = std::min<std::size_t>(index_, 2);
             Batch batch{index_ - carried, carried == 0 ? position : lastPositions_[2 - carried],
                         position, position, {}};
-            if (direct > 0) {
-                const std::size_t wanted = index_ + direct * batchPoints_;
+            // Where boxes have lately not paid, the walk covers the points
+            // shape by shape, and tries one batch in PROBE_EVERY, to notice
+            // when they pay again.
+            if ((boxesPay_ < 0 || waitingPays_ < 0) && ++sinceProbe % PROBE_EVERY != 0) {
+                const std::size_t wanted = index_ + batchPoints_;
                 for (; position < plotPoints_.size() && index_ < wanted; ++position) {
                     if (!isSkippedPlotPoint(plotPoints_[position])) {
                         take(position);
@@ -734,7 +736,6 @@ public:
                 }
                 batch.end = position;
                 cover(batch);
-                direct = 0;
                 continue;
             }
             // The batch's drawn points after the two before it, the last one
@@ -793,18 +794,13 @@ public:
             const Bounds& box = batch.box;
             if (!extent_.coversBox(box.left, box.right, box.top, box.bottom, homeFirst,
                                    homeLast)) {
-                // It reaches somewhere new: its shapes now, and done.
+                // It reaches somewhere new: its shapes now, in order, and
+                // done.
                 cover(batch);
-                backoff = std::min(backoff * 2 + 1, MOST_DIRECT_BATCHES);
-                direct = backoff;
+                boxesPay_ = std::max(boxesPay_ - 1, -MOST_CREDIT);
                 continue;
             }
-            backoff = 0;
-            if (waitingPays_ < 0) {
-                // Second looks have lately found something new: this batch
-                // waits to see whether that goes on, the next ones do not.
-                direct = PROBE_EVERY - 1;
-            }
+            boxesPay_ = std::min(boxesPay_ + PASS_CREDIT, MOST_CREDIT);
             if (waiting_.size() >= MOST_WAITING) {
                 settle(waiting_.front());
                 waiting_.pop_front();
@@ -828,12 +824,11 @@ private:
 
     // How many points a batch holds at most.
     static constexpr std::size_t MOST_BATCH_POINTS = 64;
-    // How many batches at most are covered shape by shape before a box is
-    // tried again.
-    static constexpr std::size_t MOST_DIRECT_BATCHES = 32;
-    // How far the record of second looks goes either way, and one batch in
-    // how many waits while they have not paid.
+    // How far the records of first and second looks go either way, and one
+    // batch in how many is judged while either is below zero. A box costs
+    // about a fifth of covering the shapes that it saves.
     static constexpr int MOST_CREDIT = 16;
+    static constexpr int PASS_CREDIT = 4;
     static constexpr std::size_t PROBE_EVERY = 8;
     // How many batches may wait for their second look.
     static constexpr std::size_t MOST_WAITING = 1u << 14;
@@ -904,7 +899,10 @@ private:
     std::size_t index_ = 0;                  // drawn points taken so far
     std::size_t lastPositions_[2] = {0, 0};  // of the two latest drawn points
     std::deque<Batch> waiting_;
-    int waitingPays_ = 0;  // second looks lately that found nothing new, less those that did
+    // First looks lately that found nothing new (each worth PASS_CREDIT),
+    // less those that did; second looks likewise, one for one.
+    int boxesPay_ = 0;
+    int waitingPays_ = 0;
     std::optional<OutlineWalk> walk_;  // the walk that covered shapes last
     std::size_t walkEnd_ = 0;         // and where it stopped
 };
