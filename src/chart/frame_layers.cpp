@@ -228,7 +228,10 @@ void FrameLayers::layCardBase(GpGraphics* graphics) {
         clipToCard(graphics);
         return;
     }
-    frame_steps::prepareGraphics(graphics, dpiScale_);
+    // Cleared as the frame renderer's graphics clears it, but directly:
+    // GDI+ clearing a whole surface takes far longer than the memory does.
+    std::memset(framePixels_, 0, pixelCount * sizeof(uint32_t));
+    frame_steps::configureGraphics(graphics, dpiScale_);
     // GDI+ takes time in proportion to the area it fills, and inside the
     // card's rounded outline the fill is one colour: GDI+ fills a ring along
     // the outline, and the middle gets the colour GDI+ gave the ring's inner
