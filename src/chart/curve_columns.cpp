@@ -545,7 +545,6 @@ struct Bounds {
     double top = std::numeric_limits<double>::infinity();
     double bottom = -std::numeric_limits<double>::infinity();
 
-    bool empty() const { return !(left <= right); }
     void add(double x0, double x1, double y0, double y1) {
         left = std::min(left, x0);
         right = std::max(right, x1);

@@ -75,9 +75,9 @@ struct CurveOutline {
 // the column reduction leaves out, for a surface of the given size. A long
 // series is read twice in order, the reduction first, and never copied: what
 // is held grows with the columns, not with the points.
-// batchPoints: how many points' shapes are first tried together against what
-// is covered; the outline is the same for any value, 1 looks at every shape
-// on its own.
+// batchPoints: how many points' shapes (64 at most) are first tried together
+// against what is covered; the outline is the same for any value, and 1
+// looks at every shape on its own.
 constexpr std::size_t OUTLINE_BATCH_POINTS = 16;
 CurveOutline curveOutline(const std::vector<PlotPoint>& plotPoints, double dpiScale,
                           int32_t surfaceWidth, int32_t surfaceHeight,
