@@ -122,28 +122,30 @@ CardShape fillCard(GpGraphics* graphics) {
 }
 
 void drawHeaderTexts(GpGraphics* graphics, const ChartRequest& request) {
-    drawText(graphics, request.titleText, TITLE_X, TITLE_Y, TITLE_SIZE, TITLE_TEXT_COLOR);
+    TextKit kit;
+    drawText(graphics, request.titleText, TITLE_X, TITLE_Y, TITLE_SIZE, TITLE_TEXT_COLOR, &kit);
     drawText(graphics, request.subtitleText, SUBTITLE_X, SUBTITLE_Y, SUBTITLE_SIZE,
-             SECONDARY_TEXT_COLOR);
-    drawTextRight(graphics, request.valueText, VALUE_TOP, VALUE_SIZE, request.accentColor);
-    drawTextRight(graphics, request.noteText, NOTE_TOP, NOTE_SIZE, SECONDARY_TEXT_COLOR);
+             SECONDARY_TEXT_COLOR, &kit);
+    drawTextRight(graphics, request.valueText, VALUE_TOP, VALUE_SIZE, request.accentColor, &kit);
+    drawTextRight(graphics, request.noteText, NOTE_TOP, NOTE_SIZE, SECONDARY_TEXT_COLOR, &kit);
 }
 
 void drawGridAndLabels(GpGraphics* graphics, const ChartRequest& request) {
+    TextKit kit;
     {
         const GdiplusPen gridPen = createPen(GRID_LINE_COLOR, GRID_PEN_WIDTH);
         for (const YGridLine& line : yGridLines(request.yAxisMin, request.yAxisMax)) {
             const float y = static_cast<float>(line.logicalY);
             drawLine(graphics, gridPen, PLOT_LEFT_EDGE, y, PLOT_RIGHT_EDGE, y);
             drawText(graphics, line.label, Y_LABEL_X, line.logicalY - Y_LABEL_RAISE, Y_LABEL_SIZE,
-                     AXIS_LABEL_COLOR);
+                     AXIS_LABEL_COLOR, &kit);
         }
     }
     const GdiplusPen tickPen = createPen(TICK_LINE_COLOR, GRID_PEN_WIDTH);
     for (const XTick& tick : xAxisTicks(request)) {
         const float x = static_cast<float>(tick.logicalX);
         drawLine(graphics, tickPen, x, PLOT_TOP_EDGE, x, PLOT_BOTTOM_EDGE);
-        drawTextCentered(graphics, tick.label, tick.logicalX);
+        drawTextCentered(graphics, tick.label, tick.logicalX, &kit);
     }
 }
 

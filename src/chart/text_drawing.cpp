@@ -1,10 +1,12 @@
 // Text drawing in the card's UI font with GDI+'s generic typographic layout,
-// so a text starts exactly at its point. Each call makes and releases its own
-// font, brush and format; only the family name and the base format persist.
+// so a text starts exactly at its point. A call makes its own font, brush and
+// formats, or takes them from the caller's kit; only the family name and the
+// base format persist.
 
 #include "chart/text_drawing.h"
 
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "chart/frame_renderer.h"
@@ -50,46 +52,40 @@ GdiplusStringFormat makeCallFormat() {
     return GdiplusStringFormat(clone);
 }
 
-GdiplusFontFamily createUiFontFamily() {
-    GpFontFamily* family = nullptr;
-    GdipCreateFontFamilyFromName(resolveUiFontFamily(), nullptr, &family);
-    return GdiplusFontFamily(family);
-}
-
-GdiplusFont createUiFont(const GdiplusFontFamily& family, double size) {
-    GpFont* font = nullptr;
-    if (family) {
-        GdipCreateFont(family.get(), static_cast<REAL>(size), FontStyleRegular, UnitPixel, &font);
-    }
-    return GdiplusFont(font);
-}
-
 // Width of the text's one-line bounding box; 0 when measuring fails.
-double measureWidth(GpGraphics* graphics, const GdiplusFont& font,
-                    const GdiplusStringFormat& format, std::wstring_view text) {
+double measureWidth(GpGraphics* graphics, GpFont* font, GpStringFormat* format,
+                    std::wstring_view text) {
     const RectF layout(0.0f, 0.0f, 0.0f, 0.0f);
     RectF box(0.0f, 0.0f, 0.0f, 0.0f);
-    if (GdipMeasureString(graphics, text.data(), static_cast<INT>(text.size()), font.get(),
-                          &layout, format.get(), &box, nullptr, nullptr) != Ok) {
+    if (GdipMeasureString(graphics, text.data(), static_cast<INT>(text.size()), font, &layout,
+                          format, &box, nullptr, nullptr) != Ok) {
         return 0.0;
     }
     return box.Width;
 }
 
-// The text's own font and measuring format, made once for all the pieces
-// of it that are measured.
+// Measures pieces of one text at one size.
 struct Measurer {
     GpGraphics* graphics;
-    GdiplusFontFamily family;
-    GdiplusFont font;
-    GdiplusStringFormat format;
+    GpFont* font;
+    GpStringFormat* format;
 
-    Measurer(GpGraphics* g, double size)
-        : graphics(g), family(createUiFontFamily()), font(createUiFont(family, size)),
-          format(makeCallFormat()) {}
+    Measurer(GpGraphics* g, TextKit& kit, double size)
+        : graphics(g), font(kit.font(size)), format(kit.measureFormat()) {}
     double operator()(std::wstring_view text) const {
         return measureWidth(graphics, font, format, text);
     }
+};
+
+// The caller's kit, or one for this call alone.
+class KitForCall {
+public:
+    explicit KitForCall(TextKit* kit) : kit_(kit != nullptr ? kit : &own_.emplace()) {}
+    TextKit& operator*() const { return *kit_; }
+
+private:
+    std::optional<TextKit> own_;
+    TextKit* kit_;
 };
 
 // Glyphs reach a little to the left of where they start (overhangs, marks
@@ -110,46 +106,34 @@ std::size_t linesThatCanShow(double y, double size) {
 }
 
 // Draws the units of text as they are, top-left corner at (x, y).
-void drawUnits(GpGraphics* graphics, std::wstring_view text, double x, double y, double size,
-               uint32_t colour) {
-    // Declared in creation order, so they are released format, brush, font,
-    // family.
-    const GdiplusFontFamily family = createUiFontFamily();
-    const GdiplusFont font = createUiFont(family, size);
-    const GdiplusBrush brush = createSolidBrush(colour);
-    const GdiplusStringFormat format = makeCallFormat();
-    if (format) {
-        INT flags = 0;
-        GdipGetStringFormatFlags(format.get(), &flags);
-        GdipSetStringFormatFlags(format.get(),
-                                 flags | StringFormatFlagsNoWrap | StringFormatFlagsNoClip);
-    }
+void drawUnits(GpGraphics* graphics, TextKit& kit, std::wstring_view text, double x, double y,
+               double size, uint32_t colour) {
     if (text.empty()) {
         return;
     }
     // An empty layout box with no wrapping and no clipping puts the text's
     // top-left corner at (x, y) and lets it run on to the right.
     const RectF layout(static_cast<REAL>(x), static_cast<REAL>(y), 0.0f, 0.0f);
-    GdipDrawString(graphics, text.data(), static_cast<INT>(text.size()), font.get(), &layout,
-                   format.get(), brush.get());
+    GdipDrawString(graphics, text.data(), static_cast<INT>(text.size()), kit.font(size), &layout,
+                   kit.drawFormat(), kit.brush(colour));
 }
 
 // A left-aligned text: what of it can reach the card, drawn.
-void drawFromLeft(GpGraphics* graphics, std::wstring_view text, double x, double y, double size,
-                  uint32_t colour) {
+void drawFromLeft(GpGraphics* graphics, TextKit& kit, std::wstring_view text, double x,
+                  double y, double size, uint32_t colour) {
     const std::size_t maxLines = linesThatCanShow(y, size);
     std::size_t breaks = 0;
     for (wchar_t c : text) {
         breaks += isLineBreak(c) ? 1 : 0;
     }
     if (text.size() <= UNMEASURED_LINE_UNITS && breaks < maxLines) {
-        drawUnits(graphics, text, x, y, size, colour);
+        drawUnits(graphics, kit, text, x, y, size, colour);
         return;
     }
     const double room = static_cast<double>(CARD_WIDTH) - x + CUT_MARGIN_EMS * size;
-    const Measurer measure(graphics, size);
+    const Measurer measure(graphics, kit, size);
     const std::wstring visible = visibleFromLeft(text, room, maxLines, std::cref(measure));
-    drawUnits(graphics, visible, x, y, size, colour);
+    drawUnits(graphics, kit, visible, x, y, size, colour);
 }
 
 }  // namespace
@@ -182,37 +166,92 @@ const wchar_t* resolveUiFontFamily() {
     return uiFontFamilyName.c_str();
 }
 
+GpFont* TextKit::font(double size) {
+    for (const auto& made : fonts_) {
+        if (made.first == size) {
+            return made.second.get();
+        }
+    }
+    if (!familyMade_) {
+        familyMade_ = true;
+        GpFontFamily* family = nullptr;
+        GdipCreateFontFamilyFromName(resolveUiFontFamily(), nullptr, &family);
+        family_ = GdiplusFontFamily(family);
+    }
+    GpFont* font = nullptr;
+    if (family_) {
+        GdipCreateFont(family_.get(), static_cast<REAL>(size), FontStyleRegular, UnitPixel, &font);
+    }
+    fonts_.emplace_back(size, GdiplusFont(font));
+    return font;
+}
+
+GpBrush* TextKit::brush(uint32_t colour) {
+    for (const auto& made : brushes_) {
+        if (made.first == colour) {
+            return made.second.get();
+        }
+    }
+    brushes_.emplace_back(colour, createSolidBrush(colour));
+    return brushes_.back().second.get();
+}
+
+GpStringFormat* TextKit::measureFormat() {
+    if (!measureFormatMade_) {
+        measureFormatMade_ = true;
+        measureFormat_ = makeCallFormat();
+    }
+    return measureFormat_.get();
+}
+
+GpStringFormat* TextKit::drawFormat() {
+    if (!drawFormatMade_) {
+        drawFormatMade_ = true;
+        drawFormat_ = makeCallFormat();
+        if (drawFormat_) {
+            INT flags = 0;
+            GdipGetStringFormatFlags(drawFormat_.get(), &flags);
+            GdipSetStringFormatFlags(drawFormat_.get(),
+                                     flags | StringFormatFlagsNoWrap | StringFormatFlagsNoClip);
+        }
+    }
+    return drawFormat_.get();
+}
+
 void drawText(GpGraphics* graphics, const std::wstring& text, double x, double y, double size,
-              uint32_t colour) {
+              uint32_t colour, TextKit* kit) {
     if (text.empty()) {
         return;
     }
-    drawFromLeft(graphics, leadingText(text), x, y, size, colour);
+    const KitForCall texts(kit);
+    drawFromLeft(graphics, *texts, leadingText(text), x, y, size, colour);
 }
 
 void drawTextRight(GpGraphics* graphics, const std::wstring& text, double y, double size,
-                   uint32_t colour) {
+                   uint32_t colour, TextKit* kit) {
     if (text.empty()) {
         return;
     }
+    const KitForCall texts(kit);
     // Placed by the width of the whole (its tail when that is beyond the
     // limit); a tail wider than the card starts where the whole would have
     // put it, so of a long line only that tail is laid out.
     const std::wstring_view whole = trailingText(text);
-    const Measurer measure(graphics, size);
+    const Measurer measure(graphics, *texts, size);
     const double room = TEXT_RIGHT_EDGE + CUT_MARGIN_EMS * size;
     const std::wstring_view shown = whole.substr(visibleTailStart(whole, room, std::cref(measure)));
     const double width = measure(shown);
-    drawFromLeft(graphics, shown, TEXT_RIGHT_EDGE - width, y, size, colour);
+    drawFromLeft(graphics, *texts, shown, TEXT_RIGHT_EDGE - width, y, size, colour);
 }
 
-void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x) {
+void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x, TextKit* kit) {
     if (text.empty()) {
         return;
     }
+    const KitForCall texts(kit);
     const std::wstring_view label = leadingText(text);
-    const double width = Measurer(graphics, AXIS_LABEL_SIZE)(label);
-    drawFromLeft(graphics, label, x - width * 0.5, AXIS_LABEL_TOP, AXIS_LABEL_SIZE,
+    const double width = Measurer(graphics, *texts, AXIS_LABEL_SIZE)(label);
+    drawFromLeft(graphics, *texts, label, x - width * 0.5, AXIS_LABEL_TOP, AXIS_LABEL_SIZE,
                  AXIS_LABEL_COLOR);
 }
 

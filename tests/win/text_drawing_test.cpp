@@ -161,6 +161,28 @@ TEST_F(TextDrawing, empty_texts_leave_the_graphics_untouched) {
     EXPECT_EQ(testing::liveGdiplusObjects(), 0);
 }
 
+TEST_F(TextDrawing, texts_sharing_a_kit_draw_as_each_on_its_own) {
+    const auto draw = [](TextKit* kit) {
+        return drawOnCard([kit](Gdiplus::GpGraphics* g) {
+            drawText(g, L"\u640D\u76CA Title", 35, 22, 24, WHITE, kit);
+            drawTextRight(g, L"+1,234", 20, 28, 0xFF38D996u, kit);
+            drawTextCentered(g, L"12:00", 467, kit);
+            drawText(g, L"again, smaller", 35, 80, 13, WHITE, kit);
+            drawTextRight(g, std::wstring(3000, L'8'), 120, 24, WHITE, kit);
+        });
+    };
+    const Pixels alone = draw(nullptr);
+    Pixels shared;
+    {
+        TextKit kit;
+        shared = draw(&kit);
+        EXPECT_GT(testing::liveGdiplusObjects(), 0);
+    }
+    EXPECT_TRUE(test::findInk(alone, BACKGROUND, INK).any);
+    EXPECT_EQ(shared.data, alone.data);
+    EXPECT_EQ(testing::liveGdiplusObjects(), 0);
+}
+
 TEST_F(TextDrawing, text_is_drawn_only_up_to_a_nul) {
     const std::wstring withNul(L"AB\0CD", 5);
     ASSERT_EQ(withNul.size(), 5u);
