@@ -91,16 +91,12 @@ public:
     ColumnReducer(double dpiScale, std::vector<KeptPoint>& kept) : scale(dpiScale), out(kept) {}
 
     void add(std::size_t index, const PlotPoint& p) {
-        // Within the run's column the device x lies in [column, column + 1):
-        // that answers for nearly every point without rounding it.
-        const double deviceX = static_cast<double>(p.x) * scale;
-        if (!(open && deviceX >= runLeft && deviceX < runLeft + 1.0)) {
-            const int64_t column = deviceColumn(p.x, scale);
-            if (!open || column != runColumn) {
+        if (!(open && inRunColumn(p))) {
+            const double column = static_cast<double>(deviceColumn(p.x, scale));
+            if (!open || column != runLeft) {
                 finish();
                 open = true;
-                runColumn = column;
-                runLeft = static_cast<double>(column);
+                runLeft = column;
                 first = lowest = highest = last = KeptPoint{index, p};
                 return;
             }
@@ -159,6 +155,14 @@ public:
     }
 
 private:
+    // Within the run's column the device x lies in [column, column + 1):
+    // that answers for nearly every point without rounding it. False for an
+    // x that is not a number.
+    bool inRunColumn(const PlotPoint& p) const {
+        const double deviceX = static_cast<double>(p.x) * scale;
+        return (deviceX >= runLeft) & (deviceX < runLeft + 1.0);
+    }
+
     // The eight points from `index` on, if all are drawn and in the run's
     // column; false, and nothing added, otherwise.
     bool addChunk(const PlotPoint* p, std::size_t index) {
@@ -166,10 +170,9 @@ private:
         float low = p[0].y;
         float high = p[0].y;
         for (int k = 0; k < 8; ++k) {
-            const double deviceX = static_cast<double>(p[k].x) * scale;
             // Comparisons fail for what is not a number, so skipped points
             // fall out here too.
-            inside &= (deviceX >= runLeft) & (deviceX < runLeft + 1.0) & (p[k].y == p[k].y);
+            inside &= inRunColumn(p[k]) & (p[k].y == p[k].y);
             low = std::min(low, p[k].y);
             high = std::max(high, p[k].y);
         }
@@ -198,7 +201,6 @@ private:
     double scale;
     std::vector<KeptPoint>& out;
     bool open = false;
-    int64_t runColumn = 0;
     double runLeft = 0.0;  // the run's column, as a device x
     KeptPoint first{0, {}};
     KeptPoint lowest{0, {}};
@@ -255,10 +257,10 @@ public:
             high = std::min(high, corners[i].y);
             low = std::max(low, corners[i].y);
         }
-        left = floorOf(left * scale + 0.5);
-        right = floorOf(right * scale + 0.5);
-        high = floorOf(high * scale + 0.5);
-        low = floorOf(low * scale + 0.5);
+        left = deviceOf(left);
+        right = deviceOf(right);
+        high = deviceOf(high);
+        low = deviceOf(low);
         const double first = std::max(left, 0.0);
         const double last = std::min(right, static_cast<double>(columns.size()) - 1.0);
         // Column by column, the widest stretch answers first, from a flat
@@ -282,8 +284,8 @@ public:
             if (!rounded) {
                 DevicePoint d[4];
                 for (int i = 0; i < count; ++i) {
-                    d[i].x = floorOf(corners[i].x * scale + 0.5);
-                    d[i].y = floorOf(corners[i].y * scale + 0.5);
+                    d[i].x = deviceOf(corners[i].x);
+                    d[i].y = deviceOf(corners[i].y);
                 }
                 for (int i = 0; i < count; ++i) {
                     const DevicePoint& a = d[i];
@@ -321,8 +323,9 @@ public:
         }
     }
 
-    // The device column of x in card units, as cover() rounds a corner.
-    double columnOf(double x) const { return floorOf(x * scale + 0.5); }
+    // The device pixel edge a card coordinate is rounded to, as GDI+ rounds
+    // the corners of what it fills.
+    double deviceOf(double v) const { return floorOf(v * scale + 0.5); }
 
     // Whether, in each of the device columns [fromColumn, toColumn] that a
     // shape within this box (card units) could reach, the widest stretch
@@ -330,10 +333,10 @@ public:
     // bounds, no shape within the box adds a row there.
     bool coversBox(double left, double right, double high, double low, double fromColumn = 0.0,
                    double toColumn = DEVICE_LIMIT) const {
-        high = floorOf(high * scale + 0.5);
-        low = floorOf(low * scale + 0.5);
-        const double first = std::max(columnOf(left), std::max(fromColumn, 0.0));
-        const double last = std::min(columnOf(right),
+        high = deviceOf(high);
+        low = deviceOf(low);
+        const double first = std::max(deviceOf(left), std::max(fromColumn, 0.0));
+        const double last = std::min(deviceOf(right),
                                      std::min(toColumn, static_cast<double>(columns.size()) - 1.0));
         for (double x = first; x <= last; x += 1.0) {
             const Stretch& widest = core[static_cast<std::size_t>(x)];
@@ -562,6 +565,21 @@ struct Bounds {
 // the last of them repeated. Two points at a time where the processor has
 // SSE2 (every x86-64 does), one at a time elsewhere; both give the same box.
 #if defined(KESTRINE_SSE2_REACH)
+// Bounds two lanes wide, each lane a box of its own until the end.
+struct PairedBounds {
+    __m128d left;
+    __m128d right;
+    __m128d top;
+    __m128d bottom;
+
+    void add(__m128d x0, __m128d x1, __m128d y0, __m128d y1) {
+        left = _mm_min_pd(left, x0);
+        right = _mm_max_pd(right, x1);
+        top = _mm_min_pd(top, y0);
+        bottom = _mm_max_pd(bottom, y1);
+    }
+};
+
 void addPenReach(const double* xs, const double* ys, std::size_t count, Bounds& box) {
     const __m128d half = _mm_set1_pd(CURVE_PEN_WIDTH / 2.0);
     const __m128d signBit = _mm_set1_pd(-0.0);
@@ -569,14 +587,9 @@ void addPenReach(const double* xs, const double* ys, std::size_t count, Bounds& 
     const __m128d limit =
         _mm_set1_pd(CURVE_MITER_LIMIT * CURVE_MITER_LIMIT * (CURVE_PEN_WIDTH / 2.0) *
                     (CURVE_PEN_WIDTH / 2.0));
-    __m128d left = _mm_set1_pd(box.left);
-    __m128d right = _mm_set1_pd(box.right);
-    __m128d top = _mm_set1_pd(box.top);
-    __m128d bottom = _mm_set1_pd(box.bottom);
-    left = _mm_min_pd(left, _mm_set1_pd(xs[0]));
-    right = _mm_max_pd(right, _mm_set1_pd(xs[0]));
-    top = _mm_min_pd(top, _mm_set1_pd(ys[0]));
-    bottom = _mm_max_pd(bottom, _mm_set1_pd(ys[0]));
+    PairedBounds lanes = {_mm_set1_pd(box.left), _mm_set1_pd(box.right), _mm_set1_pd(box.top),
+                          _mm_set1_pd(box.bottom)};
+    lanes.add(_mm_set1_pd(xs[0]), _mm_set1_pd(xs[0]), _mm_set1_pd(ys[0]), _mm_set1_pd(ys[0]));
     // Two segments at a time, [k - 1, k] and [k, k + 1], with the join at
     // k - 1 (the turn from the segment before) and at k.
     __m128d beforeX = zero;  // the direction of the segment ending at k - 1
@@ -595,10 +608,8 @@ void addPenReach(const double* xs, const double* ys, std::size_t count, Bounds& 
         // The bands: their corners lie half a pen off the segments' ends.
         const __m128d hx = _mm_andnot_pd(signBit, _mm_mul_pd(uy, half));
         const __m128d hy = _mm_andnot_pd(signBit, _mm_mul_pd(ux, half));
-        left = _mm_min_pd(left, _mm_sub_pd(_mm_min_pd(x0, x1), hx));
-        right = _mm_max_pd(right, _mm_add_pd(_mm_max_pd(x0, x1), hx));
-        top = _mm_min_pd(top, _mm_sub_pd(_mm_min_pd(y0, y1), hy));
-        bottom = _mm_max_pd(bottom, _mm_add_pd(_mm_max_pd(y0, y1), hy));
+        lanes.add(_mm_sub_pd(_mm_min_pd(x0, x1), hx), _mm_add_pd(_mm_max_pd(x0, x1), hx),
+                  _mm_sub_pd(_mm_min_pd(y0, y1), hy), _mm_add_pd(_mm_max_pd(y0, y1), hy));
         // The joins at k - 1 and k: the directions in and out of each.
         const __m128d inX = _mm_shuffle_pd(beforeX, ux, 1);
         const __m128d inY = _mm_shuffle_pd(beforeY, uy, 1);
@@ -621,17 +632,15 @@ void addPenReach(const double* xs, const double* ys, std::size_t count, Bounds& 
             _mm_cmplt_pd(_mm_add_pd(_mm_mul_pd(mx, mx), _mm_mul_pd(my, my)), limit));
         const __m128d tx = _mm_add_pd(x0, _mm_and_pd(mitre, mx));
         const __m128d ty = _mm_add_pd(y0, _mm_and_pd(mitre, my));
-        left = _mm_min_pd(left, _mm_min_pd(_mm_min_pd(ax, bx), tx));
-        right = _mm_max_pd(right, _mm_max_pd(_mm_max_pd(ax, bx), tx));
-        top = _mm_min_pd(top, _mm_min_pd(_mm_min_pd(ay, by), ty));
-        bottom = _mm_max_pd(bottom, _mm_max_pd(_mm_max_pd(ay, by), ty));
+        lanes.add(_mm_min_pd(_mm_min_pd(ax, bx), tx), _mm_max_pd(_mm_max_pd(ax, bx), tx),
+                  _mm_min_pd(_mm_min_pd(ay, by), ty), _mm_max_pd(_mm_max_pd(ay, by), ty));
     }
     const auto lowest = [](__m128d v) { return _mm_cvtsd_f64(_mm_min_sd(v, _mm_unpackhi_pd(v, v))); };
     const auto highest = [](__m128d v) { return _mm_cvtsd_f64(_mm_max_sd(v, _mm_unpackhi_pd(v, v))); };
-    box.left = lowest(left);
-    box.right = highest(right);
-    box.top = lowest(top);
-    box.bottom = highest(bottom);
+    box.left = lowest(lanes.left);
+    box.right = highest(lanes.right);
+    box.top = lowest(lanes.top);
+    box.bottom = highest(lanes.bottom);
 }
 #else
 // v, or 0 where keep is false, without a branch: which of the two it is
@@ -762,33 +771,15 @@ public:
             batch.end = position;
             xs[count] = xs[count - 1];
             ys[count] = ys[count - 1];
-            // The batch's own points, and with the two before.
-            double ownLeft = xs[carried];
-            double ownRight = xs[carried];
-            double top = ys[carried];
-            double bottom = ys[carried];
-            for (std::size_t i = carried + 1; i < count; ++i) {
-                ownLeft = std::min(ownLeft, xs[i]);
-                ownRight = std::max(ownRight, xs[i]);
-                top = std::min(top, ys[i]);
-                bottom = std::max(bottom, ys[i]);
-            }
-            double left = ownLeft;
-            double right = ownRight;
-            for (std::size_t i = 0; i < carried; ++i) {
-                left = std::min(left, xs[i]);
-                right = std::max(right, xs[i]);
-                top = std::min(top, ys[i]);
-                bottom = std::max(bottom, ys[i]);
-            }
-            if (!std::isfinite(left) || !std::isfinite(right) || !std::isfinite(top) ||
-                !std::isfinite(bottom)) {
+            double ownLeft = 0.0;
+            double ownRight = 0.0;
+            if (!finiteSpan(xs, ys, carried, count, ownLeft, ownRight)) {
                 cover(batch);  // bounds that are not numbers judge nothing
                 continue;
             }
             addPenReach(xs, ys, count, batch.box);
-            const double homeFirst = extent_.columnOf(ownLeft);
-            const double homeLast = extent_.columnOf(ownRight);
+            const double homeFirst = extent_.deviceOf(ownLeft);
+            const double homeLast = extent_.deviceOf(ownRight);
             settleWaiting(homeFirst, homeLast);
             const Bounds& box = batch.box;
             if (!extent_.coversBox(box.left, box.right, box.top, box.bottom, homeFirst,
@@ -831,6 +822,22 @@ private:
     static constexpr std::size_t PROBE_EVERY = 8;
     // How many batches may wait for their second look.
     static constexpr std::size_t MOST_WAITING = 1u << 14;
+
+    // Whether all the points, the two before the batch's own included, are
+    // finite; and the x extent of its own points, from `carried` on.
+    static bool finiteSpan(const double* xs, const double* ys, std::size_t carried,
+                           std::size_t count, double& ownLeft, double& ownRight) {
+        ownLeft = ownRight = xs[carried];
+        bool finite = true;
+        for (std::size_t i = 0; i < count; ++i) {
+            finite &= std::isfinite(xs[i]) && std::isfinite(ys[i]);
+            if (i > carried) {
+                ownLeft = std::min(ownLeft, xs[i]);
+                ownRight = std::max(ownRight, xs[i]);
+            }
+        }
+        return finite;
+    }
 
     void take(std::size_t position) {
         lastPositions_[0] = lastPositions_[1];
@@ -882,8 +889,8 @@ private:
     void settleWaiting(double first, double last) {
         while (!waiting_.empty()) {
             const Batch& oldest = waiting_.front();
-            if (first <= extent_.columnOf(oldest.box.right) &&
-                last >= extent_.columnOf(oldest.box.left)) {
+            if (first <= extent_.deviceOf(oldest.box.right) &&
+                last >= extent_.deviceOf(oldest.box.left)) {
                 return;
             }
             settle(oldest);
