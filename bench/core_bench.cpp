@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "chart/axis_scale.h"
-#include "chart/curve_columns.h"
-#include "chart/labels.h"
-#include "interface/request_building.h"
+#include "core/axis_scale.h"
+#include "core/curve_columns.h"
+#include "core/labels.h"
+#include "core/request_building.h"
 
 namespace {
 

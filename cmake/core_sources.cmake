@@ -1,18 +1,8 @@
-# The portable core: no <windows.h>, built natively (plain and sanitized) and
-# for Windows. One test file per source module.
-set(KESTRINE_CORE_SOURCES
-    src/interface/request_building.cpp
-    src/chart/axis_scale.cpp
-    src/chart/labels.cpp
-    src/chart/axis_ticks.cpp
-    src/chart/head_position.cpp
-    src/chart/curve_columns.cpp
-    src/chart/pixel_blend.cpp
-    src/chart/text_reach.cpp
-    src/chart/animation_clock.cpp
-    src/window/placement.cpp
-    src/interface/offer_registry.cpp
-)
+# The portable core: every file in src/core and nothing else, built natively
+# (plain, sanitized and fuzzed) and for Windows. One test file per source module.
+file(GLOB KESTRINE_CORE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/core/*.cpp)
+file(GLOB KESTRINE_CORE_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/core/*.h)
+
 
 set(KESTRINE_CORE_TESTS
     tests/core/request_building_test.cpp

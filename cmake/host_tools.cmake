@@ -38,7 +38,7 @@ configure_file(cmake/kestrine_version.h.in ${CMAKE_BINARY_DIR}/generated/kestrin
 target_sources(kestrine PRIVATE src/kestrine.rc)
 target_include_directories(kestrine PRIVATE ${CMAKE_BINARY_DIR}/generated)
 
-add_executable(version_resource_tests tests/win/version_resource_test.cpp)
+add_executable(version_resource_tests tests/dll/version_resource_test.cpp)
 target_link_libraries(version_resource_tests PRIVATE version GTest::gtest_main)
 add_dependencies(version_resource_tests kestrine)
 add_test(NAME version_resource_tests COMMAND version_resource_tests --gtest_brief=1)
@@ -53,8 +53,8 @@ add_library(show_test_empty SHARED tests/tools/empty_dll.c)
 set_target_properties(show_test_empty PROPERTIES PREFIX "")
 # Its pictures are compared with the frames of a card that the test runs
 # itself on the Windows layer.
-add_executable(show_cli_tests tests/tools/show_cli_test.cpp tests/win/card_test_support.cpp)
-target_include_directories(show_cli_tests PRIVATE tests/win)
+add_executable(show_cli_tests tests/tools/show_cli_test.cpp tests/card/card_test_support.cpp)
+target_include_directories(show_cli_tests PRIVATE tests/card)
 target_link_libraries(show_cli_tests PRIVATE kestrine_win kestrine_show_core GTest::gtest_main)
 add_dependencies(show_cli_tests kestrine-show show_test_empty)
 add_test(NAME show_cli_tests COMMAND show_cli_tests --gtest_brief=1)

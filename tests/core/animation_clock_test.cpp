@@ -1,7 +1,7 @@
 // Tests of the animation clock: elapsed time, fade-in, eased progress, the end
 // of the run, tick wraparound, and the constant alpha of a fade.
 
-#include "chart/animation_clock.h"
+#include "core/animation_clock.h"
 
 #include <gtest/gtest.h>
 

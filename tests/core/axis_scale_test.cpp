@@ -1,6 +1,6 @@
 // Tests of the axis scale: niceStep, the worked five-interval axes, the plot
 // geometry, and the guarantees for non-finite and overflowing data.
-#include "chart/axis_scale.h"
+#include "core/axis_scale.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Tests of the x-axis tick choice, clock-time labels, y grid lines and the
 // zero line.
 
-#include "chart/axis_ticks.h"
+#include "core/axis_ticks.h"
 
 #include <gtest/gtest.h>
 

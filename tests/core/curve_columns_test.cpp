@@ -3,7 +3,7 @@
 // of long series (which points survive, in which order, how many), and the
 // pen's outline around the points it leaves out.
 
-#include "chart/curve_columns.h"
+#include "core/curve_columns.h"
 
 #include <gtest/gtest.h>
 

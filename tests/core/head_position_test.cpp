@@ -1,7 +1,7 @@
 // Tests of the head marker's position: the rules of the scan, skipped points,
 // and agreement of the precomputed track with the scan.
 
-#include "chart/head_position.h"
+#include "core/head_position.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Tests of label formatting: the axis labels with separators and the bounded
 // printf, whose output must be the same under glibc and msvcrt (ties to even,
 // all digits of large doubles, length returned when cut).
-#include "chart/labels.h"
+#include "core/labels.h"
 
 #include <gtest/gtest.h>
 

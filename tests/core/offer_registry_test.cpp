@@ -1,7 +1,7 @@
 // Tests of the pending-offer registry: who ends up owning an offered record
 // when the card claims it, the sender withdraws it, or a stranger guesses ids.
 
-#include "interface/offer_registry.h"
+#include "core/offer_registry.h"
 
 #include <cstdint>
 

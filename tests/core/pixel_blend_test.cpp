@@ -2,7 +2,7 @@
 // are pixels that GDI+ itself produced under Wine 8 when filling solid
 // colours over known premultiplied backgrounds.
 
-#include "chart/pixel_blend.h"
+#include "core/pixel_blend.h"
 
 #include <gtest/gtest.h>
 

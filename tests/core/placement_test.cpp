@@ -1,7 +1,7 @@
 // Tests of the DPI decision, card size, centring, the saved-position choice
 // and the drag threshold.
 
-#include "window/placement.h"
+#include "core/placement.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Tests of request building: series parsing, the number conversion on both C
 // runtimes (results must not depend on glibc or msvcrt), option clamps, the
 // accent colour and the out-of-memory path.
-#include "interface/request_building.h"
+#include "core/request_building.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // surrogate pairs at every cut, lines cut past the edge, lines below the
 // card, the tail of a right-aligned text, and what measuring costs.
 
-#include "chart/text_reach.h"
+#include "core/text_reach.h"
 
 #include <gtest/gtest.h>
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "chart/axis_scale.h"
-#include "chart/labels.h"
-#include "interface/request_building.h"
+#include "core/axis_scale.h"
+#include "core/labels.h"
+#include "core/request_building.h"
 
 namespace {
 

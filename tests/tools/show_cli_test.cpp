@@ -14,13 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "card/record_ownership.h"
+#include "card/window_seams.h"
 #include "card_test_support.h"
-#include "chart/frame_layer_seams.h"
-#include "interface/record_ownership.h"
-#include "interface/request_building.h"
-#include "interface/test_seams.h"
+#include "core/request_building.h"
+#include "draw/frame_layer_seams.h"
+#include "draw/test_seams.h"
 #include "straight_alpha.h"
-#include "window/window_seams.h"
 
 namespace {
 

@@ -23,16 +23,17 @@
 #include <string>
 #include <vector>
 
-#include "chart/animation_clock.h"
-#include "chart/axis_scale.h"
-#include "chart/card_base.h"
-#include "chart/curve_columns.h"
-#include "chart/frame_layers.h"
-#include "chart/frame_renderer.h"
-#include "interface/module_state.h"
+#include "card/window_seams.h"
+#include "core/animation_clock.h"
+#include "core/axis_scale.h"
+#include "core/curve_columns.h"
+#include "core/placement.h"
+#include "dll/module_state.h"
+#include "draw/card_base.h"
+#include "draw/frame_layers.h"
+#include "draw/frame_renderer.h"
+#include "draw/gdiplus_lifetime.h"
 #include "kestrine.h"
-#include "window/placement.h"
-#include "window/window_seams.h"
 
 namespace {
 

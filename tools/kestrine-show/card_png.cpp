@@ -7,11 +7,11 @@
 
 #include <cmath>
 
-#include "chart/axis_scale.h"
-#include "chart/frame_renderer.h"
-#include "chart/gdiplus_handles.h"
+#include "core/axis_scale.h"
+#include "core/placement.h"
+#include "draw/frame_renderer.h"
+#include "draw/gdiplus_handles.h"
 #include "straight_alpha.h"
-#include "window/placement.h"
 
 namespace kestrine {
 

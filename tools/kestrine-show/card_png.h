@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/chart_request.h"
+#include "core/chart_request.h"
 
 namespace kestrine {
 

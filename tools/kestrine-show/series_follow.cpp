@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cwchar>
 
-#include "chart/labels.h"
+#include "core/labels.h"
 
 namespace kestrine {
 

@@ -24,8 +24,9 @@
 #include <vector>
 
 #include "card_png.h"
-#include "interface/module_state.h"
-#include "interface/request_building.h"
+#include "core/request_building.h"
+#include "dll/module_state.h"
+#include "draw/gdiplus_lifetime.h"
 
 namespace {
 

@@ -1,0 +1,82 @@
+// A card window's layers, held in a window property so that the record and
+// the window procedure stay as they are. The property is set and removed only
+// on the card's UI thread, like everything else about the window.
+
+#include "card/card_layers.h"
+
+#include <memory>
+#include <new>
+
+#include "draw/frame_layer_seams.h"
+#include "draw/frame_layers.h"
+#include "draw/frame_renderer.h"
+
+namespace kestrine {
+
+namespace {
+
+constexpr wchar_t LAYERS_PROPERTY[] = L"Kestrine.FrameLayers";
+
+// What the property points at: the layers and the record they belong to.
+// Layers that failed to build are remembered as such, so that a record whose
+// layers cannot be had is not tried again at every tick.
+struct CardLayers {
+    const ChartRequest* record = nullptr;
+    std::unique_ptr<FrameLayers> layers;
+};
+
+CardLayers* heldBy(HWND window) {
+    return static_cast<CardLayers*>(GetPropW(window, LAYERS_PROPERTY));
+}
+
+}  // namespace
+
+void prepareFrameLayers(HWND window, const ChartRequest& request) {
+    CardLayers* held = heldBy(window);
+    if (held == nullptr) {
+        held = new (std::nothrow) CardLayers;
+        if (held == nullptr) {
+            return;
+        }
+        if (!SetPropW(window, LAYERS_PROPERTY, held)) {
+            delete held;
+            return;
+        }
+    }
+    // The old record's layers go first, so that a card never holds two sets.
+    held->layers.reset();
+    held->record = &request;
+    held->layers = FrameLayers::build(request);
+}
+
+void presentChartFrame(HWND window, const ChartRequest& request, double progress,
+                       double elapsedSeconds, double fade) {
+    CardLayers* held = heldBy(window);
+    if (held != nullptr && held->layers) {
+        if (held->record == &request && held->layers->builtFor(request)) {
+            FrameLayers& layers = *held->layers;
+            const DeviceRect changed = layers.compose(request, progress, elapsedSeconds);
+            layers.present(window, changed, fade);
+            return;
+        }
+        // Layers of a record the window no longer shows are of no more use;
+        // nor could they assume the window still shows their last frame.
+        held->layers.reset();
+    }
+    renderFrame(window, request, progress, elapsedSeconds, fade);
+}
+
+void releaseFrameLayers(HWND window) {
+    delete static_cast<CardLayers*>(RemovePropW(window, LAYERS_PROPERTY));
+}
+
+namespace testing {
+
+const FrameLayers* frameLayersOf(HWND window) {
+    const CardLayers* held = heldBy(window);
+    return held != nullptr ? held->layers.get() : nullptr;
+}
+
+}  // namespace testing
+
+}  // namespace kestrine

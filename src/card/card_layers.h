@@ -1,0 +1,25 @@
+// The cached frame layers of a card window, held as a window property beside
+// the record in GWLP_USERDATA: built for each record the window takes on, used
+// for its frames, freed with it; without them frames are drawn from nothing.
+#pragma once
+
+#include <windows.h>
+
+#include "core/chart_request.h"
+
+namespace kestrine {
+
+// Builds the layers of the record the window has just taken on (its scale
+// computed), freeing those of the record before. When they cannot be built
+// the window's frames for this record are drawn from nothing.
+void prepareFrameLayers(HWND window, const ChartRequest& request);
+
+// Draws one frame of the record and hands it to the window: composed from
+// the window's layers when they were built for this record, else from nothing.
+void presentChartFrame(HWND window, const ChartRequest& request, double progress,
+                       double elapsedSeconds, double fade);
+
+// Frees the window's layers and takes the property off the window.
+void releaseFrameLayers(HWND window);
+
+}  // namespace kestrine

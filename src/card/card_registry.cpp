@@ -1,0 +1,15 @@
+// Storage of the process's card state.
+
+#include "card/card_registry.h"
+
+namespace kestrine {
+
+HINSTANCE moduleInstance = nullptr;
+HWND currentWindow = nullptr;
+bool savedPositionValid = false;
+POINT savedPosition = {0, 0};
+bool windowClassRegistered = false;
+int cardWindows = 0;
+CONDITION_VARIABLE cardWindowsChanged = CONDITION_VARIABLE_INIT;
+
+}  // namespace kestrine

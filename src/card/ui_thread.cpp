@@ -1,0 +1,281 @@
+// The UI thread of one card, from GDI+ reference to the end of its message
+// loop. The DPI, size and placement decisions are the core's; this file only
+// gathers the facts from Windows and applies the results.
+
+#include "card/ui_thread.h"
+
+#include <atomic>
+#include <optional>
+
+#include "card/card_registry.h"
+#include "card/record_ownership.h"
+#include "card/window_proc.h"
+#include "card/window_seams.h"
+#include "draw/gdiplus_lifetime.h"
+#include "draw/module_lock.h"
+
+namespace kestrine {
+
+namespace {
+
+constexpr DWORD CARD_STYLE = WS_POPUP;
+constexpr DWORD CARD_EX_STYLE = WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
+constexpr int MDT_EFFECTIVE_DPI_VALUE = 0;
+constexpr UINT DEFAULT_QUERY_DPI = 96;
+constexpr DWORD LOOP_RECHECK_MS = 250;
+// A new card waits while this many card windows are still closing, so that
+// a host that shows and closes at full speed never has more than one more
+// than that on the screen. Cards that do not close (a hung thread) hold it
+// up at most CLOSING_WAIT_MS.
+constexpr int MOST_CLOSING_CARDS = 3;
+constexpr DWORD CLOSING_WAIT_MS = 2000;
+
+std::atomic<const testing::ShcoreStandIn*> shcoreStandIn{nullptr};
+
+template <typename Function>
+Function procedure(HMODULE module, const char* name) {
+    // Through void*, since function pointer types differ from FARPROC.
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Walks the chain of shcore queries, stopping at the first failing test, and
+// lets the core decide from what was gathered.
+std::optional<uint32_t> queryMonitorDpi(HMONITOR monitor,
+                                        testing::GetProcessDpiAwarenessFn getAwareness,
+                                        testing::GetDpiForMonitorFn getDpi) {
+    DpiQueryFacts facts;
+    facts.awarenessFunctionFound = getAwareness != nullptr;
+    if (!facts.awarenessFunctionFound) {
+        return std::nullopt;
+    }
+    int awareness = 0;
+    facts.awarenessResult = getAwareness(GetCurrentProcess(), &awareness);
+    facts.awareness = awareness;
+    if (!awarenessAllowsDpi(facts.awarenessFunctionFound, facts.awarenessResult,
+                            facts.awareness)) {
+        return std::nullopt;
+    }
+    facts.dpiFunctionFound = getDpi != nullptr;
+    if (facts.dpiFunctionFound) {
+        UINT dpiX = DEFAULT_QUERY_DPI;
+        UINT dpiY = DEFAULT_QUERY_DPI;
+        facts.dpiResult = getDpi(monitor, MDT_EFFECTIVE_DPI_VALUE, &dpiX, &dpiY);
+        facts.dpiX = dpiX;
+    }
+    return chooseMonitorDpi(facts);
+}
+
+RECT primaryWorkArea(HMONITOR primary) {
+    MONITORINFO info = {};
+    info.cbSize = sizeof(MONITORINFO);
+    if (GetMonitorInfoW(primary, &info)) {
+        return info.rcWork;
+    }
+    // Without monitor information the system's own work area is the best
+    // guess, and the screen's size after that.
+    RECT area = {0, 0, 0, 0};
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) {
+        area.right = GetSystemMetrics(SM_CXSCREEN);
+        area.bottom = GetSystemMetrics(SM_CYSCREEN);
+    }
+    return area;
+}
+
+// A card that a newer one has displaced is asked to close; called after the
+// lock is left.
+void closeDisplaced(HWND displaced, HWND window) {
+    if (displaced != nullptr && displaced != window && IsWindow(displaced)) {
+        PostMessageW(displaced, WM_CLOSE, 0, 0);
+    }
+}
+
+// Makes window the current card and asks the card it displaces to close.
+void becomeCurrent(HWND window) {
+    HWND displaced = nullptr;
+    {
+        ModuleLockGuard lock;
+        displaced = currentWindow;
+        currentWindow = window;
+    }
+    closeDisplaced(displaced, window);
+}
+
+// The window keeps the size it was created with, whichever record it shows.
+void attachRecord(HWND window, ChartRequest* request, const SurfaceSize& size) {
+    request->dpiScale = size.scale;
+    request->surfaceWidth = size.width;
+    request->surfaceHeight = size.height;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(request));
+}
+
+// Sizes and places a new card and creates its hidden layered window, with no
+// record attached yet.
+HWND createBareCardWindow(SurfaceSize* size) {
+    registerCardClass();  // a failure shows as CreateWindowExW failing below
+    const POINT origin = {0, 0};
+    const HMONITOR primary = MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
+    const RECT workArea = primaryWorkArea(primary);
+    *size = primaryMonitorSurfaceSize(primary);
+    const ScreenPoint place = chooseCardOrigin(workArea, size->width, size->height);
+    return CreateWindowExW(CARD_EX_STYLE, CARD_WINDOW_CLASS, CARD_WINDOW_TITLE, CARD_STYLE, place.x,
+                           place.y, size->width, size->height, nullptr, nullptr, moduleInstance,
+                           nullptr);
+}
+
+void waitForClosingCards() {
+    const ULONGLONG deadline = GetTickCount64() + CLOSING_WAIT_MS;
+    ModuleLockGuard lock;
+    while (cardWindows >= MOST_CLOSING_CARDS) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            break;
+        }
+        SleepConditionVariableCS(&cardWindowsChanged, &moduleLock,
+                                 static_cast<DWORD>(deadline - now));
+    }
+}
+
+void countCardWindow(int change) {
+    {
+        ModuleLockGuard lock;
+        cardWindows += change;
+    }
+    if (change < 0) {
+        WakeAllConditionVariable(&cardWindowsChanged);
+    }
+}
+
+}  // namespace
+
+bool registerCardClass() {
+    ModuleLockGuard lock;
+    if (windowClassRegistered) {
+        return true;
+    }
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(WNDCLASSEXW);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = chartWindowProc;
+    windowClass.hInstance = moduleInstance;
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    windowClass.lpszClassName = CARD_WINDOW_CLASS;
+    if (RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
+        windowClassRegistered = true;
+    }
+    return windowClassRegistered;
+}
+
+SurfaceSize primaryMonitorSurfaceSize(HMONITOR primary) {
+    std::optional<uint32_t> dpi;
+    if (const testing::ShcoreStandIn* standIn = shcoreStandIn.load()) {
+        if (standIn->shcorePresent) {
+            dpi = queryMonitorDpi(primary, standIn->getProcessDpiAwareness,
+                                  standIn->getDpiForMonitor);
+        }
+    } else if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
+        // Loaded at run time: systems before Windows 8.1 have no shcore.
+        dpi = queryMonitorDpi(
+            primary, procedure<testing::GetProcessDpiAwarenessFn>(shcore, "GetProcessDpiAwareness"),
+            procedure<testing::GetDpiForMonitorFn>(shcore, "GetDpiForMonitor"));
+        FreeLibrary(shcore);
+    }
+    return surfaceSizeForDpi(dpi);
+}
+
+ScreenPoint chooseCardOrigin(const RECT& workArea, int32_t width, int32_t height) {
+    const ScreenPoint centred = centredPosition(
+        ScreenRect{workArea.left, workArea.top, workArea.right, workArea.bottom}, width, height);
+    std::optional<ScreenPoint> saved;
+    {
+        ModuleLockGuard lock;
+        if (savedPositionValid) {
+            saved = ScreenPoint{savedPosition.x, savedPosition.y};
+        }
+    }
+    bool overlapsMonitor = false;
+    if (saved) {
+        const ScreenRect r = cardRectAt(*saved, width, height);
+        const RECT rect = {r.left, r.top, r.right, r.bottom};
+        overlapsMonitor = MonitorFromRect(&rect, MONITOR_DEFAULTTONULL) != nullptr;
+    }
+    return chooseCardPosition(centred, saved, overlapsMonitor);
+}
+
+HWND createCardWindow(ChartRequest* request) {
+    SurfaceSize size;
+    HWND window = createBareCardWindow(&size);
+    if (window == nullptr) {
+        return nullptr;
+    }
+    attachRecord(window, request, size);
+    becomeCurrent(window);
+    return window;
+}
+
+void showCard(HWND window) {
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void runCardMessageLoop() {
+    MSG message;
+    for (;;) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                return;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        // Wine 8, with many card threads coming and going, can leave a thread
+        // waiting in GetMessageW with WM_CLOSE already in its queue until some
+        // other message arrives. Waiting for input that is available, not only
+        // new, and looking again now and then keeps a card from being stuck.
+        MsgWaitForMultipleObjectsEx(0, nullptr, LOOP_RECHECK_MS, QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+    }
+}
+
+DWORD WINAPI uiThreadMain(LPVOID) {
+    acquireGdiplus();
+    waitForClosingCards();
+    SurfaceSize size;
+    HWND window = createBareCardWindow(&size);
+    if (window != nullptr) {
+        countCardWindow(+1);
+    }
+    // The newest record handed in while the window was being created; from
+    // here on new records reach this card as offers.
+    HWND displaced = nullptr;
+    ChartRequest* request = finishCardStart(window, &displaced);
+    if (window == nullptr || request == nullptr) {
+        if (window != nullptr) {
+            DestroyWindow(window);
+            countCardWindow(-1);
+        }
+        deleteRequest(request);
+        releaseGdiplus();
+        return 1;
+    }
+    attachRecord(window, request, size);
+    closeDisplaced(displaced, window);
+    // From here the window owns the record; an adoption may replace it, so
+    // it is not touched again after preparation.
+    if (prepareChart(window, *request)) {
+        showCard(window);
+    } else {
+        DestroyWindow(window);
+    }
+    runCardMessageLoop();  // ends once the window is destroyed
+    countCardWindow(-1);
+    releaseGdiplus();
+    return 0;
+}
+
+namespace testing {
+
+void setShcoreStandIn(const ShcoreStandIn* standIn) { shcoreStandIn.store(standIn); }
+
+}  // namespace testing
+
+}  // namespace kestrine

@@ -1,0 +1,46 @@
+// Each card's UI thread: GDI+ reference, the one-time window class, the card's
+// size from the primary monitor's DPI, its place, the layered window, the
+// hand-over of "current card", and the message loop.
+#pragma once
+
+#include <windows.h>
+
+#include "core/chart_request.h"
+#include "core/placement.h"
+
+namespace kestrine {
+
+constexpr wchar_t CARD_WINDOW_CLASS[] = L"KestrineWindow";
+constexpr wchar_t CARD_WINDOW_TITLE[] = L"Kestrine";
+
+// Thread routine that ShowKestrine starts for a new card (no parameter): once
+// its window exists it takes the newest record waiting for the starting card
+// (see routeRecord) and makes the window current. 0: the window existed and
+// its loop has ended; 1: the window could not be created (the record is freed).
+DWORD WINAPI uiThreadMain(LPVOID unused);
+
+// The steps of uiThreadMain, for test programs that run a card on their own
+// thread. registerCardClass: once per process, under moduleLock.
+bool registerCardClass();
+
+// Scale and pixel size from the primary monitor's DPI, through shcore.dll
+// loaded for the query (or the test stand-in).
+SurfaceSize primaryMonitorSurfaceSize(HMONITOR primary);
+
+// Centred in the work area, or at the last drop point if a card there would
+// still overlap a monitor.
+ScreenPoint chooseCardOrigin(const RECT& workArea, int32_t width, int32_t height);
+
+// Sizes and places the card, creates its hidden layered window, attaches the
+// record and makes the window current, asking the card it displaces to close.
+// Returns the window, which then owns the record; or null, and the caller
+// still owns it.
+HWND createCardWindow(ChartRequest* request);
+
+// Shows the prepared card without taking the focus, always on top.
+void showCard(HWND window);
+
+// Pumps the thread's messages until WM_QUIT, which WM_DESTROY posts.
+void runCardMessageLoop();
+
+}  // namespace kestrine

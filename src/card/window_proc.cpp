@@ -1,0 +1,355 @@
+// The card window's procedure: one flat switch of short cases, each handing
+// over to a small handler that works on the record in GWLP_USERDATA. Timing,
+// thresholds and placement arithmetic come from the portable core.
+
+#include "card/window_proc.h"
+
+#include <atomic>
+#include <cstdint>
+#include <limits>
+
+#include "card/card_layers.h"
+#include "card/card_registry.h"
+#include "card/record_ownership.h"
+#include "card/window_seams.h"
+#include "core/animation_clock.h"
+#include "core/axis_scale.h"
+#include "core/placement.h"
+#include "draw/frame_renderer.h"
+#include "draw/module_lock.h"
+
+namespace kestrine {
+
+static_assert(sizeof(ScreenPoint) == sizeof(POINT), "ScreenPoint mirrors POINT");
+
+namespace {
+
+std::atomic<testing::FrameWatcher> frameWatcher{nullptr};
+
+ChartRequest* attachedRequest(HWND window) {
+    return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+ScreenPoint cursorPosition() {
+    POINT p = {0, 0};
+    GetCursorPos(&p);
+    return ScreenPoint{p.x, p.y};
+}
+
+ScreenPoint windowTopLeft(HWND window) {
+    RECT r = {0, 0, 0, 0};
+    GetWindowRect(window, &r);
+    return ScreenPoint{r.left, r.top};
+}
+
+UINT autoCloseMilliseconds(const ChartRequest& request) {
+    return static_cast<UINT>(request.autoCloseSeconds) * 1000u;
+}
+
+// Pointer offsets never come near the 32-bit limits on a real screen; the
+// clamp only keeps a wild reading from wrapping round into a small offset.
+int32_t clampedDifference(int32_t a, int32_t b) {
+    const int64_t d = int64_t{a} - b;
+    if (d < std::numeric_limits<int32_t>::min()) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    if (d > std::numeric_limits<int32_t>::max()) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    return static_cast<int32_t>(d);
+}
+
+// A frame that cannot be drawn is left out; the card carries on.
+void drawFrame(HWND window, const ChartRequest& request, double progress, double elapsedSeconds,
+               double fade) {
+    try {
+        presentChartFrame(window, request, progress, elapsedSeconds, fade);
+    } catch (...) {
+        return;
+    }
+    if (testing::FrameWatcher watcher = frameWatcher.load()) {
+        watcher(window, progress, elapsedSeconds, fade);
+    }
+}
+
+// GetAsyncKeyState reads physical buttons; the logical left one is the
+// physical right one when the user has swapped them.
+bool logicalLeftButtonHeld() {
+    const int key = GetSystemMetrics(SM_SWAPBUTTON) ? VK_RBUTTON : VK_LBUTTON;
+    return GetAsyncKeyState(key) < 0;
+}
+
+void onAnimationTick(HWND window, ChartRequest& request) {
+    const AnimationFrame frame =
+        animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
+    drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
+    if (frame.runOver) {
+        KillTimer(window, ANIMATION_TIMER);
+        // The resting image, drawn at exactly the animation's length.
+        drawFrame(window, request, 1.0, request.animationSeconds, 1.0);
+    }
+}
+
+LRESULT onTimer(HWND window, ChartRequest* request, WPARAM timer, LPARAM lParam) {
+    if (timer == AUTOCLOSE_TIMER) {
+        KillTimer(window, AUTOCLOSE_TIMER);
+        DestroyWindow(window);
+        return 0;
+    }
+    if (timer == ANIMATION_TIMER && request != nullptr) {
+        onAnimationTick(window, *request);
+        return 0;
+    }
+    return DefWindowProcW(window, WM_TIMER, timer, lParam);
+}
+
+void onButtonDown(HWND window, ChartRequest& request) {
+    request.dragWindowStart = windowTopLeft(window);
+    request.dragCursorStart = cursorPosition();
+    request.dragPressed = true;
+    request.dragMoved = false;
+    SetCapture(window);
+}
+
+void onMouseMove(HWND window, ChartRequest& request) {
+    const ScreenPoint cursor = cursorPosition();
+    if (!request.dragMoved) {
+        const int32_t dx = clampedDifference(cursor.x, request.dragCursorStart.x);
+        const int32_t dy = clampedDifference(cursor.y, request.dragCursorStart.y);
+        // Read afresh on every move: the user may change them at any time.
+        if (dragThresholdCrossed(dx, dy, GetSystemMetrics(SM_CXDRAG),
+                                 GetSystemMetrics(SM_CYDRAG))) {
+            request.dragMoved = true;
+            KillTimer(window, AUTOCLOSE_TIMER);
+        }
+        if (!request.dragMoved) {
+            return;
+        }
+    }
+    const ScreenPoint target =
+        dragWindowTarget(request.dragWindowStart, request.dragCursorStart, cursor);
+    SetWindowPos(window, nullptr, target.x, target.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void onButtonUp(HWND window, ChartRequest& request) {
+    const bool moved = request.dragMoved;
+    // Cleared before ReleaseCapture, whose WM_CAPTURECHANGED must not read
+    // this as a capture lost mid-drag.
+    request.dragPressed = false;
+    request.dragMoved = false;
+    ReleaseCapture();
+    if (!moved) {
+        DestroyWindow(window);  // the record is gone after this
+        return;
+    }
+    const ScreenPoint dropped = windowTopLeft(window);
+    {
+        ModuleLockGuard lock;
+        savedPositionValid = true;
+        savedPosition.x = dropped.x;
+        savedPosition.y = dropped.y;
+    }
+    if (request.autoCloseSeconds > 0) {
+        SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);
+    }
+}
+
+void onCaptureChanged(HWND window, ChartRequest& request, HWND newOwner) {
+    if (newOwner == window) {
+        return;  // the capture stayed with this card
+    }
+    // Wine drops the capture of a window that moves while the button is still
+    // held, telling it the capture went to no window. Taking it back keeps the
+    // drag going; a capture taken by another window, or lost after the button
+    // came up, ends the drag.
+    if (newOwner == nullptr && request.dragPressed && logicalLeftButtonHeld()) {
+        SetCapture(window);
+        return;
+    }
+    request.dragPressed = false;
+    request.dragMoved = false;
+}
+
+void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
+    // The window keeps its size and place: these three belong to the window.
+    fresh->dpiScale = old->dpiScale;
+    fresh->surfaceWidth = old->surfaceWidth;
+    fresh->surfaceHeight = old->surfaceHeight;
+    const bool dragInProgress = old->dragPressed;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(fresh));
+    deleteRequest(old);
+    // The new record starts with no drag; a capture left from the old one
+    // would keep every click of the desktop coming here, so give it back.
+    if (dragInProgress && GetCapture() == window) {
+        ReleaseCapture();
+    }
+    if (!prepareChart(window, *fresh)) {
+        DestroyWindow(window);  // frees fresh; the card ends silently
+        return;
+    }
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// Keeps fresh as the chart to prepare next. A record still waiting there is
+// freed unseen (only the newest is worth preparing) and its reminder, already
+// queued, serves fresh. False when no reminder could be queued; the caller
+// then still owns fresh.
+bool keepAsNextChart(HWND window, ChartRequest& request, ChartRequest* fresh) {
+    ChartRequest* waiting = request.nextChart;
+    if (waiting != nullptr) {
+        request.nextChart = fresh;
+        deleteRequest(waiting);
+        return true;
+    }
+    if (!PostMessageW(window, WM_CHART_ADOPT, 0, 0)) {
+        return false;
+    }
+    request.nextChart = fresh;
+    return true;
+}
+
+// A card that is no longer current is closing: a newer card has displaced it
+// (and posted it WM_CLOSE), or CloseKestrine has asked it to close. Adopting
+// would lose the chart with the card, so it refuses and the sender gives the
+// record to the newer card or to a new one. Queued messages are not peeked
+// at: under Wine PeekMessage runs pending sent messages, which would re-enter
+// this handler.
+bool displaced(HWND window) {
+    ModuleLockGuard lock;
+    return currentWindow != window;
+}
+
+LRESULT onChartReplace(HWND window, ChartRequest* request, LPARAM offer) {
+    if (offer == 0 || request == nullptr || request->destroyed || displaced(window)) {
+        return 0;
+    }
+    // Only a live offer of this module, made to this window and still awaited
+    // by its sender, yields a record; the lParam itself is never followed.
+    ChartRequest* fresh = claimOffer(static_cast<uint64_t>(offer), window);
+    if (fresh == nullptr) {
+        return 0;
+    }
+    // The sender is released at once: preparing the chart can take far longer
+    // than a host should wait on every update. The card goes on showing the
+    // previous chart until WM_CHART_ADOPT comes round.
+    if (!keepAsNextChart(window, *request, fresh)) {
+        adopt(window, request, fresh);  // claimed is owned: prepared here and now
+    }
+    return 1;
+}
+
+void onAdoptNextChart(HWND window, ChartRequest* request) {
+    if (request == nullptr || request->destroyed || request->nextChart == nullptr) {
+        return;  // also a stray WM_CHART_ADOPT from anywhere else
+    }
+    ChartRequest* fresh = request->nextChart;
+    request->nextChart = nullptr;
+    if (displaced(window)) {
+        // Asked to close since it claimed the record: preparing a chart that
+        // goes with the card would only hold up the close.
+        deleteRequest(fresh);
+        return;
+    }
+    adopt(window, request, fresh);
+}
+
+void onDestroy(HWND window, ChartRequest* request) {
+    KillTimer(window, ANIMATION_TIMER);
+    KillTimer(window, AUTOCLOSE_TIMER);
+    releaseFrameLayers(window);
+    {
+        ModuleLockGuard lock;
+        // A newer card that has already taken over stays current.
+        if (currentWindow == window) {
+            currentWindow = nullptr;
+        }
+    }
+    if (request != nullptr) {
+        request->destroyed = true;
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        deleteRequest(request);
+    }
+    PostQuitMessage(0);
+}
+
+LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ChartRequest* request = attachedRequest(window);
+    switch (message) {
+    case WM_DESTROY:
+        onDestroy(window, request);
+        return 0;
+    case WM_TIMER:
+        return onTimer(window, request, wParam, lParam);
+    case WM_LBUTTONDOWN:
+        if (request != nullptr) {
+            onButtonDown(window, *request);
+        }
+        return 0;
+    case WM_MOUSEMOVE:
+        if (request != nullptr && request->dragPressed) {
+            onMouseMove(window, *request);
+        }
+        return 0;
+    case WM_LBUTTONUP:
+        if (request != nullptr && request->dragPressed) {
+            onButtonUp(window, *request);
+        }
+        return 0;
+    case WM_CAPTURECHANGED:
+        if (request != nullptr) {
+            onCaptureChanged(window, *request, reinterpret_cast<HWND>(lParam));
+        }
+        return 0;
+    case WM_CHART_REPLACE:
+        return onChartReplace(window, request, lParam);
+    case WM_CHART_ADOPT:
+        onAdoptNextChart(window, request);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+bool prepareChart(HWND window, ChartRequest& request) {
+    KillTimer(window, ANIMATION_TIMER);
+    KillTimer(window, AUTOCLOSE_TIMER);
+    try {
+        computeChartScale(request);
+    } catch (...) {
+        return false;
+    }
+    // Before the clock starts, so that building them does not eat into the run.
+    prepareFrameLayers(window, request);
+    request.animationStartTick = GetTickCount64();
+    if (request.animate) {
+        // Fully transparent: the card fades in over the following ticks.
+        drawFrame(window, request, 0.0, 0.0, 0.0);
+        SetTimer(window, ANIMATION_TIMER, ANIMATION_INTERVAL_MS, nullptr);
+    } else {
+        drawFrame(window, request, 1.0, request.animationSeconds, 1.0);
+    }
+    if (request.autoCloseSeconds > 0) {
+        SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);
+    }
+    return true;
+}
+
+LRESULT CALLBACK chartWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // No exception may unwind into the system's message dispatch.
+    try {
+        return dispatch(window, message, wParam, lParam);
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace testing {
+
+void setFrameWatcher(FrameWatcher watcher) { frameWatcher.store(watcher); }
+
+}  // namespace testing
+
+}  // namespace kestrine

@@ -1,0 +1,32 @@
+// Card, the layer above draw: one card's window and thread (dll builds on it).
+// The card window's procedure and chart preparation: animation clock, drag
+// and click, auto-close, adoption of a newer call's record, destruction.
+// Runs only on the card's UI thread; all state is the record in GWLP_USERDATA.
+#pragma once
+
+#include <windows.h>
+
+#include "core/chart_request.h"
+
+namespace kestrine {
+
+// Offer of a newer record: wParam 0, lParam the id of a pending offer (see
+// record_ownership.h). Result 1: adopted, the card owns the record; 0: refused.
+constexpr UINT WM_CHART_REPLACE = WM_APP + 0x11;
+// Posted by a card to itself after it claimed an offer: prepare the newest
+// claimed record. The sender has long returned by then.
+constexpr UINT WM_CHART_ADOPT = WM_APP + 0x12;
+
+constexpr UINT_PTR ANIMATION_TIMER = 1;
+constexpr UINT_PTR AUTOCLOSE_TIMER = 2;
+constexpr UINT ANIMATION_INTERVAL_MS = 10;
+
+LRESULT CALLBACK chartWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Stops both timers, computes the scale, starts the clock, presents the first
+// frame and starts the timers the record asks for. False only when the scale
+// could not be computed (out of memory): nothing was drawn or started, and
+// the caller destroys the window.
+bool prepareChart(HWND window, ChartRequest& request);
+
+}  // namespace kestrine

@@ -1,0 +1,76 @@
+// Core, the bottom layer (portable; draw, card and dll build on it).
+// The one record that carries a chart from a ShowKestrine call to its card
+// window and then holds that window's whole live state. Portable: no Windows
+// headers, so the core and its tests can use it natively.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrine {
+
+// Same layout as GDI+'s PointF; the Windows layer static_asserts this.
+struct PlotPoint {
+    float x = 0.0f;
+    float y = 0.0f;
+};
+
+// Same layout as the Windows POINT; the Windows layer static_asserts this.
+struct ScreenPoint {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+// Default accent colours (ARGB) used when the caller's COLORREF is out of range.
+constexpr uint32_t DEFAULT_POSITIVE_COLOR = 0xFF38D996u;
+constexpr uint32_t DEFAULT_NEGATIVE_COLOR = 0xFFFF5A67u;
+
+// A plot point whose data x or y is not finite is stored with both coordinates
+// NaN: the scale ignores such points and the renderer skips them, joining the
+// finite points on either side. Test with isSkippedPlotPoint.
+inline bool isSkippedPlotPoint(const PlotPoint& p) {
+    return p.x != p.x || p.y != p.y;
+}
+
+struct ChartRequest {
+    // The request proper, filled by buildChartRequest.
+    std::vector<double> xValues;
+    std::vector<double> yValues;
+    std::wstring titleText;
+    std::wstring subtitleText;
+    std::wstring valueText;
+    std::wstring noteText;
+    uint32_t accentColor = DEFAULT_POSITIVE_COLOR;
+    int32_t numericXAxis = 0;
+    int32_t autoCloseSeconds = 30;
+    bool animate = true;
+    double animationSeconds = 1.5;
+
+    // Computed by computeChartScale each time a window takes the record on.
+    double xMax = 1.0;
+    double yAxisMin = 0.0;
+    double yAxisMax = 0.0;
+    std::vector<PlotPoint> plotPoints;
+
+    // The owning window's live state.
+    double dpiScale = 1.0;
+    uint64_t animationStartTick = 0;
+    bool destroyed = false;
+    int32_t surfaceWidth = 0;
+    int32_t surfaceHeight = 0;
+    bool dragPressed = false;
+    bool dragMoved = false;
+    ScreenPoint dragCursorStart;
+    ScreenPoint dragWindowStart;
+    // The newest record this window has claimed and not yet prepared; owned
+    // by this record, freed with it (deleteRequest).
+    ChartRequest* nextChart = nullptr;
+
+    ChartRequest() = default;
+    // A record moves between owners only as a pointer; it is never copied.
+    ChartRequest(const ChartRequest&) = delete;
+    ChartRequest& operator=(const ChartRequest&) = delete;
+};
+
+}  // namespace kestrine

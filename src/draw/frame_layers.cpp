@@ -1,0 +1,593 @@
+// Building a record's layers with the frame renderer's own drawing steps, and
+// composing frames from them: copies of pixels GDI+ drew once, the head marker
+// drawn afresh, and the layered window told only what changed.
+
+#include "draw/frame_layers.h"
+
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "core/animation_clock.h"
+#include "core/pixel_blend.h"
+#include "draw/card_base.h"
+#include "draw/frame_layer_seams.h"
+#include "draw/frame_renderer.h"
+#include "draw/gdiplus_handles.h"
+
+namespace kestrine {
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+// Under GDI+ as Wine implements it, every fill and line covers whole pixels (a
+// shape's coverage and the clip are pixel masks), so the curve clipped to a
+// progress is exactly the full curve in the admitted columns, and a frame put
+// together from pixels GDI+ drew once is the frame it would draw now. A GDI+
+// that anti-aliases may differ by a level or two along the reveal's edge and
+// where the head passes under the hint or the border.
+
+namespace {
+
+std::atomic<bool> allocationFails{false};
+std::atomic<testing::LayeredPresentHook> presentHook{nullptr};
+
+// The glow's radius bounds the head marker; the margin takes in the rounding
+// of its outline to device pixels.
+constexpr double MARKER_REACH = 17.0;
+constexpr double MARKER_MARGIN = 2.0;
+
+// The head of a record without points: no marker.
+const float NO_HEAD = std::numeric_limits<float>::quiet_NaN();
+
+// The ring of the card that GDI+ fills, in logical units from the card's
+// edge: well beyond the corners' arcs (radius 14), so that the rest is
+// inside. INSIDE_RING lies in the ring, clear of the edge and of the arcs.
+constexpr float FILL_RING = 32.0f;
+constexpr float INSIDE_RING = 24.0f;
+
+// Building takes three surfaces at once; beyond this size (four times the
+// largest card, 3680 x 2240 at dpiScale 4) a card draws from nothing instead.
+constexpr uint64_t MAX_SURFACE_PIXELS = 4ull * 3680u * 2240u;
+
+// A GDI+ graphics over caller memory.
+struct Canvas {
+    GdiplusBitmap bitmap;
+    GdiplusGraphics graphics;
+};
+
+Canvas wrapPixels(uint32_t* pixels, int width, int height, PixelFormat format) {
+    Canvas canvas;
+    GpBitmap* bitmap = nullptr;
+    GdipCreateBitmapFromScan0(width, height, 4 * width, format, reinterpret_cast<BYTE*>(pixels),
+                              &bitmap);
+    canvas.bitmap = GdiplusBitmap(bitmap);
+    canvas.graphics = createImageGraphics(canvas.bitmap);
+    return canvas;
+}
+
+// Set up as the frame renderer's graphics is after its clear: the same modes
+// and the same scale, over what the memory already holds.
+Canvas openCanvas(uint32_t* pixels, int width, int height, double dpiScale, PixelFormat format) {
+    Canvas canvas = wrapPixels(pixels, width, height, format);
+    frame_steps::configureGraphics(canvas.graphics.get(), dpiScale);
+    return canvas;
+}
+
+// The clip the frame renderer keeps from the card's fill to the border.
+void clipToCard(GpGraphics* graphics) {
+    const GdiplusPath card = createPath();
+    addRoundedRect(card.get(), 0.0f, 0.0f, CARD_WIDTH, CARD_HEIGHT);
+    GdipSetClipPath(graphics, card.get(), CombineModeReplace);
+}
+
+// What the frame renderer draws over the curve and the head marker.
+void drawHintAndBorder(GpGraphics* graphics, const ChartRequest& request) {
+    clipToCard(graphics);
+    frame_steps::drawHint(graphics);
+    frame_steps::drawBorder(graphics, request);
+}
+
+int32_t clampToRange(double value, int32_t low, int32_t high) {
+    if (!(value > low)) {
+        return low;
+    }
+    if (value > high) {
+        return high;
+    }
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+void DeviceRect::unite(const DeviceRect& other) {
+    if (other.empty()) {
+        return;
+    }
+    if (empty()) {
+        *this = other;
+        return;
+    }
+    left = std::min(left, other.left);
+    top = std::min(top, other.top);
+    right = std::max(right, other.right);
+    bottom = std::max(bottom, other.bottom);
+}
+
+std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request) {
+    const int width = request.surfaceWidth;
+    const int height = request.surfaceHeight;
+    if (allocationFails.load() || width <= 0 || height <= 0 ||
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > MAX_SURFACE_PIXELS) {
+        return nullptr;
+    }
+    // Out of memory anywhere on the way gives no layers, never a half-built set.
+    try {
+        std::unique_ptr<FrameLayers> layers(new FrameLayers);
+        layers->record_ = &request;
+        layers->pointData_ = request.plotPoints.data();
+        layers->pointCount_ = request.plotPoints.size();
+        layers->dpiScale_ = request.dpiScale;
+        layers->accentColor_ = request.accentColor;
+        layers->width_ = width;
+        layers->height_ = height;
+
+        layers->memoryDc_ = MemoryDc(CreateCompatibleDC(nullptr));
+        void* bits = nullptr;
+        layers->dib_ = createTopDownDib(nullptr, width, height, &bits);
+        if (!layers->memoryDc_ || !layers->dib_ || bits == nullptr) {
+            return nullptr;
+        }
+        layers->selection_ =
+            std::make_unique<SelectGuard>(layers->memoryDc_.get(), layers->dib_.get());
+        if (!layers->selection_->selected()) {
+            return nullptr;
+        }
+        layers->framePixels_ = static_cast<uint32_t*>(bits);
+        layers->headTrack_ = buildHeadTrack(request);
+        if (!layers->render(request)) {
+            return nullptr;
+        }
+        return layers;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+FrameLayers::~FrameLayers() = default;
+
+bool FrameLayers::render(const ChartRequest& request) {
+    const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
+    staticSurface_.resize(pixelCount);
+    {
+        // The card below the curve, drawn by the frame renderer's steps into
+        // the frame surface; then the whole curve over it, at the same clip.
+        const Canvas canvas = wrapPixels(framePixels_, width_, height_, PixelFormat32bppPARGB);
+        if (!canvas.graphics) {
+            return false;
+        }
+        GpGraphics* graphics = canvas.graphics.get();
+        layCardBase(graphics);
+        frame_steps::drawHeaderTexts(graphics, request);
+        frame_steps::drawGridAndLabels(graphics, request);
+        frame_steps::drawZeroLine(graphics, request);
+        std::memcpy(staticSurface_.data(), framePixels_, pixelCount * sizeof(uint32_t));
+        const CurveOutline curve =
+            curveOutline(request.plotPoints, dpiScale_, width_, height_);
+        strokeOutline(graphics, curve.strokes);
+        fillSpans(curve.spans);
+    }
+    const HintBorderPixels hintAndBorder = hintAndBorderPixels(request);
+    collectLayers(staticSurface_.data(), *hintAndBorder);
+    // Hint and border over the curve, and over the card without it: each of
+    // their pixels laid over what is below as GDI+ lays a colour, which is
+    // what drawing them there again gives, without two more passes of GDI+
+    // over the whole surface.
+    for (const TopPixel& p : topPixels_) {
+        const std::size_t index = static_cast<std::size_t>(p.y) * width_ + p.x;
+        framePixels_[index] = gdiplusSourceOver(framePixels_[index], p.source);
+        staticSurface_[index] = gdiplusSourceOver(staticSurface_[index], p.source);
+    }
+    for (int32_t x : curveColumns_) {
+        for (uint32_t r = columnRunStart_[x]; r < columnRunStart_[x + 1]; ++r) {
+            const CurveRun& run = curveRuns_[r];
+            for (int32_t y = run.top; y < run.bottom; ++y) {
+                curveValues_[run.firstValue + (y - run.top)] =
+                    framePixels_[static_cast<std::size_t>(y) * width_ + x];
+            }
+        }
+    }
+    for (TopPixel& p : topPixels_) {
+        p.overCurve = framePixels_[static_cast<std::size_t>(p.y) * width_ + p.x];
+    }
+    // Frames start from the card without the curve and without a marker.
+    std::memcpy(framePixels_, staticSurface_.data(), pixelCount * sizeof(uint32_t));
+    revealed_ = ColumnRange{};
+    lastMarker_ = DeviceRect{};
+    // Matches no head, not even a skipped one, so that the first frame draws.
+    const uint32_t noHeadBits = 0xFFFFFFFFu;
+    std::memcpy(&lastHead_.x, &noHeadBits, sizeof(float));
+    std::memcpy(&lastHead_.y, &noHeadBits, sizeof(float));
+    composed_ = false;
+    return true;
+}
+
+void FrameLayers::layCardBase(GpGraphics* graphics) {
+    const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
+    const CardBasePixels kept = findCardBase(width_, height_, dpiScale_);
+    if (kept) {
+        // The fill as GDI+ laid it down for an earlier card, and the graphics
+        // as the fill leaves it: the card's modes, scale and clip.
+        std::memcpy(framePixels_, kept->data(), pixelCount * sizeof(uint32_t));
+        frame_steps::configureGraphics(graphics, dpiScale_);
+        clipToCard(graphics);
+        return;
+    }
+    // Cleared as the frame renderer's graphics clears it, but directly:
+    // GDI+ clearing a whole surface takes far longer than the memory does.
+    std::memset(framePixels_, 0, pixelCount * sizeof(uint32_t));
+    frame_steps::configureGraphics(graphics, dpiScale_);
+    // GDI+ takes time in proportion to the area it fills, and inside the
+    // card's rounded outline the fill is one colour: GDI+ fills a ring along
+    // the outline, and the middle gets the colour GDI+ gave the ring's inner
+    // part. (fillCard then sets the card's clip, as it always does.)
+    GdipSetClipRect(graphics, FILL_RING, FILL_RING, CARD_WIDTH - 2.0f * FILL_RING,
+                    CARD_HEIGHT - 2.0f * FILL_RING, CombineModeExclude);
+    const frame_steps::CardShape card = frame_steps::fillCard(graphics);
+    // Device pixels of a logical position, kept on the surface whatever its
+    // size.
+    const auto device = [this](float logical, int limit) {
+        return static_cast<std::size_t>(clampToRange(std::floor(logical * dpiScale_ + 0.5), 0,
+                                                     limit));
+    };
+    const uint32_t inside = framePixels_[device(CARD_HEIGHT / 2.0f, height_ - 1) * width_ +
+                                         device(INSIDE_RING, width_ - 1)];
+    const std::size_t left = device(FILL_RING - 4.0f, width_);
+    const std::size_t right = device(CARD_WIDTH - FILL_RING + 4.0f, width_);
+    const std::size_t bottom = device(CARD_HEIGHT - FILL_RING + 4.0f, height_);
+    for (std::size_t y = device(FILL_RING - 4.0f, height_); y < bottom && left < right; ++y) {
+        std::fill(framePixels_ + y * width_ + left, framePixels_ + y * width_ + right, inside);
+    }
+    // A fill that failed leaves the ring empty: not worth keeping.
+    if ((inside >> 24) != 0) {
+        keepCardBase(width_, height_, dpiScale_,
+                     std::make_shared<const std::vector<uint32_t>>(framePixels_,
+                                                                   framePixels_ + pixelCount));
+    }
+}
+
+void FrameLayers::strokeOutline(GpGraphics* graphics,
+                                const std::vector<std::vector<PlotPoint>>& strokes) {
+    if (strokes.size() == 1) {
+        // The whole series: drawn exactly as the frame renderer draws it.
+        frame_steps::strokeCurve(graphics, accentColor_, strokes[0].data(), strokes[0].size());
+        return;
+    }
+    if (strokes.empty()) {
+        return;
+    }
+    // Many short stretches: one path of many figures, one call.
+    const GdiplusPath path = createPath();
+    for (const std::vector<PlotPoint>& stroke : strokes) {
+        GdipStartPathFigure(path.get());
+        GdipAddPathLine2(path.get(), reinterpret_cast<const GpPointF*>(stroke.data()),
+                         static_cast<INT>(stroke.size()));
+    }
+    const GdiplusPen pen = createPen(accentColor_, static_cast<float>(CURVE_PEN_WIDTH));
+    GdipSetPenLineJoin(pen.get(), LineJoinMiter);
+    GdipDrawPath(graphics, pen.get(), path.get());
+}
+
+void FrameLayers::fillSpans(const std::vector<ColumnSpan>& spans) {
+    // The pen's colour laid over the card as GDI+ fills it, inside the card's
+    // clip only: that is where the card's own fill put any alpha.
+    for (const ColumnSpan& span : spans) {
+        for (int32_t y = span.top; y < span.bottom; ++y) {
+            const std::size_t index = static_cast<std::size_t>(y) * width_ + span.column;
+            const uint32_t below = staticSurface_[index];
+            if ((below >> 24) != 0 && framePixels_[index] == below) {
+                framePixels_[index] = gdiplusSourceOver(below, accentColor_);
+            }
+        }
+    }
+}
+
+HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request) const {
+    HintBorderPixels kept = findHintAndBorder(width_, height_, dpiScale_, accentColor_);
+    if (kept) {
+        return kept;
+    }
+    // The hint and border alone on a transparent straight-alpha bitmap:
+    // there GDI+ stores each colour it lays down exactly as it lays it.
+    std::vector<uint32_t> source(static_cast<std::size_t>(width_) * height_, 0u);
+    {
+        const Canvas canvas = openCanvas(source.data(), width_, height_, dpiScale_,
+                                         PixelFormat32bppARGB);
+        drawHintAndBorder(canvas.graphics.get(), request);
+    }
+    auto pixels = std::make_shared<std::vector<HintBorderPixel>>();
+    for (int32_t y = 0; y < height_; ++y) {
+        for (int32_t x = 0; x < width_; ++x) {
+            const uint32_t colour = source[static_cast<std::size_t>(y) * width_ + x];
+            if ((colour >> 24) != 0) {
+                pixels->push_back(HintBorderPixel{x, y, colour});
+            }
+        }
+    }
+    pixels->shrink_to_fit();
+    keepHintAndBorder(width_, height_, dpiScale_, accentColor_, pixels);
+    return pixels;
+}
+
+void FrameLayers::collectLayers(const uint32_t* belowCurve,
+                                const std::vector<HintBorderPixel>& hintAndBorder) {
+    const std::size_t w = static_cast<std::size_t>(width_);
+    const uint32_t* withCurve = framePixels_;
+    const auto curveAt = [&](std::size_t index) { return withCurve[index] != belowCurve[index]; };
+
+    // The curve, column by column: a run is a vertical stretch of pixels that
+    // the curve changed. First count the runs of each column, then lay them
+    // out column after column.
+    std::vector<uint32_t> runsInColumn(w, 0u);
+    for (int32_t y = 0; y < height_; ++y) {
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::size_t index = y * w + x;
+            if (curveAt(index) && (y == 0 || !curveAt(index - w))) {
+                ++runsInColumn[x];
+            }
+        }
+    }
+    columnRunStart_.assign(w + 1, 0u);
+    for (std::size_t x = 0; x < w; ++x) {
+        columnRunStart_[x + 1] = columnRunStart_[x] + runsInColumn[x];
+        if (runsInColumn[x] > 0) {
+            curveColumns_.push_back(static_cast<int32_t>(x));
+        }
+    }
+    curveRuns_.assign(columnRunStart_[w], CurveRun{});
+    std::vector<uint32_t> nextRun(columnRunStart_.begin(), columnRunStart_.end() - 1);
+    for (int32_t y = 0; y < height_; ++y) {
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::size_t index = y * w + x;
+            if (!curveAt(index) || (y > 0 && curveAt(index - w))) {
+                continue;
+            }
+            int32_t bottom = y + 1;
+            while (bottom < height_ && curveAt(static_cast<std::size_t>(bottom) * w + x)) {
+                ++bottom;
+            }
+            curveRuns_[nextRun[x]++] = CurveRun{y, bottom, 0u};
+        }
+    }
+    uint32_t values = 0;
+    for (CurveRun& run : curveRuns_) {
+        run.firstValue = values;
+        values += static_cast<uint32_t>(run.bottom - run.top);
+    }
+    curveValues_.assign(values, 0u);
+
+    // The hint and border, row by row, where they lay any colour at all.
+    topRowStart_.assign(static_cast<std::size_t>(height_) + 1, 0u);
+    topPixels_.reserve(hintAndBorder.size());
+    for (const HintBorderPixel& p : hintAndBorder) {
+        const std::size_t index = static_cast<std::size_t>(p.y) * w + p.x;
+        topPixels_.push_back(
+            TopPixel{p.x, p.y, p.source, belowCurve[index], withCurve[index], 0u});
+        ++topRowStart_[static_cast<std::size_t>(p.y) + 1];
+    }
+    for (int32_t y = 0; y < height_; ++y) {
+        topRowStart_[y + 1] += topRowStart_[y];
+    }
+    curveColumns_.shrink_to_fit();
+    topPixels_.shrink_to_fit();
+}
+
+bool FrameLayers::builtFor(const ChartRequest& request) const {
+    return record_ == &request && pointData_ == request.plotPoints.data() &&
+           pointCount_ == request.plotPoints.size() && dpiScale_ == request.dpiScale &&
+           accentColor_ == request.accentColor && width_ == request.surfaceWidth &&
+           height_ == request.surfaceHeight;
+}
+
+void FrameLayers::setColumns(int32_t column, bool withCurve, DeviceRect& changed) {
+    for (uint32_t r = columnRunStart_[column]; r < columnRunStart_[column + 1]; ++r) {
+        const CurveRun& run = curveRuns_[r];
+        for (int32_t y = run.top; y < run.bottom; ++y) {
+            const std::size_t index = static_cast<std::size_t>(y) * width_ + column;
+            framePixels_[index] =
+                withCurve ? curveValues_[run.firstValue + (y - run.top)] : staticSurface_[index];
+        }
+        changed.unite(DeviceRect{column, run.top, column + 1, run.bottom});
+    }
+}
+
+void FrameLayers::restoreBox(const DeviceRect& box) {
+    const std::size_t span = static_cast<std::size_t>(box.right - box.left) * sizeof(uint32_t);
+    for (int32_t y = box.top; y < box.bottom; ++y) {
+        const std::size_t start = static_cast<std::size_t>(y) * width_ + box.left;
+        std::memcpy(framePixels_ + start, staticSurface_.data() + start, span);
+    }
+    auto column = std::lower_bound(curveColumns_.begin(), curveColumns_.end(), box.left);
+    for (; column != curveColumns_.end() && *column < box.right; ++column) {
+        const int32_t x = *column;
+        if (!curveShownAt(x)) {
+            continue;
+        }
+        for (uint32_t r = columnRunStart_[x]; r < columnRunStart_[x + 1]; ++r) {
+            const CurveRun& run = curveRuns_[r];
+            const int32_t from = std::max(run.top, box.top);
+            const int32_t to = std::min(run.bottom, box.bottom);
+            for (int32_t y = from; y < to; ++y) {
+                framePixels_[static_cast<std::size_t>(y) * width_ + x] =
+                    curveValues_[run.firstValue + (y - run.top)];
+            }
+        }
+    }
+}
+
+DeviceRect FrameLayers::markerBox(PlotPoint head) const {
+    DeviceRect box;
+    box.left = clampToRange(std::floor((head.x - MARKER_REACH) * dpiScale_) - MARKER_MARGIN, 0,
+                            width_);
+    box.right = clampToRange(std::ceil((head.x + MARKER_REACH) * dpiScale_) + MARKER_MARGIN + 1,
+                             0, width_);
+    box.top = clampToRange(std::floor((head.y - MARKER_REACH) * dpiScale_) - MARKER_MARGIN, 0,
+                           height_);
+    box.bottom = clampToRange(std::ceil((head.y + MARKER_REACH) * dpiScale_) + MARKER_MARGIN + 1,
+                              0, height_);
+    return box;
+}
+
+void FrameLayers::drawMarker(const ChartRequest& request, PlotPoint head, const DeviceRect& box) {
+    // The marker goes under the hint and border: where they cover the box,
+    // take them off first, and lay them on again afterwards.
+    std::vector<const TopPixel*>& covered = coveredScratch_;
+    covered.clear();
+    for (int32_t y = box.top; y < box.bottom; ++y) {
+        const TopPixel* rowBegin = topPixels_.data() + topRowStart_[y];
+        const TopPixel* rowEnd = topPixels_.data() + topRowStart_[y + 1];
+        const TopPixel* p = std::lower_bound(
+            rowBegin, rowEnd, box.left, [](const TopPixel& t, int32_t x) { return t.x < x; });
+        for (; p != rowEnd && p->x < box.right; ++p) {
+            covered.push_back(p);
+        }
+    }
+    const auto under = [this](const TopPixel& p) {
+        return curveShownAt(p.x) ? p.underCurve : p.underStatic;
+    };
+    for (const TopPixel* p : covered) {
+        framePixels_[static_cast<std::size_t>(p->y) * width_ + p->x] = under(*p);
+    }
+    {
+        // GDI+ sees the whole frame surface, as the frame renderer's does, so
+        // the marker lands on the same pixels with the same colours; only
+        // the marker's own pixels are touched.
+        const Canvas canvas = openCanvas(framePixels_, width_, height_, dpiScale_,
+                                         PixelFormat32bppPARGB);
+        clipToCard(canvas.graphics.get());
+        frame_steps::drawMarkerAt(canvas.graphics.get(), request.accentColor, head);
+    }
+    for (const TopPixel* p : covered) {
+        const std::size_t index = static_cast<std::size_t>(p->y) * width_ + p->x;
+        const uint32_t now = framePixels_[index];
+        if (now == under(*p)) {
+            // Untouched by the marker: the layer already holds the result.
+            framePixels_[index] = curveShownAt(p->x) ? p->overCurve : staticSurface_[index];
+        } else {
+            framePixels_[index] = gdiplusSourceOver(now, p->source);
+        }
+    }
+}
+
+DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
+                                double elapsedSeconds) {
+    DeviceRect changed;
+    if (!composed_) {
+        changed = DeviceRect{0, 0, width_, height_};
+        composed_ = true;
+    }
+    const ColumnRange target = revealedColumns(progress, dpiScale_);
+    bool columnsChanged = false;
+    for (int32_t x : curveColumns_) {
+        const bool shown = target.contains(x);
+        if (shown != revealed_.contains(x)) {
+            setColumns(x, shown, changed);
+            columnsChanged = true;
+        }
+    }
+    revealed_ = target;
+    const PlotPoint head = request.plotPoints.empty()
+                               ? PlotPoint{NO_HEAD, NO_HEAD}
+                               : headPosition(request, headTrack_, elapsedSeconds);
+    // The same head over the same pixels: the marker on the surface is right.
+    if (!columnsChanged && std::memcmp(&head, &lastHead_, sizeof(PlotPoint)) == 0) {
+        return changed;
+    }
+    if (!lastMarker_.empty()) {
+        restoreBox(lastMarker_);
+        changed.unite(lastMarker_);
+        lastMarker_ = DeviceRect{};
+    }
+    if (!isSkippedPlotPoint(head)) {
+        const DeviceRect box = markerBox(head);
+        if (!box.empty()) {
+            try {
+                drawMarker(request, head, box);
+            } catch (const std::bad_alloc&) {
+                // Nothing of the surface was changed yet: this frame shows no
+                // marker, and with no head recorded the next one tries again.
+                return changed;
+            }
+            lastMarker_ = box;
+            changed.unite(box);
+        }
+    }
+    lastHead_ = head;
+    return changed;
+}
+
+void FrameLayers::present(HWND window, const DeviceRect& changed, double fade) {
+    const int alpha = constantAlphaFromFade(fade);
+    // A partial update keeps what the window shows outside the rectangle, so
+    // it needs the window to show this surface at this constant alpha already.
+    const bool partial = presentedTo_ == window && presentedAlpha_ == alpha;
+    if (partial && changed.empty()) {
+        return;
+    }
+    BLENDFUNCTION blend = {};
+    blend.BlendOp = AC_SRC_OVER;
+    blend.BlendFlags = 0;
+    blend.SourceConstantAlpha = static_cast<BYTE>(alpha);
+    blend.AlphaFormat = AC_SRC_ALPHA;
+    SIZE size = {width_, height_};
+    POINT source = {0, 0};
+    RECT dirty = {changed.left, changed.top, changed.right, changed.bottom};
+    UPDATELAYEREDWINDOWINFO info = {};
+    info.cbSize = sizeof(info);
+    info.hdcDst = nullptr;  // the screen's; asking for its DC every frame costs time
+    info.pptDst = nullptr;
+    info.psize = &size;
+    info.hdcSrc = memoryDc_.get();
+    info.pptSrc = &source;
+    info.crKey = 0;
+    info.pblend = &blend;
+    info.dwFlags = ULW_ALPHA;
+    info.prcDirty = partial ? &dirty : nullptr;
+    const testing::LayeredPresentHook hook = presentHook.load();
+    const auto update = hook != nullptr ? hook : &UpdateLayeredWindowIndirect;
+    BOOL done = update(window, &info);
+    if (!done && partial) {
+        info.prcDirty = nullptr;
+        done = update(window, &info);
+    }
+    presentedTo_ = done ? window : nullptr;
+    presentedAlpha_ = done ? alpha : -1;
+}
+
+LayerBytes FrameLayers::bytes() const {
+    LayerBytes b;
+    b.frameSurface = static_cast<std::size_t>(width_) * height_ * sizeof(uint32_t);
+    b.staticSurface = staticSurface_.capacity() * sizeof(uint32_t);
+    b.curve = columnRunStart_.capacity() * sizeof(uint32_t) +
+              curveRuns_.capacity() * sizeof(CurveRun) +
+              curveValues_.capacity() * sizeof(uint32_t) +
+              curveColumns_.capacity() * sizeof(int32_t);
+    b.top = topRowStart_.capacity() * sizeof(uint32_t) + topPixels_.capacity() * sizeof(TopPixel);
+    b.headTrack = headTrack_.pointIndex.capacity() * sizeof(std::size_t);
+    return b;
+}
+
+namespace testing {
+
+void setFrameLayerAllocationFailure(bool fail) { allocationFails.store(fail); }
+
+void setLayeredPresentHook(LayeredPresentHook hook) { presentHook.store(hook); }
+
+}  // namespace testing
+
+}  // namespace kestrine

@@ -1,0 +1,181 @@
+// A card's frames composed from layers cached per record instead of drawn from
+// nothing; what a frame shows is, pixel for pixel, what the frame renderer
+// draws from nothing.
+#pragma once
+
+#include <windows.h>
+
+#include <gdiplus.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "core/chart_request.h"
+#include "core/curve_columns.h"
+#include "core/head_position.h"
+#include "draw/card_base.h"
+#include "draw/gdi_handles.h"
+
+namespace kestrine {
+
+// Leaves new elements uninitialised: for a surface that is written whole
+// before it is read, zeroing it first would be one more pass over it.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+// A rectangle of device pixels, [left, right) x [top, bottom).
+struct DeviceRect {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+
+    bool empty() const { return right <= left || bottom <= top; }
+    void unite(const DeviceRect& other);
+};
+
+// What the layers of one card hold, in bytes.
+struct LayerBytes {
+    std::size_t frameSurface = 0;  // the DIB the frames are composed in and presented from
+    std::size_t staticSurface = 0; // the card below the curve, hint and border included
+    std::size_t curve = 0;         // curve pixels and their column index
+    std::size_t top = 0;           // hint and border pixels and their row index
+    std::size_t headTrack = 0;     // reach times of the full series
+    std::size_t total() const { return frameSurface + staticSurface + curve + top + headTrack; }
+};
+
+// The layers: the card below the curve with the hint and border on it, kept
+// as one surface; the whole curve, kept only in the device columns and rows
+// it covers; and the pixels of the hint and border, for the places where the
+// head marker passes under them. A frame changes only what differs from the
+// previous one and draws nothing but the head marker with GDI+.
+class FrameLayers {
+public:
+    // Renders the layers of a record whose scale is computed (plot points,
+    // axes and surface size in place). Null when they cannot be had: no
+    // surface size, a surface or buffer that cannot be allocated. GDI+ must be
+    // running.
+    static std::unique_ptr<FrameLayers> build(const ChartRequest& request);
+
+    ~FrameLayers();
+    FrameLayers(const FrameLayers&) = delete;
+    FrameLayers& operator=(const FrameLayers&) = delete;
+
+    // Whether these layers were built for this record as it is now.
+    bool builtFor(const ChartRequest& request) const;
+
+    // Brings the frame surface to the frame of (progress, elapsedSeconds) of
+    // the record the layers were built for; returns the device rectangle that
+    // changed since the previous frame (all of it for the first).
+    DeviceRect compose(const ChartRequest& request, double progress, double elapsedSeconds);
+
+    // Hands the frame surface to the layered window with the constant alpha
+    // of fade. When the window already shows this surface at the same
+    // constant alpha, only the changed rectangle is sent (nothing at all when
+    // it is empty).
+    void present(HWND window, const DeviceRect& changed, double fade);
+
+    // The composed frame: premultiplied ARGB, top-down rows of width() pixels.
+    const uint32_t* framePixels() const { return framePixels_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    LayerBytes bytes() const;
+
+private:
+    FrameLayers() = default;
+
+    struct CurveRun {
+        int32_t top = 0;
+        int32_t bottom = 0;     // exclusive
+        uint32_t firstValue = 0; // index into curveValues_ of the pixel at top
+    };
+    // A pixel of the hint or border: the colour they lay on it and what lies
+    // under them there, without and with the curve.
+    struct TopPixel {
+        int32_t x = 0;
+        int32_t y = 0;
+        uint32_t source = 0;        // straight ARGB drawn by the hint or border
+        uint32_t underStatic = 0;   // card below, without the curve
+        uint32_t underCurve = 0;    // card below with the curve
+        uint32_t overCurve = 0;     // hint or border over the curve
+    };
+
+    bool render(const ChartRequest& request);
+    // The card's fill with the graphics set up as after it: from the
+    // module's base of this size when there is one, else drawn (and kept).
+    void layCardBase(Gdiplus::GpGraphics* graphics);
+    void strokeOutline(Gdiplus::GpGraphics* graphics,
+                       const std::vector<std::vector<PlotPoint>>& strokes);
+    void fillSpans(const std::vector<ColumnSpan>& spans);
+    // The hint and border pixels of this size, scale and accent: kept from
+    // an earlier card, or drawn alone on a transparent surface (and kept).
+    HintBorderPixels hintAndBorderPixels(const ChartRequest& request) const;
+    void collectLayers(const uint32_t* belowCurve,
+                       const std::vector<HintBorderPixel>& hintAndBorder);
+    void setColumns(int32_t column, bool withCurve, DeviceRect& changed);
+    void restoreBox(const DeviceRect& box);
+    DeviceRect markerBox(PlotPoint head) const;
+    void drawMarker(const ChartRequest& request, PlotPoint head, const DeviceRect& box);
+    bool curveShownAt(int32_t x) const { return revealed_.contains(x); }
+
+    // Identity of the record the layers were built for.
+    const ChartRequest* record_ = nullptr;
+    const PlotPoint* pointData_ = nullptr;
+    std::size_t pointCount_ = 0;
+    double dpiScale_ = 0.0;
+    uint32_t accentColor_ = 0;
+
+    int width_ = 0;
+    int height_ = 0;
+    MemoryDc memoryDc_;
+    DibBitmap dib_;
+    // The surface stays selected into the memory DC for the layers' life, so
+    // that presenting a frame takes no selecting; it goes first when they go.
+    std::unique_ptr<SelectGuard> selection_;
+    uint32_t* framePixels_ = nullptr;
+    std::vector<uint32_t, UninitializedAllocator<uint32_t>> staticSurface_;
+
+    std::vector<uint32_t> columnRunStart_;  // width_ + 1 entries into curveRuns_
+    std::vector<CurveRun> curveRuns_;
+    std::vector<uint32_t> curveValues_;     // curve with hint and border over it
+    std::vector<int32_t> curveColumns_;     // columns that have runs, ascending
+
+    std::vector<uint32_t> topRowStart_;     // height_ + 1 entries into topPixels_
+    std::vector<TopPixel> topPixels_;
+    // The top pixels under the marker's box, kept between frames so that a
+    // frame allocates nothing once the box's share is reached.
+    std::vector<const TopPixel*> coveredScratch_;
+
+    HeadTrack headTrack_;
+
+    // Frame state: the columns in which the curve is on the surface, where
+    // the last head marker was drawn, and what the window shows.
+    ColumnRange revealed_;
+    DeviceRect lastMarker_;
+    PlotPoint lastHead_;
+    bool composed_ = false;
+    HWND presentedTo_ = nullptr;
+    int presentedAlpha_ = -1;
+};
+
+}  // namespace kestrine

@@ -1,0 +1,329 @@
+// Tests of a card's UI thread pieces: the DPI query through shcore stand-ins,
+// placement with and without a drop point, the created window, the one-time
+// class registration, and whole thread runs including a failed creation.
+
+#include "card/ui_thread.h"
+
+#include <gtest/gtest.h>
+
+#include "card/card_registry.h"
+#include "card/record_ownership.h"
+#include "card/window_proc.h"
+#include "card/window_seams.h"
+#include "card_test_support.h"
+#include "draw/module_lock.h"
+
+namespace kestrine {
+namespace {
+
+// What the fake shcore functions answer, and what they were asked.
+struct FakeShcore {
+    HRESULT awarenessResult = S_OK;
+    int awareness = 2;
+    HRESULT dpiResult = S_OK;
+    UINT dpiX = 96;
+    int dpiCalls = 0;
+    HMONITOR askedMonitor = nullptr;
+    int askedType = -1;
+    UINT presetX = 0;
+    UINT presetY = 0;
+    int presetAwareness = -1;
+};
+
+FakeShcore fake;
+
+HRESULT WINAPI fakeAwareness(HANDLE process, int* awareness) {
+    EXPECT_EQ(process, GetCurrentProcess());
+    fake.presetAwareness = *awareness;
+    *awareness = fake.awareness;
+    return fake.awarenessResult;
+}
+
+HRESULT WINAPI fakeDpi(HMONITOR monitor, int type, UINT* dpiX, UINT* dpiY) {
+    ++fake.dpiCalls;
+    fake.askedMonitor = monitor;
+    fake.askedType = type;
+    fake.presetX = *dpiX;
+    fake.presetY = *dpiY;
+    *dpiX = fake.dpiX;
+    *dpiY = fake.dpiX;
+    return fake.dpiResult;
+}
+
+HMONITOR primaryMonitor() {
+    return MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+}
+
+class DpiQuery : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake = FakeShcore();
+        standIn.getProcessDpiAwareness = &fakeAwareness;
+        standIn.getDpiForMonitor = &fakeDpi;
+        testing::setShcoreStandIn(&standIn);
+    }
+    void TearDown() override { testing::setShcoreStandIn(nullptr); }
+    SurfaceSize query() { return primaryMonitorSurfaceSize(primaryMonitor()); }
+    testing::ShcoreStandIn standIn;
+};
+
+void expectUnscaled(const SurfaceSize& size) {
+    EXPECT_EQ(size.scale, 1.0);
+    EXPECT_EQ(size.width, 920);
+    EXPECT_EQ(size.height, 560);
+}
+
+TEST_F(DpiQuery, aware_process_is_sized_by_the_primary_monitor_dpi) {
+    fake.dpiX = 120;
+    const SurfaceSize size = query();
+    EXPECT_EQ(size.scale, 1.25);
+    EXPECT_EQ(size.width, 1150);
+    EXPECT_EQ(size.height, 700);
+    EXPECT_EQ(fake.presetAwareness, 0);
+    EXPECT_EQ(fake.askedMonitor, primaryMonitor());
+    EXPECT_EQ(fake.askedType, 0);  // MDT_EFFECTIVE_DPI
+    EXPECT_EQ(fake.presetX, 96u);
+    EXPECT_EQ(fake.presetY, 96u);
+}
+
+TEST_F(DpiQuery, sizes_follow_the_dpi_up_to_the_clamps) {
+    fake.dpiX = 144;
+    SurfaceSize size = query();
+    EXPECT_EQ(size.width, 1380);
+    EXPECT_EQ(size.height, 840);
+    fake.dpiX = 40;
+    size = query();
+    EXPECT_EQ(size.scale, 0.5);
+    EXPECT_EQ(size.width, 460);
+    EXPECT_EQ(size.height, 280);
+    fake.dpiX = 480;
+    size = query();
+    EXPECT_EQ(size.scale, 4.0);
+    EXPECT_EQ(size.width, 3680);
+    EXPECT_EQ(size.height, 2240);
+}
+
+TEST_F(DpiQuery, no_shcore_keeps_the_unscaled_size) {
+    standIn.shcorePresent = false;
+    expectUnscaled(query());
+}
+
+TEST_F(DpiQuery, unaware_process_keeps_the_unscaled_size_without_asking_the_monitor) {
+    fake.awareness = 0;
+    fake.dpiX = 144;
+    expectUnscaled(query());
+    EXPECT_EQ(fake.dpiCalls, 0);
+}
+
+TEST_F(DpiQuery, failing_awareness_query_keeps_the_unscaled_size) {
+    fake.awarenessResult = E_ACCESSDENIED;
+    fake.dpiX = 144;
+    expectUnscaled(query());
+    EXPECT_EQ(fake.dpiCalls, 0);
+}
+
+TEST_F(DpiQuery, missing_exports_keep_the_unscaled_size) {
+    fake.dpiX = 144;
+    standIn.getDpiForMonitor = nullptr;
+    expectUnscaled(query());
+    standIn.getDpiForMonitor = &fakeDpi;
+    standIn.getProcessDpiAwareness = nullptr;
+    expectUnscaled(query());
+    EXPECT_EQ(fake.dpiCalls, 0);
+}
+
+TEST_F(DpiQuery, failing_or_zero_dpi_keeps_the_unscaled_size) {
+    fake.dpiX = 144;
+    fake.dpiResult = E_INVALIDARG;
+    expectUnscaled(query());
+    fake.dpiResult = S_OK;
+    fake.dpiX = 0;
+    expectUnscaled(query());
+}
+
+TEST(DpiQueryUnderWine, real_shcore_reports_the_prefix_dpi_of_96) {
+    testing::setShcoreStandIn(nullptr);
+    expectUnscaled(primaryMonitorSurfaceSize(primaryMonitor()));
+}
+
+class CardPlacement : public ::testing::Test {
+protected:
+    void SetUp() override { test::forgetSavedPosition(); }
+    void TearDown() override { test::forgetSavedPosition(); }
+    static void savePosition(int x, int y) {
+        ModuleLockGuard lock;
+        savedPositionValid = true;
+        savedPosition = POINT{x, y};
+    }
+};
+
+TEST_F(CardPlacement, centred_in_the_work_area_without_a_drop_point) {
+    ScreenPoint p = chooseCardOrigin(RECT{0, 0, 1920, 1040}, 920, 560);
+    EXPECT_EQ(p.x, 500);
+    EXPECT_EQ(p.y, 240);
+    p = chooseCardOrigin(RECT{60, 0, 1920, 1080}, 920, 560);
+    EXPECT_EQ(p.x, 530);
+    EXPECT_EQ(p.y, 260);
+}
+
+TEST_F(CardPlacement, drop_point_partly_off_screen_is_used_unchanged) {
+    savePosition(1800, -100);
+    const ScreenPoint p = chooseCardOrigin(RECT{0, 0, 1920, 1080}, 920, 560);
+    EXPECT_EQ(p.x, 1800);
+    EXPECT_EQ(p.y, -100);
+}
+
+TEST_F(CardPlacement, drop_point_off_every_monitor_is_ignored) {
+    savePosition(5000, 5000);
+    const ScreenPoint p = chooseCardOrigin(RECT{0, 0, 1920, 1080}, 920, 560);
+    EXPECT_EQ(p.x, 500);
+    EXPECT_EQ(p.y, 260);
+}
+
+TEST(CardWindow, created_hidden_layered_topmost_and_current_with_its_record) {
+    test::forgetSavedPosition();
+    const long records = testing::liveRequests();
+    HWND displaced = test::makeOtherWindow();
+    test::setCurrentWindow(displaced);
+    ChartRequest* request = test::newRequest(false, 0);
+    HWND card = createCardWindow(request);
+    ASSERT_NE(card, nullptr);
+
+    wchar_t text[64] = {};
+    GetClassNameW(card, text, 64);
+    EXPECT_STREQ(text, L"KestrineWindow");
+    GetWindowTextW(card, text, 64);
+    EXPECT_STREQ(text, L"Kestrine");
+    const LONG style = GetWindowLongW(card, GWL_STYLE);
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_FALSE(style & (WS_VISIBLE | WS_CAPTION | WS_THICKFRAME | WS_BORDER));
+    const LONG exStyle = GetWindowLongW(card, GWL_EXSTYLE);
+    EXPECT_EQ(exStyle & (WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST),
+              WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+    RECT r = {};
+    GetWindowRect(card, &r);
+    EXPECT_EQ(r.left, 500);  // Xvfb without a window manager: the whole screen
+    EXPECT_EQ(r.top, 260);
+    EXPECT_EQ(r.right - r.left, 920);
+    EXPECT_EQ(r.bottom - r.top, 560);
+    EXPECT_EQ(request->dpiScale, 1.0);
+    EXPECT_EQ(request->surfaceWidth, 920);
+    EXPECT_EQ(request->surfaceHeight, 560);
+    EXPECT_EQ(reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA)), request);
+    EXPECT_EQ(test::readCurrentWindow(), card);
+    MSG message;
+    EXPECT_TRUE(PeekMessageW(&message, displaced, WM_CLOSE, WM_CLOSE, PM_REMOVE));
+
+    test::closeCardHere(card);
+    DestroyWindow(displaced);
+    EXPECT_EQ(testing::liveRequests(), records);
+}
+
+TEST(CardWindow, class_is_registered_once_with_the_card_procedure) {
+    ASSERT_TRUE(registerCardClass());
+    EXPECT_TRUE(registerCardClass());
+    {
+        ModuleLockGuard lock;
+        EXPECT_TRUE(windowClassRegistered);
+    }
+    WNDCLASSEXW info = {};
+    info.cbSize = sizeof(info);
+    ASSERT_TRUE(GetClassInfoExW(moduleInstance, CARD_WINDOW_CLASS, &info));
+    EXPECT_EQ(info.lpfnWndProc, &chartWindowProc);
+    EXPECT_EQ(info.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
+    EXPECT_NE(info.hCursor, nullptr);
+    EXPECT_EQ(info.hbrBackground, nullptr);
+}
+
+// Starts a card's thread as ShowKestrine does, with request waiting for it.
+DWORD runThread(ChartRequest* request, DWORD waitMs, HWND* cardOut) {
+    HWND none = nullptr;
+    ChartRequest* replaced = nullptr;
+    EXPECT_EQ(routeRecord(request, nullptr, true, &none, &replaced), HandOverRoute::newCard);
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, nullptr, 0, nullptr);
+    EXPECT_NE(thread, nullptr);
+    if (cardOut != nullptr) {
+        // Wait for the card, then close it as CloseKestrine would.
+        HWND card = nullptr;
+        for (int i = 0; i < 200 && card == nullptr; ++i) {
+            Sleep(10);
+            card = FindWindowW(CARD_WINDOW_CLASS, nullptr);
+        }
+        *cardOut = card;
+        if (card != nullptr) {
+            Sleep(100);
+            PostMessageW(card, WM_CLOSE, 0, 0);
+        }
+    }
+    EXPECT_EQ(WaitForSingleObject(thread, waitMs), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    return code;
+}
+
+TEST(CardThread, runs_a_card_to_its_end_and_drops_its_references) {
+    test::setCurrentWindow(nullptr);
+    const long records = testing::liveRequests();
+    const int users = test::gdiplusUserCount();
+    HWND card = nullptr;
+    EXPECT_EQ(runThread(test::newRequest(true, 0), 5000, &card), 0u);
+    ASSERT_NE(card, nullptr);
+    EXPECT_FALSE(IsWindow(card));
+    EXPECT_EQ(test::readCurrentWindow(), nullptr);
+    EXPECT_EQ(testing::liveRequests(), records);
+    EXPECT_EQ(test::gdiplusUserCount(), users);
+}
+
+TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
+    test::setCurrentWindow(nullptr);
+    const long records = testing::liveRequests();
+    ChartRequest* older = test::newRequest(false, 0);
+    ChartRequest* newest = test::newRequest(false, 0);
+    HWND card = nullptr;
+    ChartRequest* replaced = nullptr;
+    ASSERT_EQ(routeRecord(older, nullptr, true, &card, &replaced), HandOverRoute::newCard);
+    // Until its window exists, the starting card takes every record.
+    ASSERT_EQ(routeRecord(newest, nullptr, true, &card, &replaced), HandOverRoute::startingCard);
+    EXPECT_EQ(replaced, older);
+    deleteRequest(replaced);
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    for (int i = 0; i < 200 && (card = FindWindowW(CARD_WINDOW_CLASS, nullptr)) == nullptr; ++i) {
+        Sleep(10);
+    }
+    ASSERT_NE(card, nullptr);
+    for (int i = 0; i < 200 && GetWindowLongPtrW(card, GWLP_USERDATA) == 0; ++i) {
+        Sleep(10);
+    }
+    EXPECT_EQ(GetWindowLongPtrW(card, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(newest));
+    // Once it is current, records go to it as offers.
+    ChartRequest* later = test::newRequest(false, 0);
+    EXPECT_EQ(routeRecord(later, nullptr, true, &card, &replaced), HandOverRoute::offer);
+    deleteRequest(later);
+    PostMessageW(card, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(testing::liveRequests(), records);
+}
+
+TEST(CardThread, failed_window_creation_frees_the_record_and_the_gdiplus_reference) {
+    test::setCurrentWindow(nullptr);
+    const long records = testing::liveRequests();
+    const int users = test::gdiplusUserCount();
+    // The flag claims a class that is not there, so creation fails.
+    ASSERT_TRUE(registerCardClass());
+    ASSERT_TRUE(UnregisterClassW(CARD_WINDOW_CLASS, moduleInstance));
+    EXPECT_EQ(runThread(test::newRequest(false, 0), 5000, nullptr), 1u);
+    EXPECT_EQ(testing::liveRequests(), records);
+    EXPECT_EQ(test::gdiplusUserCount(), users);
+    EXPECT_EQ(test::readCurrentWindow(), nullptr);
+    {
+        ModuleLockGuard lock;
+        windowClassRegistered = false;
+    }
+    EXPECT_TRUE(registerCardClass());
+}
+
+}  // namespace
+}  // namespace kestrine

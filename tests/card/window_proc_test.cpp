@@ -1,0 +1,381 @@
+// Tests of the card window procedure, run on the test's own thread and often
+// called directly: offers and adoption, destruction, the animation clock's
+// frames, and press, drag, release and capture loss.
+
+#include "card/window_proc.h"
+
+#include <gtest/gtest.h>
+
+#include "card/card_registry.h"
+#include "card/record_ownership.h"
+#include "card/ui_thread.h"
+#include "card/window_seams.h"
+#include "card_test_support.h"
+#include "draw/module_lock.h"
+#include "kestrine.h"
+
+namespace kestrine {
+namespace {
+
+using test::attached;
+using test::closeCardHere;
+using test::newRequest;
+using test::openCardHere;
+using test::pumpFor;
+
+LRESULT offer(HWND card, uint64_t id) {
+    return chartWindowProc(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(id));
+}
+
+RECT windowRect(HWND card) {
+    RECT r = {0, 0, 0, 0};
+    GetWindowRect(card, &r);
+    return r;
+}
+
+class CardHere : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::forgetSavedPosition();
+        test::setCurrentWindow(nullptr);
+        recordsBefore = testing::liveRequests();
+        card = openCardHere(newRequest(false, 0));
+        ASSERT_NE(card, nullptr);
+    }
+    void TearDown() override {
+        ReleaseCapture();
+        closeCardHere(card);
+        if (other != nullptr) {
+            DestroyWindow(other);
+        }
+        test::forgetSavedPosition();
+        EXPECT_EQ(testing::liveRequests(), recordsBefore);
+        EXPECT_EQ(testing::pendingOfferCount(), 0u);
+    }
+    POINT centre() const {
+        const RECT r = windowRect(card);
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+    long recordsBefore = 0;
+    HWND card = nullptr;
+    HWND other = nullptr;
+};
+
+using ReplacementOffer = CardHere;
+
+TEST_F(ReplacementOffer, null_and_foreign_lparams_are_refused_without_being_followed) {
+    ChartRequest* before = attached(card);
+    // Followed as pointers, these would crash or corrupt memory.
+    for (LPARAM junk : {LPARAM{0}, LPARAM{1}, LPARAM{0x4141414141414141}, LPARAM{-1},
+                        LPARAM{0x7FFE0000}}) {
+        EXPECT_EQ(chartWindowProc(card, WM_CHART_REPLACE, 0, junk), 0) << junk;
+    }
+    EXPECT_EQ(attached(card), before);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 1);
+}
+
+TEST_F(ReplacementOffer, withdrawn_offer_is_void_and_stays_with_its_sender) {
+    ChartRequest* before = attached(card);
+    ChartRequest* late = newRequest(true, 5);
+    const uint64_t id = openOffer(late, card);
+    ASSERT_EQ(withdrawOffer(id), late);  // the sender stopped waiting
+    EXPECT_EQ(offer(card, id), 0);
+    EXPECT_EQ(attached(card), before);
+    EXPECT_EQ(late->autoCloseSeconds, 5);  // untouched, still the sender's
+    EXPECT_TRUE(late->plotPoints.empty());
+    deleteRequest(late);
+}
+
+TEST_F(ReplacementOffer, offer_made_to_another_window_is_refused) {
+    other = test::makeOtherWindow();
+    ChartRequest* fresh = newRequest(false, 0);
+    const uint64_t id = openOffer(fresh, other);
+    EXPECT_EQ(offer(card, id), 0);
+    EXPECT_EQ(withdrawOffer(id), fresh);
+    deleteRequest(fresh);
+}
+
+TEST_F(ReplacementOffer, live_offer_is_adopted_keeping_size_and_scale) {
+    ChartRequest* old = attached(card);
+    old->dpiScale = 1.25;
+    old->surfaceWidth = 1150;
+    old->surfaceHeight = 700;
+    ChartRequest* fresh = newRequest(true, 30);
+    const uint64_t id = openOffer(fresh, card);
+    test::clearFrames();
+
+    EXPECT_EQ(test::offerAndAdopt(card, id), 1);
+    EXPECT_EQ(withdrawOffer(id), nullptr);  // the card owns it now
+    EXPECT_EQ(attached(card), fresh);
+    EXPECT_EQ(fresh->dpiScale, 1.25);
+    EXPECT_EQ(fresh->surfaceWidth, 1150);
+    EXPECT_EQ(fresh->surfaceHeight, 700);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 1);  // the old record is gone
+    EXPECT_EQ(fresh->plotPoints.size(), 3u);
+    EXPECT_NE(fresh->animationStartTick, 0u);
+    // Animated: the first frame is transparent and the clock runs again.
+    ASSERT_EQ(test::frames().size(), 1u);
+    EXPECT_EQ(test::frames()[0].fade, 0.0);
+    EXPECT_EQ(test::frames()[0].progress, 0.0);
+    EXPECT_TRUE(GetWindowLongW(card, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    // Both timers were started for the new record.
+    EXPECT_TRUE(KillTimer(card, ANIMATION_TIMER));
+    EXPECT_TRUE(KillTimer(card, AUTOCLOSE_TIMER));
+}
+
+TEST_F(ReplacementOffer, claimed_records_wait_and_only_the_newest_is_prepared) {
+    ChartRequest* shown = attached(card);
+    ChartRequest* first = newRequest(false, 0);
+    ChartRequest* newest = newRequest(true, 7);
+    test::clearFrames();
+    // The sender is answered before anything is prepared or drawn.
+    EXPECT_EQ(offer(card, openOffer(first, card)), 1);
+    EXPECT_EQ(offer(card, openOffer(newest, card)), 1);
+    EXPECT_EQ(attached(card), shown);
+    EXPECT_TRUE(test::frames().empty());
+    EXPECT_TRUE(newest->plotPoints.empty());
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 2);  // first is gone unseen
+    EXPECT_EQ(testing::pendingOfferCount(), 0u);
+    // One reminder for both, and it prepares the newest.
+    EXPECT_EQ(test::takeQueuedAdoptions(card), 1);
+    chartWindowProc(card, WM_CHART_ADOPT, 0, 0);
+    EXPECT_EQ(attached(card), newest);
+    EXPECT_EQ(newest->autoCloseSeconds, 7);
+    EXPECT_EQ(newest->plotPoints.size(), 3u);
+    EXPECT_EQ(test::frames().size(), 1u);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 1);
+    // A stray reminder with nothing waiting changes nothing.
+    chartWindowProc(card, WM_CHART_ADOPT, 0, 0x4141414141414141);
+    EXPECT_EQ(attached(card), newest);
+    EXPECT_EQ(test::frames().size(), 1u);
+}
+
+TEST_F(ReplacementOffer, closing_frees_a_claimed_record_not_yet_prepared) {
+    ASSERT_EQ(offer(card, openOffer(newRequest(false, 0), card)), 1);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 2);
+    DestroyWindow(card);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore);
+    pumpFor(20);  // the reminder finds no window
+}
+
+TEST_F(ReplacementOffer, record_marked_destroyed_refuses_every_offer) {
+    attached(card)->destroyed = true;
+    ChartRequest* fresh = newRequest(false, 0);
+    const uint64_t id = openOffer(fresh, card);
+    EXPECT_EQ(offer(card, id), 0);
+    EXPECT_EQ(withdrawOffer(id), fresh);
+    deleteRequest(fresh);
+}
+
+TEST_F(ReplacementOffer, card_asked_to_close_refuses_so_the_chart_is_not_lost) {
+    EXPECT_EQ(CloseKestrine(), 1);
+    EXPECT_EQ(test::readCurrentWindow(), nullptr);
+    ChartRequest* fresh = newRequest(false, 0);
+    const uint64_t id = openOffer(fresh, card);
+    EXPECT_EQ(offer(card, id), 0);
+    EXPECT_EQ(withdrawOffer(id), fresh);
+    deleteRequest(fresh);
+    pumpFor(50);
+    EXPECT_FALSE(IsWindow(card));
+}
+
+TEST_F(ReplacementOffer, card_displaced_by_a_newer_one_refuses) {
+    other = test::makeOtherWindow();
+    test::setCurrentWindow(other);  // a newer card has taken over
+    ChartRequest* fresh = newRequest(false, 0);
+    const uint64_t id = openOffer(fresh, card);
+    EXPECT_EQ(offer(card, id), 0);
+    EXPECT_EQ(withdrawOffer(id), fresh);
+    deleteRequest(fresh);
+    test::setCurrentWindow(nullptr);
+}
+
+TEST_F(ReplacementOffer, adoption_ends_a_drag_and_gives_back_the_capture) {
+    const POINT c = centre();
+    const RECT start = windowRect(card);
+    SetCursorPos(c.x, c.y);
+    chartWindowProc(card, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    ASSERT_EQ(GetCapture(), card);
+
+    ChartRequest* fresh = newRequest(false, 0);
+    ASSERT_EQ(test::offerAndAdopt(card, openOffer(fresh, card)), 1);
+    EXPECT_NE(GetCapture(), card);
+    EXPECT_FALSE(fresh->dragPressed);
+
+    SetCursorPos(c.x + 60, c.y + 40);
+    chartWindowProc(card, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    chartWindowProc(card, WM_LBUTTONUP, 0, 0);
+    EXPECT_EQ(windowRect(card).left, start.left);
+    EXPECT_TRUE(IsWindow(card));  // the release is not a click any more
+}
+
+TEST(ReplacementWithoutRecord, window_without_a_record_refuses_and_ignores_the_mouse) {
+    ASSERT_TRUE(registerCardClass());
+    HWND bare = CreateWindowExW(WS_EX_LAYERED, CARD_WINDOW_CLASS, L"bare", WS_POPUP, 0, 0, 100,
+                                100, nullptr, nullptr, moduleInstance, nullptr);
+    ASSERT_NE(bare, nullptr);
+    ChartRequest* fresh = newRequest(false, 0);
+    const uint64_t id = openOffer(fresh, bare);
+    EXPECT_EQ(offer(bare, id), 0);
+    EXPECT_EQ(withdrawOffer(id), fresh);
+    deleteRequest(fresh);
+    EXPECT_EQ(chartWindowProc(bare, WM_LBUTTONDOWN, MK_LBUTTON, 0), 0);
+    EXPECT_NE(GetCapture(), bare);
+    closeCardHere(bare);
+}
+
+using Destruction = CardHere;
+
+TEST_F(Destruction, frees_the_record_clears_current_and_ends_the_loop) {
+    ASSERT_EQ(test::readCurrentWindow(), card);
+    const int quits = test::quitMessagesSeen();
+    DestroyWindow(card);
+    EXPECT_EQ(test::readCurrentWindow(), nullptr);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore);
+    pumpFor(0);
+    EXPECT_EQ(test::quitMessagesSeen(), quits + 1);
+}
+
+TEST_F(Destruction, newer_current_card_stays_current) {
+    other = test::makeOtherWindow();
+    test::setCurrentWindow(other);
+    DestroyWindow(card);
+    EXPECT_EQ(test::readCurrentWindow(), other);
+    test::setCurrentWindow(nullptr);
+}
+
+TEST_F(Destruction, autoclose_timer_destroys_the_card) {
+    EXPECT_EQ(chartWindowProc(card, WM_TIMER, AUTOCLOSE_TIMER, 0), 0);
+    EXPECT_FALSE(IsWindow(card));
+}
+
+TEST_F(Destruction, unknown_timer_changes_nothing) {
+    test::clearFrames();
+    chartWindowProc(card, WM_TIMER, 7, 0);
+    EXPECT_TRUE(IsWindow(card));
+    EXPECT_TRUE(test::frames().empty());
+}
+
+TEST(AnimationFrames, animated_card_fades_in_and_ends_on_its_resting_frame) {
+    test::clearFrames();
+    HWND card = openCardHere(newRequest(true, 0, 0.3));
+    ASSERT_NE(card, nullptr);
+    pumpFor(900);
+    const std::vector<test::Frame> seen = test::frames();
+    pumpFor(150);
+    EXPECT_EQ(test::frames().size(), seen.size());  // the timer has stopped
+    closeCardHere(card);
+
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_EQ(seen.front().progress, 0.0);
+    EXPECT_EQ(seen.front().elapsedSeconds, 0.0);
+    EXPECT_EQ(seen.front().fade, 0.0);
+    const test::Frame& last = seen[seen.size() - 1];
+    const test::Frame& beforeLast = seen[seen.size() - 2];
+    EXPECT_EQ(last.progress, 1.0);
+    EXPECT_EQ(last.elapsedSeconds, 0.3);
+    EXPECT_EQ(last.fade, 1.0);
+    // The tick that ends the run: at or past the fade-in, curve complete.
+    EXPECT_GE(beforeLast.elapsedSeconds, 0.35);
+    EXPECT_EQ(beforeLast.fade, 1.0);
+    EXPECT_EQ(beforeLast.progress, 1.0);
+    for (size_t i = 1; i + 1 < seen.size(); ++i) {
+        EXPECT_GE(seen[i].fade, seen[i - 1].fade);
+        EXPECT_GE(seen[i].elapsedSeconds, seen[i - 1].elapsedSeconds);
+    }
+}
+
+TEST(AnimationFrames, still_card_draws_only_its_resting_frame) {
+    test::clearFrames();
+    HWND card = openCardHere(newRequest(false, 0, 2.0));
+    ASSERT_NE(card, nullptr);
+    pumpFor(300);
+    const std::vector<test::Frame> seen = test::frames();
+    EXPECT_FALSE(KillTimer(card, ANIMATION_TIMER));
+    EXPECT_FALSE(KillTimer(card, AUTOCLOSE_TIMER));
+    closeCardHere(card);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].progress, 1.0);
+    EXPECT_EQ(seen[0].elapsedSeconds, 2.0);
+    EXPECT_EQ(seen[0].fade, 1.0);
+}
+
+using Drag = CardHere;
+
+TEST_F(Drag, move_up_to_the_threshold_is_still_a_click) {
+    const POINT c = centre();
+    const RECT start = windowRect(card);
+    SetCursorPos(c.x, c.y);
+    chartWindowProc(card, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    SetCursorPos(c.x + GetSystemMetrics(SM_CXDRAG), c.y - GetSystemMetrics(SM_CYDRAG));
+    chartWindowProc(card, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    EXPECT_EQ(windowRect(card).left, start.left);
+    EXPECT_TRUE(attached(card)->dragPressed);
+    EXPECT_FALSE(attached(card)->dragMoved);
+    chartWindowProc(card, WM_LBUTTONUP, 0, 0);
+    EXPECT_FALSE(IsWindow(card));
+    bool saved = true;
+    {
+        ModuleLockGuard lock;
+        saved = savedPositionValid;
+    }
+    EXPECT_FALSE(saved);
+}
+
+TEST_F(Drag, one_pixel_past_the_threshold_drags_by_the_whole_distance) {
+    ChartRequest* request = attached(card);
+    request->autoCloseSeconds = 30;
+    SetTimer(card, AUTOCLOSE_TIMER, 30000, nullptr);
+    const POINT c = centre();
+    const RECT start = windowRect(card);
+    const int step = GetSystemMetrics(SM_CXDRAG) + 1;
+    SetCursorPos(c.x, c.y);
+    chartWindowProc(card, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    SetCursorPos(c.x + step, c.y);
+    chartWindowProc(card, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    EXPECT_EQ(windowRect(card).left, start.left + step);
+    EXPECT_TRUE(request->dragMoved);
+    EXPECT_FALSE(KillTimer(card, AUTOCLOSE_TIMER));  // stopped by the drag
+
+    SetCursorPos(c.x + 150, c.y + 80);
+    chartWindowProc(card, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    chartWindowProc(card, WM_LBUTTONUP, 0, 0);
+    ASSERT_TRUE(IsWindow(card));
+    const RECT dropped = windowRect(card);
+    EXPECT_EQ(dropped.left, start.left + 150);
+    EXPECT_EQ(dropped.top, start.top + 80);
+    EXPECT_NE(GetCapture(), card);
+    EXPECT_TRUE(KillTimer(card, AUTOCLOSE_TIMER));  // restarted by the release
+    ModuleLockGuard lock;
+    EXPECT_TRUE(savedPositionValid);
+    EXPECT_EQ(savedPosition.x, start.left + 150);
+    EXPECT_EQ(savedPosition.y, start.top + 80);
+}
+
+TEST_F(Drag, capture_taken_by_another_window_ends_the_drag) {
+    other = test::makeOtherWindow();
+    const POINT c = centre();
+    const RECT start = windowRect(card);
+    SetCursorPos(c.x, c.y);
+    chartWindowProc(card, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    chartWindowProc(card, WM_CAPTURECHANGED, 0, reinterpret_cast<LPARAM>(other));
+    EXPECT_FALSE(attached(card)->dragPressed);
+    SetCursorPos(c.x + 100, c.y + 100);
+    chartWindowProc(card, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    chartWindowProc(card, WM_LBUTTONUP, 0, 0);
+    EXPECT_TRUE(IsWindow(card));
+    EXPECT_EQ(windowRect(card).left, start.left);
+}
+
+TEST_F(Drag, capture_lost_after_the_button_came_up_ends_the_drag) {
+    const POINT c = centre();
+    SetCursorPos(c.x, c.y);
+    chartWindowProc(card, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    ASSERT_GE(GetAsyncKeyState(VK_LBUTTON), 0);  // nobody holds the real button
+    chartWindowProc(card, WM_CAPTURECHANGED, 0, 0);
+    EXPECT_FALSE(attached(card)->dragPressed);
+    EXPECT_FALSE(attached(card)->dragMoved);
+}
+
+}  // namespace
+}  // namespace kestrine
