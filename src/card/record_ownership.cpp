@@ -42,9 +42,16 @@ CardStart* startingCard = nullptr;
 // so that a stale value never applies to another one).
 HWND newestCard = nullptr;
 uint64_t newestOrder = 0;
-// A record a closing card handed on to the current card, until it takes it.
+// A record handed on to the current card (by a closing card, or deposited by
+// a call while the card animates), until it takes it.
 ChartRequest* handedOnRecord = nullptr;
 HWND handedOnTarget = nullptr;
+// The current card's last animation tick (GetTickCount64), 0 while it rests.
+HWND tickingCard = nullptr;
+uint64_t lastTick = 0;
+// A card whose last tick is this recent is pumping: slower frames than this
+// (a whole card at scale 4 under Wine takes about 200 ms) fall back to offers.
+constexpr uint64_t PUMPING_TICK_MS = 500;
 
 // Signalled whenever a card start's thread outcome is known.
 CONDITION_VARIABLE cardThreadSettled = CONDITION_VARIABLE_INIT;
@@ -68,9 +75,10 @@ void noteCurrentNewest(uint64_t order) {
     }
 }
 
-// Drops one holder under moduleLock; the last one frees the start.
-void releaseStart(CardStart* start) {
-    if (--start->holders == 0) {
+// Drops holders under moduleLock; the last one frees the start.
+void releaseStart(CardStart* start, int holders = 1) {
+    start->holders -= holders;
+    if (start->holders == 0) {
         delete start;
     }
 }
@@ -115,8 +123,8 @@ ChartRequest* withdrawOffer(uint64_t id) noexcept {
     return pendingOffers.withdraw(id);
 }
 
-HandOverRoute routeRecord(ChartRequest* record, HWND refused, bool mayOffer, HWND* card,
-                          ChartRequest** replaced, CardStart** start) noexcept {
+HandOverRoute routeRecord(ChartRequest* record, HWND refused, bool mayOffer, bool mayDeposit,
+                          HWND* card, ChartRequest** replaced, CardStart** start) noexcept {
     ModuleLockGuard lock;
     *card = nullptr;
     *replaced = nullptr;
@@ -133,6 +141,15 @@ HandOverRoute routeRecord(ChartRequest* record, HWND refused, bool mayOffer, HWN
     }
     if (mayOffer && currentWindow != nullptr && currentWindow != refused) {
         *card = currentWindow;
+        if (mayDeposit && tickingCard == currentWindow && lastTick != 0 &&
+            GetTickCount64() - lastTick <= PUMPING_TICK_MS) {
+            // Only the newest deposit is worth preparing.
+            *replaced = handedOnRecord;
+            handedOnRecord = record;
+            handedOnTarget = currentWindow;
+            noteCurrentNewest(stampOrder(record));
+            return HandOverRoute::deposited;
+        }
         return HandOverRoute::offer;
     }
     CardStart* fresh = new (std::nothrow) CardStart;
@@ -157,9 +174,9 @@ void settleCardThread(CardStart* start, bool started) noexcept {
             if (startingCard == start) {
                 startingCard = nullptr;
             }
-            releaseStart(start);  // the thread that never ran
         }
-        releaseStart(start);
+        // The starter's hold, and on failure the hold of the thread that never ran.
+        releaseStart(start, started ? 1 : 2);
     }
     WakeAllConditionVariable(&cardThreadSettled);
     deleteRequest(lost);
@@ -254,6 +271,25 @@ ChartRequest* takeHandedOnRecord(HWND window) noexcept {
     handedOnRecord = nullptr;
     handedOnTarget = nullptr;
     return record;
+}
+
+bool reclaimDeposit(HWND card, ChartRequest* record) noexcept {
+    ModuleLockGuard lock;
+    if (handedOnRecord != record || handedOnTarget != card) {
+        return false;
+    }
+    handedOnRecord = nullptr;
+    handedOnTarget = nullptr;
+    return true;
+}
+
+void noteCardTick(HWND window, bool animating) noexcept {
+    const uint64_t now = GetTickCount64();
+    ModuleLockGuard lock;
+    if (currentWindow == window) {
+        tickingCard = window;
+        lastTick = animating ? now : 0;
+    }
 }
 
 HWND makeCurrentCard(HWND window) noexcept {

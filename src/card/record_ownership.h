@@ -52,12 +52,26 @@ enum class HandOverRoute {
     newCard,       // the record waits in a new CardStart (*start): start its
                    // UI thread with it and settle the outcome
     notStarted,    // no memory for a new start: the record is still the caller's
+    deposited,     // the current card (*card) is animating and takes the record
+                   // at its next message: post it WM_CHART_HANDED_ON; *replaced,
+                   // if not null, is an older deposit, the caller's to free
 };
 
 // refused: a card that has just refused or not answered, never offered to
-// again; mayOffer false: offer to no card (the hand-over's time is up).
-HandOverRoute routeRecord(ChartRequest* record, HWND refused, bool mayOffer, HWND* card,
-                          ChartRequest** replaced, CardStart** start) noexcept;
+// again; mayOffer false: offer to no card (the hand-over's time is up);
+// mayDeposit false: offer rather than deposit.
+HandOverRoute routeRecord(ChartRequest* record, HWND refused, bool mayOffer, bool mayDeposit,
+                          HWND* card, ChartRequest** replaced, CardStart** start) noexcept;
+
+// A deposit whose WM_CHART_HANDED_ON could not be posted is taken back, if
+// the card has not taken it and no newer deposit has replaced it (which
+// freed it): true when record is the caller's again.
+bool reclaimDeposit(HWND card, ChartRequest* record) noexcept;
+
+// The current card's animation ticks: while it is animating it pumps its
+// queue every tick, so a record deposited for it is taken within a tick or
+// so, and the caller need not wait for the frame the card has in hand.
+void noteCardTick(HWND window, bool animating) noexcept;
 
 // The caller that got newCard reports whether CreateThread(uiThreadMain,
 // start) succeeded. On failure the waiting record (the newest handed in) is

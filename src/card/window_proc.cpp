@@ -84,6 +84,8 @@ bool logicalLeftButtonHeld() {
 void onAnimationTick(HWND window, ChartRequest& request) {
     const AnimationFrame frame =
         animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
+    // Before the frame: the card pumps again once it is drawn.
+    noteCardTick(window, !frame.runOver);
     drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
     if (frame.runOver) {
         KillTimer(window, ANIMATION_TIMER);

@@ -67,13 +67,15 @@ int handOver(ChartRequest* record) noexcept {
     const ULONGLONG deadline = GetTickCount64() + HANDOVER_TIMEOUT_MS;
     HWND refused = nullptr;
     bool lateOfferMade = false;
+    bool mayDeposit = true;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
         const bool late = now >= deadline;
         HWND card = nullptr;
         ChartRequest* replaced = nullptr;
         CardStart* start = nullptr;
-        switch (routeRecord(record, refused, !(late && lateOfferMade), &card, &replaced, &start)) {
+        switch (routeRecord(record, refused, !(late && lateOfferMade), mayDeposit, &card, &replaced,
+                            &start)) {
         case HandOverRoute::startingCard:
             deleteRequest(replaced);  // never shown: a newer record came
             return awaitCardThread(start) ? KESTRINE_OK : KESTRINE_NOT_STARTED;
@@ -82,6 +84,13 @@ int handOver(ChartRequest* record) noexcept {
         case HandOverRoute::notStarted:
             deleteRequest(record);
             return KESTRINE_NOT_STARTED;
+        case HandOverRoute::deposited:
+            deleteRequest(replaced);  // never shown: a newer record came
+            if (PostMessageW(card, WM_CHART_HANDED_ON, 0, 0) || !reclaimDeposit(card, record)) {
+                return KESTRINE_OK;
+            }
+            mayDeposit = false;  // the card's queue takes nothing: offer instead
+            continue;
         case HandOverRoute::offer:
             break;
         }

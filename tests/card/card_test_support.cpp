@@ -26,10 +26,15 @@ namespace {
 std::vector<Frame> seenFrames;
 int quitCount = 0;
 
-// The title of the record behind the last frame a card thread presented,
-// read on that thread, which owns the record.
+// The title of the record behind the last frame each of the last cards of
+// other threads presented, read on that thread, which owns the record.
+struct ShownTitle {
+    HWND window = nullptr;
+    std::wstring title;
+};
 std::mutex shownTitleLock;
-std::wstring shownTitle;
+ShownTitle shownTitles[32];
+size_t nextShownTitle = 0;
 
 DWORD testThread = 0;
 
@@ -41,7 +46,14 @@ void recordFrame(HWND window, double progress, double elapsedSeconds, double fad
     }
     if (const ChartRequest* shown = attached(window)) {
         std::lock_guard<std::mutex> lock(shownTitleLock);
-        shownTitle = shown->titleText;
+        for (ShownTitle& kept : shownTitles) {
+            if (kept.window == window) {
+                kept.title = shown->titleText;
+                return;
+            }
+        }
+        shownTitles[nextShownTitle] = ShownTitle{window, shown->titleText};
+        nextShownTitle = (nextShownTitle + 1) % (sizeof shownTitles / sizeof shownTitles[0]);
     }
 }
 
@@ -104,9 +116,14 @@ void pumpFor(DWORD ms) {
 
 int quitMessagesSeen() { return quitCount; }
 
-std::wstring lastShownTitle() {
+std::wstring shownTitleOf(HWND card) {
     std::lock_guard<std::mutex> lock(shownTitleLock);
-    return shownTitle;
+    for (const ShownTitle& kept : shownTitles) {
+        if (kept.window == card && card != nullptr) {
+            return kept.title;
+        }
+    }
+    return L"";
 }
 
 ChartRequest* attached(HWND card) {

@@ -45,9 +45,9 @@ int takeQueuedAdoptions(HWND card);
 void pumpFor(DWORD ms);
 int quitMessagesSeen();
 
-// The title of the record behind the last frame presented by a card running
-// on a thread of its own: which chart a card really shows.
-std::wstring lastShownTitle();
+// The title of the record behind the last frame that card presented, for
+// cards running on threads of their own: which chart a card really shows.
+std::wstring shownTitleOf(HWND card);
 
 // Destroys the card if it still exists and swallows its WM_QUIT.
 void closeCardHere(HWND card);

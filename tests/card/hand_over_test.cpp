@@ -18,6 +18,7 @@
 #include "card/ui_thread.h"
 #include "card/window_seams.h"
 #include "card_test_support.h"
+#include "draw/frame_layer_seams.h"
 #include "draw/test_seams.h"
 #include "kestrine.h"
 
@@ -73,9 +74,18 @@ bool waitUntil(Condition condition, DWORD ms) {
 
 std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-int show(const wchar_t* title) {
-    return ShowKestrine(L"0:0;60:1500;120:-300", title, L"", L"v", L"", 0, 0, 0, 0.3, 1,
+int show(const wchar_t* title, int animate = 0, double seconds = 0.3) {
+    return ShowKestrine(L"0:0;60:1500;120:-300", title, L"", L"v", L"", 0, 0, animate, seconds, 1,
                         0xFFFFFFFFu, 0xFFFFFFFFu);
+}
+
+// A frame that takes this long to present is in the card's hand when a call
+// comes.
+constexpr DWORD SLOW_PRESENT_MS = 300;
+
+BOOL WINAPI slowPresent(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
+    Sleep(SLOW_PRESENT_MS);
+    return UpdateLayeredWindowIndirect(window, info);
 }
 
 int cardCount() {
@@ -121,9 +131,8 @@ protected:
 
     // The one card on screen shows title, and nothing else is left.
     void expectShown(const wchar_t* title) {
-        EXPECT_TRUE(waitUntil([&] { return onlyCard() != nullptr && test::lastShownTitle() == title; },
-                              6000))
-            << "cards " << cardCount() << ", last frame of " << narrow(test::lastShownTitle());
+        EXPECT_TRUE(waitUntil([&] { return test::shownTitleOf(onlyCard()) == title; }, 6000))
+            << "cards " << cardCount() << ", showing " << narrow(test::shownTitleOf(onlyCard()));
         EXPECT_TRUE(waitUntil([&] { return testing::liveRequests() == records + 1; }, 3000))
             << "records " << testing::liveRequests() - records;
     }
@@ -157,7 +166,7 @@ TEST_F(HandOver, close_of_a_window_not_yet_current_sends_later_records_to_a_new_
 
 TEST_F(HandOver, close_while_a_claimed_record_waits_then_show) {
     ASSERT_EQ(show(L"A"), 0);
-    ASSERT_TRUE(waitUntil([] { return test::lastShownTitle() == L"A"; }, 3000));
+    ASSERT_TRUE(waitUntil([] { return test::shownTitleOf(onlyCard()) == L"A"; }, 3000));
     arm(testing::CardStep::claimedNotAdopted);
     ASSERT_EQ(show(L"B"), 0);
     ASSERT_TRUE(reached(testing::CardStep::claimedNotAdopted));
@@ -167,8 +176,8 @@ TEST_F(HandOver, close_while_a_claimed_record_waits_then_show) {
     expectShown(L"C");
 }
 
-// The card takes a record while a new card, started past it, is not yet
-// current: the displaced card hands its newer record on.
+// The busy card takes a record while a new card, started past it, is not yet
+// current: displaced, it hands that newer record on.
 TEST_F(HandOver, update_past_a_busy_card_then_a_newer_one_all_land) {
     ASSERT_EQ(show(L"A"), 0);
     HWND busy = nullptr;
@@ -176,19 +185,19 @@ TEST_F(HandOver, update_past_a_busy_card_then_a_newer_one_all_land) {
     arm(testing::CardStep::claimedNotAdopted);
     ASSERT_EQ(show(L"A2"), 0);
     ASSERT_TRUE(reached(testing::CardStep::claimedNotAdopted));  // the card is busy now
-    arm(testing::CardStep::windowNotCurrent);
+    arm(testing::CardStep::beforeWindow);
     std::atomic<int> timedOutResult{99};
     std::atomic<int> claimedResult{99};
-    std::thread timedOut([&] { timedOutResult = show(L"C"); });  // gives up after 3 s
-    Sleep(1000);
-    std::thread claimed([&] { claimedResult = show(L"B"); });  // still waiting when C gives up
-    ASSERT_TRUE(reached(testing::CardStep::windowNotCurrent));
+    std::thread timedOut([&] { timedOutResult = show(L"C"); });  // a new card after 3 s
+    Sleep(2000);
+    std::thread claimed([&] { claimedResult = show(L"B"); });  // offered, waits till 5 s
     timedOut.join();
     EXPECT_EQ(timedOutResult.load(), 0);
-    release(testing::CardStep::claimedNotAdopted);  // the busy card takes B
+    ASSERT_TRUE(reached(testing::CardStep::beforeWindow));  // C's card is starting
+    release(testing::CardStep::claimedNotAdopted);          // the busy card claims B
     claimed.join();
     EXPECT_EQ(claimedResult.load(), 0);
-    release(testing::CardStep::windowNotCurrent);  // the new card displaces it
+    release(testing::CardStep::beforeWindow);  // C's card displaces the busy one
     EXPECT_TRUE(waitUntil([&] { return !IsWindow(busy); }, 5000));
     expectShown(L"B");
     ASSERT_EQ(show(L"D"), 0);
@@ -202,11 +211,13 @@ TEST_F(HandOver, a_starting_card_takes_every_record_and_its_failure_fails_every_
     ChartRequest* replaced = nullptr;
     CardStart* start = nullptr;
     CardStart* same = nullptr;
-    ASSERT_EQ(routeRecord(first, nullptr, true, &card, &replaced, &start), HandOverRoute::newCard);
+    ASSERT_EQ(routeRecord(first, nullptr, true, true, &card, &replaced, &start),
+              HandOverRoute::newCard);
     // The starting card takes records ahead of the card it will displace.
     HWND displaced = test::makeOtherWindow();
     test::setCurrentWindow(displaced);
-    const HandOverRoute route = routeRecord(newer, nullptr, true, &card, &replaced, &same);
+    const HandOverRoute route =
+        routeRecord(newer, nullptr, true, true, &card, &replaced, &same);
     test::setCurrentWindow(nullptr);
     DestroyWindow(displaced);
     EXPECT_EQ(route, HandOverRoute::startingCard);
@@ -229,8 +240,26 @@ TEST_F(HandOver, a_starting_card_takes_every_record_and_its_failure_fails_every_
     EXPECT_EQ(testing::liveRequests(), records);
     // The failed start is over: the next record starts a card of its own.
     ChartRequest* next = test::newRequest(false, 0);
-    ASSERT_EQ(routeRecord(next, nullptr, true, &card, &replaced, &start), HandOverRoute::newCard);
+    ASSERT_EQ(routeRecord(next, nullptr, true, true, &card, &replaced, &start),
+              HandOverRoute::newCard);
     settleCardThread(start, false);
+}
+
+// An animating card pumps every tick: the call leaves the record for it and
+// returns without waiting for the frame the card has in hand.
+TEST_F(HandOver, update_of_an_animating_card_does_not_wait_for_its_frame) {
+    ASSERT_EQ(show(L"A", 1, 10.0), 0);
+    HWND card = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return test::shownTitleOf(card = onlyCard()) == L"A"; }, 3000));
+    testing::setLayeredPresentHook(&slowPresent);
+    Sleep(SLOW_PRESENT_MS / 2);  // the card is inside a slow frame now
+    const ULONGLONG before = GetTickCount64();
+    ASSERT_EQ(show(L"B", 1, 10.0), 0);
+    const ULONGLONG waited = GetTickCount64() - before;
+    testing::setLayeredPresentHook(nullptr);
+    EXPECT_LT(waited, SLOW_PRESENT_MS / 2);
+    expectShown(L"B");
+    EXPECT_EQ(onlyCard(), card);
 }
 
 TEST_F(HandOver, stray_quit_ends_the_card_the_usual_way) {

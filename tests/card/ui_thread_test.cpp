@@ -240,7 +240,7 @@ DWORD runThread(ChartRequest* request, DWORD waitMs, HWND* cardOut) {
     HWND none = nullptr;
     ChartRequest* replaced = nullptr;
     CardStart* start = nullptr;
-    EXPECT_EQ(routeRecord(request, nullptr, true, &none, &replaced, &start),
+    EXPECT_EQ(routeRecord(request, nullptr, true, true, &none, &replaced, &start),
               HandOverRoute::newCard);
     HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
     EXPECT_NE(thread, nullptr);
@@ -287,9 +287,10 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
     ChartRequest* replaced = nullptr;
     CardStart* start = nullptr;
     CardStart* sameStart = nullptr;
-    ASSERT_EQ(routeRecord(older, nullptr, true, &card, &replaced, &start), HandOverRoute::newCard);
+    ASSERT_EQ(routeRecord(older, nullptr, true, true, &card, &replaced, &start),
+              HandOverRoute::newCard);
     // Until its window exists, the starting card takes every record.
-    ASSERT_EQ(routeRecord(newest, nullptr, true, &card, &replaced, &sameStart),
+    ASSERT_EQ(routeRecord(newest, nullptr, true, true, &card, &replaced, &sameStart),
               HandOverRoute::startingCard);
     EXPECT_EQ(sameStart, start);
     EXPECT_EQ(replaced, older);
@@ -308,7 +309,8 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
     EXPECT_EQ(GetWindowLongPtrW(card, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(newest));
     // Once it is current, records go to it as offers.
     ChartRequest* later = test::newRequest(false, 0);
-    EXPECT_EQ(routeRecord(later, nullptr, true, &card, &replaced, &start), HandOverRoute::offer);
+    EXPECT_EQ(routeRecord(later, nullptr, true, true, &card, &replaced, &start),
+              HandOverRoute::offer);
     deleteRequest(later);
     PostMessageW(card, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
