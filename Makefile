@@ -73,8 +73,10 @@ bench: deps build-native build-win64
 	@$(NATIVE)/core_bench --benchmark_counters_tabular=true
 	@echo "== frame renderer under Wine (own X server)"
 	@$(SESSION) --own-x wine $(WIN64)/kestrine-bench-render.exe
-	@echo "== ShowKestrine return and first frame under Wine (own X server)"
-	@$(SESSION) --own-x wine $(WIN64)/kestrine_bench.exe
+	@for dpi in 96 192 384; do \
+	    echo "== ShowKestrine return and first frame under Wine at $$dpi DPI (own X server)"; \
+	    scripts/with-dpi.sh $$dpi wine $(WIN64)/kestrine_bench.exe || exit 1; \
+	done
 	@echo "== live card: kestrine-show --follow, 10 lines every 10 ms for 30 s, under Wine (own X server)"
 	@$(SESSION) --own-x bash tools/kestrine-bench-follow/follow_bench.sh $(WIN64) 30
 

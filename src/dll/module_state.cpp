@@ -5,6 +5,7 @@
 #include "dll/module_state.h"
 
 #include "card/card_registry.h"
+#include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"
 
 namespace kestrine {
@@ -30,6 +31,7 @@ void detachModule(bool processTerminating) {
     if (processTerminating || !moduleLockInitialized) {
         return;
     }
+    stopForgettingCardBases();
     DeleteCriticalSection(&moduleLock);
     moduleLockInitialized = false;
 }

@@ -40,9 +40,8 @@ HintBorderPixels findHintAndBorder(int width, int height, double dpiScale, uint3
 void keepHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor,
                        HintBorderPixels pixels);
 
-// Forgets every base and every hint and border. releaseGdiplus calls it,
-// under moduleLock, as the last card lets GDI+ go: the bases then go with the
-// last card.
+// Forgets every base and every hint and border. A minute after the last card
+// has let GDI+ go (see releaseGdiplus), unless a card takes GDI+ again.
 void forgetCardBases();
 
 namespace testing {

@@ -17,6 +17,30 @@ ULONG_PTR gdiplusToken = 0;
 
 namespace {
 
+// After the last card, the cards' unchanging parts are kept this long for a
+// next card of the same size: a host that shows one card at a time (each
+// closing itself before the next) would otherwise rebuild them every time.
+// At most CARD_BASES_KEPT bases (33 MB each at scale 4) stay that long.
+DWORD keepCardBasesMs = 60000;
+// The one-shot timer that forgets them; guarded by moduleLock.
+HANDLE forgetBasesTimer = nullptr;
+
+void CALLBACK forgetUnusedCardBases(PVOID, BOOLEAN) {
+    ModuleLockGuard lock;
+    if (gdiplusUsers <= 0) {
+        forgetCardBases();
+    }
+}
+
+// Under moduleLock. Never waits for a callback that is running: it takes
+// moduleLock, and finds a card using GDI+ again or no bases left.
+void cancelForgettingCardBases() {
+    if (forgetBasesTimer != nullptr) {
+        DeleteTimerQueueTimer(nullptr, forgetBasesTimer, nullptr);
+        forgetBasesTimer = nullptr;
+    }
+}
+
 // Test programs may replace these; the DLL always calls GDI+ itself.
 testing::GdiplusStartupHook startupHook = nullptr;
 testing::GdiplusShutdownHook shutdownHook = nullptr;
@@ -40,6 +64,7 @@ void stopGdiplus(ULONG_PTR token) {
 
 void acquireGdiplus() {
     ModuleLockGuard lock;
+    cancelForgettingCardBases();
     if (gdiplusUsers == 0) {
         Gdiplus::GdiplusStartupInput input;
         input.GdiplusVersion = 1;
@@ -60,8 +85,14 @@ void releaseGdiplus() {
     ModuleLockGuard lock;
     --gdiplusUsers;
     if (gdiplusUsers <= 0) {
-        // The card bases are kept for cards to come while any card is open.
-        forgetCardBases();
+        // The card bases are plain pixels, not GDI+ objects: they outlive
+        // GDI+ for a while, and go at once when no timer can be had.
+        cancelForgettingCardBases();
+        if (!CreateTimerQueueTimer(&forgetBasesTimer, nullptr, forgetUnusedCardBases, nullptr,
+                                   keepCardBasesMs, 0, WT_EXECUTEONLYONCE)) {
+            forgetBasesTimer = nullptr;
+            forgetCardBases();
+        }
         if (gdiplusToken != 0) {
             // The generic typographic format belongs to the GDI+ instance
             // that is ending; the next start-up hands out a new one.
@@ -73,12 +104,31 @@ void releaseGdiplus() {
     }
 }
 
+void stopForgettingCardBases() {
+    HANDLE timer = nullptr;
+    {
+        ModuleLockGuard lock;
+        timer = forgetBasesTimer;
+        forgetBasesTimer = nullptr;
+    }
+    if (timer != nullptr) {
+        // Waits for a callback that is running; it takes moduleLock, which
+        // is not held here.
+        DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
+    }
+}
+
 namespace testing {
 
 void setGdiplusHooks(GdiplusStartupHook startup, GdiplusShutdownHook shutdown) {
     ModuleLockGuard lock;
     startupHook = startup;
     shutdownHook = shutdown;
+}
+
+void setCardBaseKeepMilliseconds(DWORD milliseconds) {
+    ModuleLockGuard lock;
+    keepCardBasesMs = milliseconds;
 }
 
 }  // namespace testing

@@ -16,4 +16,8 @@ extern ULONG_PTR gdiplusToken;
 void acquireGdiplus();
 void releaseGdiplus();
 
+// The module's detach step, before the lock goes: no timer of this file may
+// fire after it.
+void stopForgettingCardBases();
+
 }  // namespace kestrine

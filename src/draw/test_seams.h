@@ -22,6 +22,10 @@ using UpdateLayeredWindowHook = BOOL(WINAPI*)(HWND window, HDC screenDc, POINT* 
 void setGdiplusHooks(GdiplusStartupHook startup, GdiplusShutdownHook shutdown);
 void setUpdateLayeredWindowHook(UpdateLayeredWindowHook hook);
 
+// How long the card bases stay after the last card lets GDI+ go (a minute
+// in the DLL).
+void setCardBaseKeepMilliseconds(DWORD milliseconds);
+
 // How many times the UI font families have been probed in this process, and
 // a way to forget the chosen family so that a test can watch the choice.
 int fontProbeCount();

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <string>
+
 #include "card/card_registry.h"
 #include "card/record_ownership.h"
 #include "card/ui_thread.h"
@@ -23,16 +26,41 @@ namespace {
 std::vector<Frame> seenFrames;
 int quitCount = 0;
 
+// The title of the record behind the last frame each of the last cards of
+// other threads presented, read on that thread, which owns the record.
+struct ShownTitle {
+    HWND window = nullptr;
+    std::wstring title;
+};
+std::mutex shownTitleLock;
+ShownTitle shownTitles[32];
+size_t nextShownTitle = 0;
+
+DWORD testThread = 0;
+
 void recordFrame(HWND window, double progress, double elapsedSeconds, double fade) {
     // Cards of other threads (uiThreadMain runs) are not this list's business.
-    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    if (GetWindowThreadProcessId(window, nullptr) == testThread) {
         seenFrames.push_back(Frame{window, progress, elapsedSeconds, fade});
+        return;
+    }
+    if (const ChartRequest* shown = attached(window)) {
+        std::lock_guard<std::mutex> lock(shownTitleLock);
+        for (ShownTitle& kept : shownTitles) {
+            if (kept.window == window) {
+                kept.title = shown->titleText;
+                return;
+            }
+        }
+        shownTitles[nextShownTitle] = ShownTitle{window, shown->titleText};
+        nextShownTitle = (nextShownTitle + 1) % (sizeof shownTitles / sizeof shownTitles[0]);
     }
 }
 
 class CardEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        testThread = GetCurrentThreadId();
         attachModule(GetModuleHandleW(nullptr));
         acquireGdiplus();  // cards on the test thread draw without a UI thread
         testing::setFrameWatcher(&recordFrame);
@@ -87,6 +115,16 @@ void pumpFor(DWORD ms) {
 }
 
 int quitMessagesSeen() { return quitCount; }
+
+std::wstring shownTitleOf(HWND card) {
+    std::lock_guard<std::mutex> lock(shownTitleLock);
+    for (const ShownTitle& kept : shownTitles) {
+        if (kept.window == card && card != nullptr) {
+            return kept.title;
+        }
+    }
+    return L"";
+}
 
 ChartRequest* attached(HWND card) {
     return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA));

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/chart_request.h"
@@ -43,6 +44,10 @@ int takeQueuedAdoptions(HWND card);
 // (posted by a card's WM_DESTROY) is swallowed; quitMessagesSeen counts them.
 void pumpFor(DWORD ms);
 int quitMessagesSeen();
+
+// The title of the record behind the last frame that card presented, for
+// cards running on threads of their own: which chart a card really shows.
+std::wstring shownTitleOf(HWND card);
 
 // Destroys the card if it still exists and swallows its WM_QUIT.
 void closeCardHere(HWND card);

@@ -512,7 +512,7 @@ TEST_F(ComposedFrames, ten_million_units_in_every_text_neither_crash_nor_stall) 
     EXPECT_LT(took, 10000u);
 }
 
-TEST_F(ComposedFrames, card_base_is_kept_per_size_until_the_last_user_goes) {
+TEST_F(ComposedFrames, card_base_is_kept_per_size_until_a_while_after_the_last_user) {
     forgetCardBases();
     auto first = walkRequest(500, 1.0, 30.0, true);
     setScale(*first, 2.0);
@@ -549,11 +549,24 @@ TEST_F(ComposedFrames, card_base_is_kept_per_size_until_the_last_user_goes) {
         EXPECT_NE(FrameLayers::build(*second), nullptr);
     }
     EXPECT_EQ(testing::cardBaseCount(), CARD_BASES_KEPT);
-    // The last GDI+ user going takes the bases with it.
+    // The bases outlive the last GDI+ user for a while, for a next card; a
+    // card coming in that time keeps them, and once the time is up they go.
+    testing::setCardBaseKeepMilliseconds(200);
     dropSuiteGdiplus();
+    EXPECT_EQ(testing::cardBaseCount(), CARD_BASES_KEPT);
+    takeSuiteGdiplus();
+    Sleep(400);
+    EXPECT_EQ(testing::cardBaseCount(), CARD_BASES_KEPT);
+    dropSuiteGdiplus();
+    const ULONGLONG dropped = GetTickCount64();
+    while (testing::cardBaseCount() != 0 && GetTickCount64() - dropped < 5000) {
+        Sleep(10);
+    }
     EXPECT_EQ(testing::cardBaseCount(), 0u);
     EXPECT_EQ(testing::hintAndBorderCount(), 0u);
+    EXPECT_GE(GetTickCount64() - dropped, 150u);  // not before the time is up
     takeSuiteGdiplus();
+    testing::setCardBaseKeepMilliseconds(60000);
 }
 
 TEST_F(ComposedFrames, belong_to_the_record_they_were_built_for) {
