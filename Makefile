@@ -9,10 +9,12 @@ SOAK_SECONDS ?= 600
 NATIVE := build/native
 ASAN := build/native-asan
 WIN64 := build/win64
+WIN32 := build/win32
 FUZZ := build/fuzz
 SESSION := scripts/wine-session.sh
 
-.PHONY: all deps build build-native build-asan build-win64 build-fuzz test test-native test-asan test-win64 \
+.PHONY: all deps build build-native build-asan build-win64 build-win32 build-fuzz test test-native test-asan \
+        test-win64 test-win32 \
         fuzz fuzz-smoke bench soak snapshots demo dist clean
 
 all: build
@@ -30,6 +32,10 @@ $(WIN64)/CMakeCache.txt:
 	@cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 
+$(WIN32)/CMakeCache.txt:
+	@cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake >/dev/null
+
 $(FUZZ)/CMakeCache.txt:
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DKESTRINE_FUZZ=ON -DKESTRINE_BENCH=OFF >/dev/null
@@ -43,10 +49,13 @@ build-asan: $(ASAN)/CMakeCache.txt
 build-win64: $(WIN64)/CMakeCache.txt
 	@cmake --build $(WIN64) -j $(JOBS) >/dev/null
 
+build-win32: $(WIN32)/CMakeCache.txt
+	@cmake --build $(WIN32) -j $(JOBS) >/dev/null
+
 build-fuzz: $(FUZZ)/CMakeCache.txt
 	@cmake --build $(FUZZ) -j $(JOBS) --target core_fuzz >/dev/null
 
-build: deps build-native build-win64
+build: deps build-native build-win64 build-win32
 
 test: deps build-native build-asan build-win64 build-fuzz
 	@echo "== core tests, native"

@@ -39,6 +39,7 @@ target_sources(kestrine PRIVATE src/kestrine.rc)
 target_include_directories(kestrine PRIVATE ${CMAKE_BINARY_DIR}/generated)
 
 add_executable(version_resource_tests tests/dll/version_resource_test.cpp)
+target_include_directories(version_resource_tests PRIVATE include)
 target_link_libraries(version_resource_tests PRIVATE version GTest::gtest_main)
 add_dependencies(version_resource_tests kestrine)
 add_test(NAME version_resource_tests COMMAND version_resource_tests --gtest_brief=1)

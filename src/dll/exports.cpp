@@ -94,11 +94,12 @@ int handOver(ChartRequest* record) noexcept {
 
 }  // namespace kestrine
 
-extern "C" int ShowKestrine(const wchar_t* series, const wchar_t* titleText,
-                            const wchar_t* subtitleText, const wchar_t* valueText,
-                            const wchar_t* noteText, int xAxisMode, int autoCloseSeconds,
-                            int animate, double animationSeconds, int positive,
-                            unsigned int positiveColor, unsigned int negativeColor) {
+extern "C" int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t* titleText,
+                                          const wchar_t* subtitleText, const wchar_t* valueText,
+                                          const wchar_t* noteText, int xAxisMode,
+                                          int autoCloseSeconds, int animate,
+                                          double animationSeconds, int positive,
+                                          unsigned int positiveColor, unsigned int negativeColor) {
     using namespace kestrine;
     // Building never throws; running out of memory there reads as no chart.
     ChartRequest* record = adoptBuiltRequest(buildChartRequest(
@@ -110,7 +111,7 @@ extern "C" int ShowKestrine(const wchar_t* series, const wchar_t* titleText,
     return handOver(record);
 }
 
-extern "C" int CloseKestrine(void) {
+extern "C" int KESTRINE_CALL CloseKestrine(void) {
     int asked = 0;
     HWND card = nullptr;
     while ((card = FindWindowExW(nullptr, card, kestrine::CARD_WINDOW_CLASS, nullptr)) != nullptr) {
@@ -129,4 +130,4 @@ extern "C" int CloseKestrine(void) {
     return asked;
 }
 
-extern "C" int KestrineVersion(void) { return kestrine::INTERFACE_VERSION; }
+extern "C" int KESTRINE_CALL KestrineVersion(void) { return kestrine::INTERFACE_VERSION; }
