@@ -57,14 +57,28 @@ build-fuzz: $(FUZZ)/CMakeCache.txt
 
 build: deps build-native build-win64 build-win32
 
-test: deps build-native build-asan build-win64 build-fuzz
+test: deps build-native build-asan build-win64 build-win32 build-fuzz
 	@echo "== core tests, native"
 	@cd $(NATIVE) && ctest --output-on-failure
 	@echo "== core tests, native with AddressSanitizer + UndefinedBehaviorSanitizer"
 	@cd $(ASAN) && ctest --output-on-failure
 	@echo "== Windows tests under Wine (own X server)"
 	@$(SESSION) --own-x ctest --test-dir $(WIN64) --output-on-failure
+	@$(MAKE) --no-print-directory test-win32
 	@$(MAKE) --no-print-directory fuzz-smoke
+
+# The x86 build's tests, after the x86-64 ones rather than beside them: two
+# Wine suites at once do not fit two cores. A machine whose kernel runs no
+# 32-bit programs (scripts/runs-x86.sh) has no 32-bit Wine; there only the
+# checks that need no Wine run, and the line below says so.
+test-win32: build-win32
+	@if scripts/runs-x86.sh; then \
+	    echo "== x86: Windows tests under 32-bit Wine (own X server)"; \
+	    $(SESSION) --own-x ctest --test-dir $(WIN32) --output-on-failure; \
+	else \
+	    echo "== x86: NOT RUN under Wine: this machine's kernel runs no 32-bit programs; checks without Wine only"; \
+	    ctest --test-dir $(WIN32) --output-on-failure -L no-wine; \
+	fi
 
 fuzz: deps build-fuzz
 	@mkdir -p $(FUZZ)/corpus

@@ -85,6 +85,7 @@ if(TARGET kestrine_win AND EXISTS ${CMAKE_SOURCE_DIR}/src/dll/exports.cpp)
         add_test(NAME export_names
                  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/dll/export_names_test.sh ${CMAKE_OBJDUMP}
                          $<TARGET_FILE:kestrine>)
+        set_tests_properties(export_names PROPERTIES LABELS no-wine)
     endif()
 
     # Cards run on the test's own thread, with the window procedure called directly.

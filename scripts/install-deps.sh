@@ -13,6 +13,16 @@ packages=(
     zip unzip
 )
 
+# 32-bit Wine for the x86 DLL's tests, only where the kernel runs 32-bit
+# programs: elsewhere wine32's loader, which Debian's wine wrapper prefers
+# once it is installed, would fail every Wine program, 64-bit ones included.
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+x86=0
+if "$here/runs-x86.sh"; then
+    x86=1
+    packages+=(wine32:i386)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
@@ -24,5 +34,8 @@ echo "install-deps: installing ${missing[*]}" >&2
 sudo=""
 if [ "$(id -u)" != 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+if [ "$x86" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -15,7 +15,9 @@ export KESTRINE_WINEPREFIX="$prefix"
 
 (
     flock 9
-    if [ ! -f "$prefix/.kestrine-120dpi" ]; then
+    # The copy is made again when the project's prefix has been (another Wine,
+    # other settings): the mark holds the ready mark of the prefix it copied.
+    if [ ! -f "$prefix/.kestrine-120dpi" ] || ! cmp -s "$base/.kestrine-ready" "$prefix/.kestrine-120dpi"; then
         rm -rf "$prefix"
         if [ -f "$base/.kestrine-ready" ]; then
             # A copy is much quicker than a fresh prefix; the sockets and
@@ -25,7 +27,8 @@ export KESTRINE_WINEPREFIX="$prefix"
         fi
         "$root/scripts/wine-session.sh" --own-x wine reg add 'HKCU\Control Panel\Desktop' \
             /v LogPixels /t REG_DWORD /d 120 /f >/dev/null
-        touch "$prefix/.kestrine-120dpi"
+        cp "$base/.kestrine-ready" "$prefix/.kestrine-120dpi" 2>/dev/null \
+            || cp "$prefix/.kestrine-ready" "$prefix/.kestrine-120dpi"
     fi
 ) 9>"$prefix.setup-lock"
 
