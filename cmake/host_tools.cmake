@@ -74,6 +74,14 @@ target_include_directories(kestrine-host-c PRIVATE include)
 target_link_libraries(kestrine-host-c PRIVATE kestrine)
 add_test(NAME example_host_c COMMAND kestrine-host-c)
 
+# On x86, each export called through a __stdcall pointer with the arguments
+# pushed by hand, the stack pointer compared across the call.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_C_COMPILER_ID STREQUAL "GNU")
+    add_executable(stdcall_host tests/dll/stdcall_host.c)
+    add_dependencies(stdcall_host kestrine)
+    add_test(NAME stdcall_host COMMAND stdcall_host)
+endif()
+
 # The release package: what a Windows user needs to call the DLL, flat in one
 # folder so that kestrine-show finds kestrine.dll beside itself.
 set(KESTRINE_DIST_NAME kestrine-${PROJECT_VERSION}-win64)
