@@ -120,11 +120,12 @@ demo: deps $(WIN64)/CMakeCache.txt
 	@cmake --build $(WIN64) -j $(JOBS) --target kestrine-show >/dev/null
 	@scripts/demo.sh
 
-# The release package: build/dist/kestrine-<version>-win64.zip.
-dist: deps build-win64
+# The release packages: build/dist/kestrine-<version>-win64.zip (x86-64) and
+# kestrine-<version>-win32.zip (x86).
+dist: deps build-win64 build-win32
 	@mkdir -p build/dist
-	@cp $(WIN64)/dist/kestrine-*-win64.zip build/dist/
-	@ls $(WIN64)/dist/kestrine-*-win64.zip | sed 's|^$(WIN64)/|build/|'
+	@cp $(WIN64)/dist/kestrine-*-win64.zip $(WIN32)/dist/kestrine-*-win32.zip build/dist/
+	@ls build/dist/kestrine-*-win64.zip build/dist/kestrine-*-win32.zip
 
 clean:
 	rm -rf build
