@@ -91,13 +91,21 @@ fuzz-smoke: build-fuzz
 	    >$(FUZZ)/smoke.log 2>&1 || { tail -n 40 $(FUZZ)/smoke.log; exit 1; }
 	@grep -E '^stat::number_of_executed_units' $(FUZZ)/smoke.log || true
 
-bench: deps build-native build-win64
+bench: deps build-native build-win64 build-win32
 	@echo "== core benchmarks, native"
 	@$(NATIVE)/core_bench --benchmark_counters_tabular=true
 	@echo "== frame renderer under Wine (own X server)"
 	@$(SESSION) --own-x wine $(WIN64)/kestrine-bench-render.exe
 	@echo "== ShowKestrine return and first frame under Wine (own X server)"
 	@$(SESSION) --own-x wine $(WIN64)/kestrine_bench.exe
+	@if scripts/runs-x86.sh; then \
+	    echo "== x86: frame renderer under 32-bit Wine (own X server)"; \
+	    $(SESSION) --own-x wine $(WIN32)/kestrine-bench-render.exe; \
+	    echo "== x86: ShowKestrine return and first frame under 32-bit Wine (own X server)"; \
+	    $(SESSION) --own-x wine $(WIN32)/kestrine_bench.exe; \
+	else \
+	    echo "== x86: benchmarks NOT RUN: this machine's kernel runs no 32-bit programs"; \
+	fi
 	@echo "== live card: kestrine-show --follow, 10 lines every 10 ms for 30 s, under Wine (own X server)"
 	@$(SESSION) --own-x bash tools/kestrine-bench-follow/follow_bench.sh $(WIN64) 30
 

@@ -11,6 +11,17 @@ set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
 # Remakes the import library of the __stdcall exports (cmake/windows_layer.cmake).
 set(CMAKE_DLLTOOL ${TOOLCHAIN_PREFIX}-dlltool)
 
+# SSE2 arithmetic, as on x86-64, instead of the x87 unit: doubles rounded the
+# same way in every expression (x87 keeps 80-bit intermediates, so one formula
+# computed in two places can round differently, and the frame layers rely on
+# equal results), the curve reduction's vector path, and conversions to 32-bit
+# integers without switching the x87 control word (64-bit ones still switch
+# it: 32-bit SSE2 has no such instruction). Every x86 processor that
+# Windows 8 or later runs on has SSE2. The stack is realigned where 16-byte
+# data needs it, since x86 callers (hosts, CreateThread) promise only 4 bytes.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
+
 set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
