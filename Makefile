@@ -9,10 +9,12 @@ SOAK_SECONDS ?= 600
 NATIVE := build/native
 ASAN := build/native-asan
 WIN64 := build/win64
+WIN32 := build/win32
 FUZZ := build/fuzz
 SESSION := scripts/wine-session.sh
 
-.PHONY: all deps build build-native build-asan build-win64 build-fuzz test test-native test-asan test-win64 \
+.PHONY: all deps build build-native build-asan build-win64 build-win32 build-fuzz test test-native test-asan \
+        test-win64 test-win32 \
         fuzz fuzz-smoke bench soak snapshots demo dist clean
 
 all: build
@@ -30,6 +32,10 @@ $(WIN64)/CMakeCache.txt:
 	@cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 
+$(WIN32)/CMakeCache.txt:
+	@cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake >/dev/null
+
 $(FUZZ)/CMakeCache.txt:
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DKESTRINE_FUZZ=ON -DKESTRINE_BENCH=OFF >/dev/null
@@ -43,19 +49,36 @@ build-asan: $(ASAN)/CMakeCache.txt
 build-win64: $(WIN64)/CMakeCache.txt
 	@cmake --build $(WIN64) -j $(JOBS) >/dev/null
 
+build-win32: $(WIN32)/CMakeCache.txt
+	@cmake --build $(WIN32) -j $(JOBS) >/dev/null
+
 build-fuzz: $(FUZZ)/CMakeCache.txt
 	@cmake --build $(FUZZ) -j $(JOBS) --target core_fuzz >/dev/null
 
-build: deps build-native build-win64
+build: deps build-native build-win64 build-win32
 
-test: deps build-native build-asan build-win64 build-fuzz
+test: deps build-native build-asan build-win64 build-win32 build-fuzz
 	@echo "== core tests, native"
 	@cd $(NATIVE) && ctest --output-on-failure
 	@echo "== core tests, native with AddressSanitizer + UndefinedBehaviorSanitizer"
 	@cd $(ASAN) && ctest --output-on-failure
 	@echo "== Windows tests under Wine (own X server)"
 	@$(SESSION) --own-x ctest --test-dir $(WIN64) --output-on-failure
+	@$(MAKE) --no-print-directory test-win32
 	@$(MAKE) --no-print-directory fuzz-smoke
+
+# The x86 build's tests, after the x86-64 ones rather than beside them: two
+# Wine suites at once do not fit two cores. A machine whose kernel runs no
+# 32-bit programs (scripts/runs-x86.sh) has no 32-bit Wine; there only the
+# checks that need no Wine run, and the line below says so.
+test-win32: build-win32
+	@if scripts/runs-x86.sh; then \
+	    echo "== x86: Windows tests under 32-bit Wine (own X server)"; \
+	    $(SESSION) --own-x ctest --test-dir $(WIN32) --output-on-failure; \
+	else \
+	    echo "== x86: NOT RUN under Wine: this machine's kernel runs no 32-bit programs; checks without Wine only"; \
+	    ctest --test-dir $(WIN32) --output-on-failure -L no-wine; \
+	fi
 
 fuzz: deps build-fuzz
 	@mkdir -p $(FUZZ)/corpus
@@ -68,7 +91,7 @@ fuzz-smoke: build-fuzz
 	    >$(FUZZ)/smoke.log 2>&1 || { tail -n 40 $(FUZZ)/smoke.log; exit 1; }
 	@grep -E '^stat::number_of_executed_units' $(FUZZ)/smoke.log || true
 
-bench: deps build-native build-win64
+bench: deps build-native build-win64 build-win32
 	@echo "== core benchmarks, native"
 	@$(NATIVE)/core_bench --benchmark_counters_tabular=true
 	@echo "== frame renderer under Wine (own X server)"
@@ -77,6 +100,14 @@ bench: deps build-native build-win64
 	    echo "== ShowKestrine return and first frame under Wine at $$dpi DPI (own X server)"; \
 	    scripts/with-dpi.sh $$dpi wine $(WIN64)/kestrine_bench.exe || exit 1; \
 	done
+	@if scripts/runs-x86.sh; then \
+	    echo "== x86: frame renderer under 32-bit Wine (own X server)"; \
+	    $(SESSION) --own-x wine $(WIN32)/kestrine-bench-render.exe; \
+	    echo "== x86: ShowKestrine return and first frame under 32-bit Wine (own X server)"; \
+	    $(SESSION) --own-x wine $(WIN32)/kestrine_bench.exe; \
+	else \
+	    echo "== x86: benchmarks NOT RUN: this machine's kernel runs no 32-bit programs"; \
+	fi
 	@echo "== live card: kestrine-show --follow, 10 lines every 10 ms for 30 s, under Wine (own X server)"
 	@$(SESSION) --own-x bash tools/kestrine-bench-follow/follow_bench.sh $(WIN64) 30
 
@@ -99,11 +130,12 @@ demo: deps $(WIN64)/CMakeCache.txt
 	@cmake --build $(WIN64) -j $(JOBS) --target kestrine-show >/dev/null
 	@scripts/demo.sh
 
-# The release package: build/dist/kestrine-<version>-win64.zip.
-dist: deps build-win64
+# The release packages: build/dist/kestrine-<version>-win64.zip (x86-64) and
+# kestrine-<version>-win32.zip (x86).
+dist: deps build-win64 build-win32
 	@mkdir -p build/dist
-	@cp $(WIN64)/dist/kestrine-*-win64.zip build/dist/
-	@ls $(WIN64)/dist/kestrine-*-win64.zip | sed 's|^$(WIN64)/|build/|'
+	@cp $(WIN64)/dist/kestrine-*-win64.zip $(WIN32)/dist/kestrine-*-win32.zip build/dist/
+	@ls build/dist/kestrine-*-win64.zip build/dist/kestrine-*-win32.zip
 
 clean:
 	rm -rf build

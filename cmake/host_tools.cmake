@@ -39,6 +39,7 @@ target_sources(kestrine PRIVATE src/kestrine.rc)
 target_include_directories(kestrine PRIVATE ${CMAKE_BINARY_DIR}/generated)
 
 add_executable(version_resource_tests tests/dll/version_resource_test.cpp)
+target_include_directories(version_resource_tests PRIVATE include)
 target_link_libraries(version_resource_tests PRIVATE version GTest::gtest_main)
 add_dependencies(version_resource_tests kestrine)
 add_test(NAME version_resource_tests COMMAND version_resource_tests --gtest_brief=1)
@@ -73,11 +74,34 @@ target_include_directories(kestrine-host-c PRIVATE include)
 target_link_libraries(kestrine-host-c PRIVATE kestrine)
 add_test(NAME example_host_c COMMAND kestrine-host-c)
 
+# On x86, each export called through a __stdcall pointer with the arguments
+# pushed by hand, the stack pointer compared across the call.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_C_COMPILER_ID STREQUAL "GNU")
+    add_executable(stdcall_host tests/dll/stdcall_host.c)
+    add_dependencies(stdcall_host kestrine)
+    add_test(NAME stdcall_host COMMAND stdcall_host)
+endif()
+
 # The release package: what a Windows user needs to call the DLL, flat in one
-# folder so that kestrine-show finds kestrine.dll beside itself.
-set(KESTRINE_DIST_NAME kestrine-${PROJECT_VERSION}-win64)
+# folder so that kestrine-show finds kestrine.dll beside itself, with a CMake
+# package configuration for find_package(Kestrine CONFIG). One per
+# architecture: -win64 (x86-64) and -win32 (x86).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(KESTRINE_DIST_ARCH win32)
+    set(KESTRINE_DIST_PROCESSOR x86)
+else()
+    set(KESTRINE_DIST_ARCH win64)
+    set(KESTRINE_DIST_PROCESSOR x86-64)
+endif()
+set(KESTRINE_DIST_NAME kestrine-${PROJECT_VERSION}-${KESTRINE_DIST_ARCH})
 set(KESTRINE_DIST_ZIP ${CMAKE_BINARY_DIR}/dist/${KESTRINE_DIST_NAME}.zip)
 set(_stage ${CMAKE_BINARY_DIR}/dist/${KESTRINE_DIST_NAME})
+include(CMakePackageConfigHelpers)
+set(_package_config ${CMAKE_BINARY_DIR}/generated/package)
+configure_file(cmake/KestrineConfig.cmake.in ${_package_config}/KestrineConfig.cmake @ONLY)
+# The version file also refuses a consumer of the other architecture.
+write_basic_package_version_file(${_package_config}/KestrineConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 set(_strip_commands)
 if(CMAKE_STRIP)
     set(_strip_commands COMMAND ${CMAKE_STRIP} --strip-debug ${_stage}/kestrine.dll
@@ -89,11 +113,13 @@ add_custom_command(OUTPUT ${KESTRINE_DIST_ZIP}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrine> $<TARGET_LINKER_FILE:kestrine>
         $<TARGET_FILE:kestrine-show> ${CMAKE_SOURCE_DIR}/include/kestrine.h
         ${CMAKE_SOURCE_DIR}/src/kestrine.def ${CMAKE_SOURCE_DIR}/README.md
-        ${CMAKE_SOURCE_DIR}/LICENSE ${_stage}
+        ${CMAKE_SOURCE_DIR}/LICENSE ${_package_config}/KestrineConfig.cmake
+        ${_package_config}/KestrineConfigVersion.cmake ${_stage}
     ${_strip_commands}
     COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/dist
         ${CMAKE_COMMAND} -E tar cf ${KESTRINE_DIST_NAME}.zip --format=zip ${KESTRINE_DIST_NAME}
     DEPENDS kestrine kestrine-show ${CMAKE_SOURCE_DIR}/include/kestrine.h
+        ${_package_config}/KestrineConfig.cmake ${_package_config}/KestrineConfigVersion.cmake
         ${CMAKE_SOURCE_DIR}/src/kestrine.def ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE
     COMMENT "Packing ${KESTRINE_DIST_NAME}.zip"
     VERBATIM)
@@ -102,4 +128,11 @@ add_custom_target(kestrine_dist ALL DEPENDS ${KESTRINE_DIST_ZIP})
 if(CMAKE_HOST_UNIX)
     add_test(NAME dist_package
              COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tools/dist_package_test.sh ${KESTRINE_DIST_ZIP})
+    # A project of a user's, built against the unpacked package with this
+    # build's cross toolchain and run under Wine.
+    get_filename_component(_toolchain ${CMAKE_TOOLCHAIN_FILE} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
+    add_test(NAME dist_consumer
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tools/dist_consumer_test.sh ${KESTRINE_DIST_ZIP}
+                     ${_toolchain} ${CMAKE_COMMAND})
+    set_tests_properties(dist_consumer PROPERTIES TIMEOUT 300)
 endif()

@@ -34,18 +34,59 @@ endif()
 # kestrine.dll: DllMain plus the layer, exporting exactly the names in
 # src/kestrine.def. kestrine_test.dll is the same code with a few more exports
 # that let end-to-end tests count records and watch frames; only tests load it.
+# On x86 the three exports are __stdcall, whose symbols carry the bytes their
+# arguments take (ShowKestrine@52). MSVC matches the plain names of a .def to
+# those by itself; mingw's linker does not, so it is given a copy of the .def
+# with the suffixes, exports the names without them (--kill-at), and the
+# import library is remade with dlltool -k: hosts compiled with kestrine.h
+# link the decorated symbols, and the DLL is asked for the plain names.
+set(KESTRINE_X86_STDCALL_SUFFIXES ShowKestrine@52 CloseKestrine@0 KestrineVersion@0)
+function(kestrine_exports target def)
+    if(NOT (MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4))
+        target_sources(${target} PRIVATE ${def})
+        return()
+    endif()
+    file(READ ${def} text)
+    foreach(decorated IN LISTS KESTRINE_X86_STDCALL_SUFFIXES)
+        string(REGEX REPLACE "@.*" "" plain ${decorated})
+        string(REGEX REPLACE "\n([ \t]+)${plain}([ \t]*)\n" "\n\\1${decorated}\\2\n" text "${text}")
+    endforeach()
+    get_filename_component(name ${def} NAME_WE)
+    set(x86_def ${CMAKE_BINARY_DIR}/generated/${name}_x86.def)
+    file(WRITE ${x86_def} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+    target_sources(${target} PRIVATE ${x86_def})
+    # No fuzzy matching of plain and decorated names: a suffix that no longer
+    # fits the function's arguments fails the link.
+    target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--disable-stdcall-fixup)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_DLLTOOL} -k -d ${x86_def} -D $<TARGET_FILE_NAME:${target}>
+                -l $<TARGET_LINKER_FILE_NAME:${target}>
+        WORKING_DIRECTORY $<TARGET_LINKER_FILE_DIR:${target}>
+        VERBATIM)
+endfunction()
+
 if(TARGET kestrine_win AND EXISTS ${CMAKE_SOURCE_DIR}/src/dll/exports.cpp)
     target_include_directories(kestrine_win PUBLIC include)
     target_compile_definitions(kestrine_win PUBLIC KESTRINE_STATIC)
 
-    add_library(kestrine SHARED src/dll/dll_main.cpp src/kestrine.def)
+    add_library(kestrine SHARED src/dll/dll_main.cpp)
+    kestrine_exports(kestrine ${CMAKE_SOURCE_DIR}/src/kestrine.def)
     target_link_libraries(kestrine PRIVATE kestrine_win)
     set_target_properties(kestrine PROPERTIES PREFIX "" OUTPUT_NAME kestrine)
 
-    add_library(kestrine_test SHARED src/dll/dll_main.cpp tests/dll/test_dll_seams.cpp
-                tests/dll/kestrine_test.def)
+    add_library(kestrine_test SHARED src/dll/dll_main.cpp tests/dll/test_dll_seams.cpp)
+    kestrine_exports(kestrine_test ${CMAKE_SOURCE_DIR}/tests/dll/kestrine_test.def)
     target_link_libraries(kestrine_test PRIVATE kestrine_win)
     set_target_properties(kestrine_test PROPERTIES PREFIX "" OUTPUT_NAME kestrine_test)
+
+    # The export table as a host's loader sees it, read without Wine.
+    if(CMAKE_HOST_UNIX AND CMAKE_OBJDUMP)
+        add_test(NAME export_names
+                 COMMAND bash ${CMAKE_SOURCE_DIR}/tests/dll/export_names_test.sh ${CMAKE_OBJDUMP}
+                         $<TARGET_FILE:kestrine>)
+        set_tests_properties(export_names PROPERTIES LABELS no-wine)
+    endif()
 
     # Cards run on the test's own thread, with the window procedure called directly,
     # and on threads of their own, reached through the exports.

@@ -17,7 +17,15 @@
 #define KESTRINE_API
 #endif
 
-/* x86-64 Windows has a single calling convention, so none is spelled out. */
+/* On x86 the three functions use __stdcall, the convention that VBA's
+ * Declare, .NET's DllImport default, Python's ctypes.WinDLL and trading
+ * terminals' import statements call. x86-64 Windows has a single calling
+ * convention, so there the macro is empty and nothing changes. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define KESTRINE_CALL __stdcall
+#else
+#define KESTRINE_CALL
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -71,21 +79,22 @@ extern "C" {
  * once and a new card opens). Each card runs on a thread of its own; no
  * window is created on the caller's thread. Once loaded, the library stays
  * in the process until it ends, so cards outlive FreeLibrary. */
-KESTRINE_API int ShowKestrine(const wchar_t* series, const wchar_t* titleText,
-                              const wchar_t* subtitleText, const wchar_t* valueText,
-                              const wchar_t* noteText, int xAxisMode, int autoCloseSeconds,
-                              int animate, double animationSeconds, int positive,
-                              unsigned int positiveColor, unsigned int negativeColor);
+KESTRINE_API int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t* titleText,
+                                            const wchar_t* subtitleText, const wchar_t* valueText,
+                                            const wchar_t* noteText, int xAxisMode,
+                                            int autoCloseSeconds, int animate,
+                                            double animationSeconds, int positive,
+                                            unsigned int positiveColor, unsigned int negativeColor);
 
 /* Asks every card window on the desktop (window class "KestrineWindow") to
  * close and returns how many it asked. The cards close shortly after, on their
  * own threads; the call does not wait. A card whose window does not exist yet
  * is not counted. A ShowKestrine after this opens a new card rather than
  * handing its data to one that is closing. Any thread. */
-KESTRINE_API int CloseKestrine(void);
+KESTRINE_API int KESTRINE_CALL CloseKestrine(void);
 
 /* Returns KESTRINE_VERSION (100). Any thread; no other effect. */
-KESTRINE_API int KestrineVersion(void);
+KESTRINE_API int KESTRINE_CALL KestrineVersion(void);
 
 #ifdef __cplusplus
 }

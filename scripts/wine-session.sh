@@ -87,11 +87,27 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 # checksum, so a prefix made before a settings file changed gets them again.
 settings=("$root/scripts/fonts.reg" "$root/scripts/debugger.reg" "$root/scripts/x11.reg")
 settings_sum=$(cat "${settings[@]}" | sha256sum | cut -d' ' -f1)
+# The Wine the prefix was made with, on the mark's second line. A prefix made
+# by a 64-bit-only Wine fails every program ("could not load kernel32.dll,
+# status c0000135") once wine32 is installed, and a fresh one works for both,
+# so a prefix of another Wine (or one that recorded none) is made afresh.
+wine_build() {
+    local packages
+    packages=$(dpkg-query -W -f='${db:Status-Abbrev}|${Package}:${Architecture}=${Version}\n' \
+               wine wine32 wine64 2>/dev/null | sed -n 's/^ii *|//p' | LC_ALL=C sort | tr '\n' ' ' || true)
+    echo "wine ${packages:-$(wine64 --version 2>/dev/null || wine --version 2>/dev/null)}"
+}
+wine_id=$(wine_build)
 (
     # One preparation at a time, even when two sessions start together.
     flock 9
     ready="$WINEPREFIX/.kestrine-ready"
-    if [ ! -f "$ready" ] || [ "$(cat "$ready")" != "$settings_sum" ]; then
+    if [ -f "$ready" ] && [ "$(sed -n 2p "$ready")" != "$wine_id" ]; then
+        echo "wine-session: $WINEPREFIX was made by another Wine; making it afresh" >&2
+        wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
+    fi
+    if [ ! -f "$ready" ] || [ "$(sed -n 1p "$ready")" != "$settings_sum" ]; then
         if [ ! -f "$ready" ]; then
             echo "wine-session: preparing Wine prefix $WINEPREFIX (once)" >&2
             wineboot -i >/dev/null 2>&1
@@ -100,7 +116,7 @@ settings_sum=$(cat "${settings[@]}" | sha256sum | cut -d' ' -f1)
             wine regedit /S "$(winepath -w "$file" 2>/dev/null)" >/dev/null 2>&1
         done
         wineserver -w
-        echo "$settings_sum" >"$ready"
+        printf '%s\n%s\n' "$settings_sum" "$wine_id" >"$ready"
     fi
 ) 9>"$WINEPREFIX.lock"
 

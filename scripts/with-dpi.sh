@@ -20,7 +20,10 @@ if [ ! -f "$base/.kestrine-ready" ]; then
 fi
 (
     flock 9
-    if [ ! -f "$prefix/.kestrine-${dpi}dpi" ]; then
+    # The copy is made again when the project's prefix has been (another Wine,
+    # other settings): the mark holds the ready mark of the prefix it copied.
+    mark="$prefix/.kestrine-${dpi}dpi"
+    if [ ! -f "$mark" ] || ! cmp -s "$base/.kestrine-ready" "$mark"; then
         rm -rf "$prefix"
         # A copy is much quicker than a fresh prefix; the sockets and locks
         # of a running server are not part of it.
@@ -28,7 +31,7 @@ fi
         (cd "$base" && tar --exclude=./wineserver -cf - .) | (cd "$prefix" && tar -xf -)
         "$root/scripts/wine-session.sh" --own-x wine reg add 'HKCU\Control Panel\Desktop' \
             /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
-        touch "$prefix/.kestrine-${dpi}dpi"
+        cp "$base/.kestrine-ready" "$mark"
     fi
 ) 9>"$prefix.setup-lock"
 

@@ -11,17 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "kestrine.h"
+
 namespace {
 
-using ShowFn = int (*)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
-                       const wchar_t*, int, int, int, double, int, unsigned int, unsigned int);
-using IntFn = int (*)();
+// The exports' own types, calling convention included (__stdcall on x86).
+using ShowFn = decltype(&ShowKestrine);
+using CloseFn = decltype(&CloseKestrine);
+// The test twin's counters are plain C functions.
 using LongFn = long (*)();
 using VoidFn = void (*)();
 using TicksFn = long long (*)();
 
 ShowFn show;
-IntFn closeAll;
+CloseFn closeAll;
 LongFn liveRecords;
 LongFn framesPresented;
 VoidFn armFirstFrame;
@@ -151,7 +154,7 @@ int main() {
         return reinterpret_cast<void*>(GetProcAddress(dll, name));
     };
     show = reinterpret_cast<ShowFn>(get("ShowKestrine"));
-    closeAll = reinterpret_cast<IntFn>(get("CloseKestrine"));
+    closeAll = reinterpret_cast<CloseFn>(get("CloseKestrine"));
     liveRecords = reinterpret_cast<LongFn>(get("KestrineTestLiveRecords"));
     framesPresented = reinterpret_cast<LongFn>(get("KestrineTestFramesPresented"));
     armFirstFrame = reinterpret_cast<VoidFn>(get("KestrineTestArmFirstFrame"));

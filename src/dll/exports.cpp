@@ -133,11 +133,12 @@ void askToClose(HWND card) noexcept {
 
 }  // namespace kestrine
 
-extern "C" int ShowKestrine(const wchar_t* series, const wchar_t* titleText,
-                            const wchar_t* subtitleText, const wchar_t* valueText,
-                            const wchar_t* noteText, int xAxisMode, int autoCloseSeconds,
-                            int animate, double animationSeconds, int positive,
-                            unsigned int positiveColor, unsigned int negativeColor) {
+extern "C" int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t* titleText,
+                                          const wchar_t* subtitleText, const wchar_t* valueText,
+                                          const wchar_t* noteText, int xAxisMode,
+                                          int autoCloseSeconds, int animate,
+                                          double animationSeconds, int positive,
+                                          unsigned int positiveColor, unsigned int negativeColor) {
     using namespace kestrine;
     // Building never throws; running out of memory there reads as no chart.
     ChartRequest* record = adoptBuiltRequest(buildChartRequest(
@@ -149,7 +150,7 @@ extern "C" int ShowKestrine(const wchar_t* series, const wchar_t* titleText,
     return handOver(record);
 }
 
-extern "C" int CloseKestrine(void) {
+extern "C" int KESTRINE_CALL CloseKestrine(void) {
     using namespace kestrine;
     const std::vector<HWND> cards = findCardWindows();
     int asked = 0;
@@ -168,4 +169,4 @@ extern "C" int CloseKestrine(void) {
     return asked;
 }
 
-extern "C" int KestrineVersion(void) { return kestrine::INTERFACE_VERSION; }
+extern "C" int KESTRINE_CALL KestrineVersion(void) { return kestrine::INTERFACE_VERSION; }

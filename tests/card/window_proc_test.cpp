@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "card/card_registry.h"
 #include "card/record_ownership.h"
 #include "card/ui_thread.h"
@@ -63,10 +65,13 @@ protected:
 
 using ReplacementOffer = CardHere;
 
+// 0x41 in every byte of a pointer-sized value, on x86 as on x86-64.
+const LPARAM JUNK_ADDRESS = static_cast<LPARAM>(~uintptr_t{0} / 0xFF * 0x41);
+
 TEST_F(ReplacementOffer, null_and_foreign_lparams_are_refused_without_being_followed) {
     ChartRequest* before = attached(card);
     // Followed as pointers, these would crash or corrupt memory.
-    for (LPARAM junk : {LPARAM{0}, LPARAM{1}, LPARAM{0x4141414141414141}, LPARAM{-1},
+    for (LPARAM junk : {LPARAM{0}, LPARAM{1}, JUNK_ADDRESS, LPARAM{-1},
                         LPARAM{0x7FFE0000}}) {
         EXPECT_EQ(chartWindowProc(card, WM_CHART_REPLACE, 0, junk), 0) << junk;
     }
@@ -145,7 +150,7 @@ TEST_F(ReplacementOffer, claimed_records_wait_and_only_the_newest_is_prepared) {
     EXPECT_EQ(test::frames().size(), 1u);
     EXPECT_EQ(testing::liveRequests(), recordsBefore + 1);
     // A stray reminder with nothing waiting changes nothing.
-    chartWindowProc(card, WM_CHART_ADOPT, 0, 0x4141414141414141);
+    chartWindowProc(card, WM_CHART_ADOPT, 0, JUNK_ADDRESS);
     EXPECT_EQ(attached(card), newest);
     EXPECT_EQ(test::frames().size(), 1u);
 }

@@ -21,10 +21,15 @@
 #include <thread>
 #include <vector>
 
+#include "kestrine.h"
+
 namespace {
 
-using ShowFn = int (*)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
-                       const wchar_t*, int, int, int, double, int, unsigned int, unsigned int);
+// The exports' own types, calling convention included (__stdcall on x86);
+// the test twin's counters are plain C functions.
+using ShowFn = decltype(&ShowKestrine);
+using CloseFn = decltype(&CloseKestrine);
+using VersionFn = decltype(&KestrineVersion);
 using IntFn = int (*)();
 using LongFn = long (*)();
 
@@ -33,8 +38,8 @@ struct Library {
     std::wstring name;
     HMODULE module = nullptr;
     ShowFn show = nullptr;
-    IntFn close = nullptr;
-    IntFn version = nullptr;
+    CloseFn close = nullptr;
+    VersionFn version = nullptr;
     // Only in kestrine_test.dll.
     LongFn liveRecords = nullptr;
     LongFn pendingOffers = nullptr;
@@ -993,8 +998,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     dll.show = entry<ShowFn>("ShowKestrine");
-    dll.close = entry<IntFn>("CloseKestrine");
-    dll.version = entry<IntFn>("KestrineVersion");
+    dll.close = entry<CloseFn>("CloseKestrine");
+    dll.version = entry<VersionFn>("KestrineVersion");
     dll.liveRecords = entry<LongFn>("KestrineTestLiveRecords");
     dll.pendingOffers = entry<LongFn>("KestrineTestPendingOffers");
     dll.gdiplusUsers = entry<IntFn>("KestrineTestGdiplusUsers");

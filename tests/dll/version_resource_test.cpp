@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "kestrine.h"
+
 namespace {
 
 std::wstring dllPath() {
@@ -79,7 +81,7 @@ TEST_F(version_resource, declares_its_language) {
 TEST(interface_version, stays_100_with_the_resource) {
     HMODULE module = LoadLibraryW(dllPath().c_str());
     ASSERT_NE(module, nullptr);
-    using IntFn = int (*)();
+    using IntFn = decltype(&KestrineVersion);
     const IntFn version =
         reinterpret_cast<IntFn>(reinterpret_cast<void*>(GetProcAddress(module, "KestrineVersion")));
     ASSERT_NE(version, nullptr);

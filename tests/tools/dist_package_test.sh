@@ -12,7 +12,9 @@ folder=$(mktemp -d /tmp/kestrine-dist-test.XXXXXX)
 trap 'rm -rf "$folder"' EXIT
 unzip -q "$zip" -d "$folder"
 
-expected="$name/LICENSE
+expected="$name/KestrineConfig.cmake
+$name/KestrineConfigVersion.cmake
+$name/LICENSE
 $name/README.md
 $name/kestrine-show.exe
 $name/kestrine.def

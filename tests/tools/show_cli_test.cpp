@@ -653,26 +653,28 @@ size_t awaitScreen(HWND card, const Picture& expected, DWORD timeoutMs = 8000) {
     }
 }
 
+struct CardCount {
+    DWORD pid;
+    int count;
+};
+
+// A named CALLBACK rather than a lambda: on x86 EnumWindows calls it __stdcall.
+BOOL CALLBACK countCard(HWND window, LPARAM parameter) {
+    CardCount* c = reinterpret_cast<CardCount*>(parameter);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[32] = {};
+    if (process == c->pid && GetClassNameW(window, name, 32) > 0 &&
+        lstrcmpW(name, L"KestrineWindow") == 0) {
+        ++c->count;
+    }
+    return TRUE;
+}
+
 int cardCountOf(DWORD pid) {
-    int count = 0;
-    struct Count {
-        DWORD pid;
-        int* count;
-    } context{pid, &count};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            Count* c = reinterpret_cast<Count*>(parameter);
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            wchar_t name[32] = {};
-            if (process == c->pid && GetClassNameW(window, name, 32) > 0 &&
-                lstrcmpW(name, L"KestrineWindow") == 0) {
-                ++*c->count;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&context));
-    return count;
+    CardCount context{pid, 0};
+    EnumWindows(countCard, reinterpret_cast<LPARAM>(&context));
+    return context.count;
 }
 
 // Writes to a file that another program may be reading (whole sharing), at

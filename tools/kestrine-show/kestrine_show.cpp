@@ -18,6 +18,7 @@
 #include "card_png.h"
 #include "core/request_building.h"
 #include "dll/module_state.h"
+#include "kestrine.h"
 #include "draw/gdiplus_lifetime.h"
 #include "series_follow.h"
 #include "series_text.h"
@@ -41,9 +42,9 @@ constexpr size_t MAX_SERIES_BYTES = 64u * 1024 * 1024;
 constexpr int RESULT_NO_CHART = -1;
 constexpr int RESULT_NOT_STARTED = -2;
 
-using ShowFn = int (*)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
-                       const wchar_t*, int, int, int, double, int, unsigned int, unsigned int);
-using IntFn = int (*)();
+// The exports' own types, calling convention included (__stdcall on x86).
+using ShowFn = decltype(&ShowKestrine);
+using IntFn = decltype(&KestrineVersion);
 
 struct Kestrine {
     std::wstring path;
