@@ -21,7 +21,6 @@ namespace test {
 namespace {
 
 std::vector<Frame> seenFrames;
-int quitCount = 0;
 
 void recordFrame(HWND window, double progress, double elapsedSeconds, double fade) {
     // Cards of other threads (uiThreadMain runs) are not this list's business.
@@ -69,24 +68,6 @@ HWND openCardHere(ChartRequest* request) {
     }
     return card;
 }
-
-void pumpFor(DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    do {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                ++quitCount;
-                continue;
-            }
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    } while (GetTickCount64() < end);
-}
-
-int quitMessagesSeen() { return quitCount; }
 
 ChartRequest* attached(HWND card) {
     return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA));
