@@ -55,7 +55,7 @@ set_target_properties(show_test_empty PROPERTIES PREFIX "")
 # Its pictures are compared with the frames of a card that the test runs
 # itself on the Windows layer.
 add_executable(show_cli_tests tests/tools/show_cli_test.cpp tests/card/card_test_support.cpp)
-target_include_directories(show_cli_tests PRIVATE tests/card)
+target_include_directories(show_cli_tests PRIVATE tests/card tests/shared)
 target_link_libraries(show_cli_tests PRIVATE kestrine_win kestrine_show_core GTest::gtest_main)
 add_dependencies(show_cli_tests kestrine-show show_test_empty)
 add_test(NAME show_cli_tests COMMAND show_cli_tests --gtest_brief=1)

@@ -93,13 +93,14 @@ if(TARGET kestrine_win AND EXISTS ${CMAKE_SOURCE_DIR}/src/dll/exports.cpp)
     add_executable(window_tests tests/card/window_proc_test.cpp tests/card/ui_thread_test.cpp
                 tests/card/card_layers_test.cpp tests/card/hand_over_test.cpp
                 tests/card/card_test_support.cpp)
+    target_include_directories(window_tests PRIVATE tests/shared)
     target_link_libraries(window_tests PRIVATE kestrine_win GTest::gtest_main)
     add_test(NAME window_tests COMMAND window_tests --gtest_brief=1)
 
     # A real host: loads the DLL by name, drives it with real input.
     add_executable(replace_sender tests/dll/replace_sender.cpp)
     add_executable(card_host_test tests/dll/exports_test.cpp)
-    target_include_directories(card_host_test PRIVATE include)
+    target_include_directories(card_host_test PRIVATE include tests/shared)
     target_link_libraries(card_host_test PRIVATE GTest::gtest psapi)
     add_dependencies(card_host_test kestrine kestrine_test replace_sender)
     add_test(NAME card_host COMMAND card_host_test --dll=kestrine.dll --gtest_brief=1
@@ -129,6 +130,7 @@ if(TARGET kestrine_win)
     add_executable(win_drawing_tests tests/draw/drawing_test_support.cpp
                    tests/draw/module_state_test.cpp tests/draw/text_drawing_test.cpp
                    tests/draw/frame_renderer_test.cpp tests/draw/frame_layers_test.cpp)
+    target_include_directories(win_drawing_tests PRIVATE tests/shared)
     target_link_libraries(win_drawing_tests PRIVATE kestrine_win GTest::gtest_main)
     add_test(NAME win_drawing_tests COMMAND win_drawing_tests --gtest_brief=1)
 

@@ -24,7 +24,6 @@ namespace test {
 namespace {
 
 std::vector<Frame> seenFrames;
-int quitCount = 0;
 
 // The title of the record behind the last frame each of the last cards of
 // other threads presented, read on that thread, which owns the record.
@@ -97,24 +96,6 @@ HWND openCardHere(ChartRequest* request) {
     }
     return card;
 }
-
-void pumpFor(DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    do {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                ++quitCount;
-                continue;
-            }
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    } while (GetTickCount64() < end);
-}
-
-int quitMessagesSeen() { return quitCount; }
 
 std::wstring shownTitleOf(HWND card) {
     std::lock_guard<std::mutex> lock(shownTitleLock);

@@ -1,6 +1,6 @@
 // Shared helpers of the window tests: the module attached once per process
-// with GDI+ held, cards run on the test's own thread, their frames watched,
-// and the message pump that drives their timers.
+// with GDI+ held, cards run on the test's own thread and their frames watched
+// (the message pump that drives their timers is in win_test_support.h).
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/chart_request.h"
+#include "win_test_support.h"
 
 namespace kestrine {
 namespace test {
@@ -39,11 +40,6 @@ ChartRequest* attached(HWND card);
 LRESULT offerAndAdopt(HWND card, uint64_t id);
 // How many WM_CHART_ADOPT are queued for card; removes them.
 int takeQueuedAdoptions(HWND card);
-
-// Dispatches this thread's messages for about ms milliseconds. A WM_QUIT
-// (posted by a card's WM_DESTROY) is swallowed; quitMessagesSeen counts them.
-void pumpFor(DWORD ms);
-int quitMessagesSeen();
 
 // The title of the record behind the last frame that card presented, for
 // cards running on threads of their own: which chart a card really shows.

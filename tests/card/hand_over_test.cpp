@@ -60,17 +60,7 @@ bool reached(testing::CardStep step) {
 
 void release(testing::CardStep step) { SetEvent(holdAt(step).released); }
 
-template <typename Condition>
-bool waitUntil(Condition condition, DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    while (!condition()) {
-        if (GetTickCount64() >= end) {
-            return false;
-        }
-        Sleep(5);
-    }
-    return true;
-}
+using test::waitUntil;
 
 std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
@@ -88,14 +78,7 @@ BOOL WINAPI slowPresent(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
     return UpdateLayeredWindowIndirect(window, info);
 }
 
-int cardCount() {
-    int count = 0;
-    HWND card = nullptr;
-    while ((card = FindWindowExW(nullptr, card, CARD_WINDOW_CLASS, nullptr)) != nullptr) {
-        ++count;
-    }
-    return count;
-}
+int cardCount() { return static_cast<int>(test::cardWindowsOf(GetCurrentProcessId()).size()); }
 
 HWND onlyCard() { return cardCount() == 1 ? FindWindowW(CARD_WINDOW_CLASS, nullptr) : nullptr; }
 

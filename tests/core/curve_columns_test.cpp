@@ -341,12 +341,14 @@ TEST(CurveOutline, spans_stay_on_the_surface) {
         points.push_back({static_cast<float>(-50.0 + i * 0.2), i % 2 == 0 ? -900.0f : 1500.0f});
     }
     const CurveOutline outline = curveOutline(points, 1.0, 920, 560);
-    for (const ColumnSpan& span : outline.spans) {
-        EXPECT_GE(span.column, 0);
-        EXPECT_LT(span.column, 920);
-        EXPECT_GE(span.top, 0);
-        EXPECT_LE(span.bottom, 560);
-        EXPECT_LT(span.top, span.bottom);
+    // Five points a column, each pair a stroke through the whole height: the
+    // left-out points cover every column from top to bottom, cut to the surface.
+    ASSERT_EQ(outline.spans.size(), 920u);
+    for (std::size_t i = 0; i < outline.spans.size(); ++i) {
+        const ColumnSpan& span = outline.spans[i];
+        EXPECT_EQ(span.column, static_cast<int32_t>(i));
+        EXPECT_EQ(span.top, 0);
+        EXPECT_EQ(span.bottom, 560);
     }
     EXPECT_TRUE(curveOutline(points, 1.0, 0, 0).spans.empty());
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "kestrine.h"
+#include "win_test_support.h"
 
 namespace {
 
@@ -64,46 +65,12 @@ LRESULT CALLBACK hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void pump(DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    do {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    } while (GetTickCount64() < end);
-}
+// Pump as a host's message loop would while it waits.
+void pump(DWORD ms) { kestrine::test::pumpFor(ms); }
 
-BOOL CALLBACK collectCard(HWND window, LPARAM list) {
-    wchar_t name[64] = {};
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && GetClassNameW(window, name, 64) &&
-        std::wcscmp(name, L"KestrineWindow") == 0) {
-        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-    }
-    return TRUE;
-}
+std::vector<HWND> cards() { return kestrine::test::cardWindowsOf(GetCurrentProcessId()); }
 
-std::vector<HWND> cards() {
-    std::vector<HWND> found;
-    EnumWindows(collectCard, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-template <typename Condition>
-bool waitUntil(Condition condition, DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    while (!condition()) {
-        if (GetTickCount64() >= end) {
-            return false;
-        }
-        pump(10);
-    }
-    return true;
-}
+using kestrine::test::waitUntil;
 
 HWND waitForCardOtherThan(HWND known, DWORD ms = 5000) {
     HWND found = nullptr;
@@ -358,25 +325,6 @@ TEST_F(ShowKestrine, null_texts_still_give_a_card) {
     EXPECT_NE(waitForCard(), nullptr);
 }
 
-TEST_F(ShowKestrine, second_call_updates_the_open_card_in_place) {
-    ASSERT_EQ(show(0, 1), 0);
-    HWND card = waitForCard();
-    ASSERT_NE(card, nullptr);
-    pump(200);
-    const RECT before = rectOf(card);
-    EXPECT_EQ(show(0, 0, L"0:5;1:-5;2:8"), 0);
-    EXPECT_EQ(show(0, 1, L"0:1;10:2"), 0);
-    pump(400);
-    const std::vector<HWND> now = cards();
-    ASSERT_EQ(now.size(), 1u);
-    EXPECT_EQ(now[0], card);
-    const RECT after = rectOf(card);
-    EXPECT_EQ(after.left, before.left);
-    EXPECT_EQ(after.top, before.top);
-    EXPECT_EQ(after.right, before.right);
-    EXPECT_EQ(after.bottom, before.bottom);
-}
-
 using CloseKestrine = HostTest;
 
 TEST_F(CloseKestrine, with_no_card_returns_zero) { EXPECT_EQ(dll.close(), 0); }
@@ -410,16 +358,27 @@ TEST_F(CloseKestrine, show_right_after_close_still_shows_the_new_chart) {
 
 using AutoClose = HostTest;
 
+// How late a one-second auto-close may end the card, from its window's
+// appearance. Measured under Wine on Xvfb, 2 cores at load 3 to 6 (builds
+// and other test runs): 80 runs took 1061 to 1439 ms (median 1124, 95th
+// percentile 1354). Twice the worst lateness seen is still short of 2 s, so a
+// card that closed after two seconds would fail.
+constexpr ULONGLONG AUTO_CLOSE_LATE_MS = 900;
+
 TEST_F(AutoClose, one_second_card_closes_itself) {
+    const ULONGLONG called = GetTickCount64();
     ASSERT_EQ(show(1, 1), 0);
     HWND card = waitForCard();
     ASSERT_NE(card, nullptr);
+    // The window exists a moment before its preparation starts the timer.
     const ULONGLONG appeared = GetTickCount64();
-    pump(400);
-    EXPECT_TRUE(IsWindow(card));
-    EXPECT_TRUE(waitForNoCards(4000));
-    // Generous: timers under a loaded Wine fire late, never early.
-    EXPECT_GE(GetTickCount64() - appeared, 800u);
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(card); }, 10000));
+    const ULONGLONG gone = GetTickCount64();
+    std::printf("[ measured ] 1 s auto-close: call to card %llu ms, card to gone %llu ms\n",
+                appeared - called, gone - appeared);
+    // Not before its second (less one 15.6 ms tick of the Windows clock).
+    EXPECT_GE(gone - called, 984u);
+    EXPECT_LE(gone - appeared, 1000u + AUTO_CLOSE_LATE_MS);
 }
 
 TEST_F(AutoClose, zero_never_closes_by_itself) {
@@ -662,6 +621,32 @@ int showTitled(const std::wstring& series, const std::wstring& title, int animat
                     animate, 0.3, 1, 0, 0);
 }
 
+std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// Later calls land on the open card: the same window at the same place, the
+// record of the last call on screen, and the records before it freed.
+TEST_F(Counted, second_call_updates_the_open_card_in_place) {
+    ASSERT_EQ(showTitled(SERIES, L"first", 1), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    ASSERT_TRUE(waitUntil([] { return lastFrameTitle() == L"first"; }, 3000));
+    const RECT before = rectOf(card);
+    EXPECT_EQ(showTitled(L"0:5;1:-5;2:8", L"second", 0), 0);
+    EXPECT_EQ(showTitled(L"0:1;10:2", L"third", 1), 0);
+    EXPECT_TRUE(waitUntil([] { return lastFrameTitle() == L"third"; }, 3000))
+        << "shows " << narrow(lastFrameTitle());
+    EXPECT_TRUE(waitUntil([] { return dll.liveRecords() == 1; }, 3000))
+        << dll.liveRecords() << " records";
+    const std::vector<HWND> now = cards();
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_EQ(now[0], card);
+    const RECT after = rectOf(card);
+    EXPECT_EQ(after.left, before.left);
+    EXPECT_EQ(after.top, before.top);
+    EXPECT_EQ(after.right, before.right);
+    EXPECT_EQ(after.bottom, before.bottom);
+}
+
 // Host threads updating one card as fast as ticks come, never closing it:
 // every call lands on the one card, and the card ends up showing the last.
 TEST_F(Counted, threads_updating_without_pause_keep_one_card_showing_the_newest) {
@@ -702,7 +687,7 @@ TEST_F(Counted, threads_updating_without_pause_keep_one_card_showing_the_newest)
         EXPECT_EQ(mostAtOnce, 1u) << threadCount << " threads";
         if (threadCount == 1) {
             EXPECT_TRUE(waitUntil([&] { return lastFrameTitle() == lastTitles[0]; }, 3000))
-                << "shows " << std::string(lastFrameTitle().begin(), lastFrameTitle().end());
+                << "shows " << narrow(lastFrameTitle());
         }
         // One more update once the others have stopped is what the card shows.
         EXPECT_EQ(showTitled(L"0:1;1:3;2:2", L"last", 0), 0);
@@ -717,7 +702,7 @@ TEST_F(Counted, threads_updating_without_pause_keep_one_card_showing_the_newest)
 struct ProcessFigures {
     long records = 0;
     long drawingObjects = 0;
-    DWORD gdiObjects = 0;
+    long gdiObjects = 0;
     DWORD handles = 0;
     SIZE_T privateBytes = 0;
 
@@ -725,8 +710,8 @@ struct ProcessFigures {
         ProcessFigures f;
         f.records = dll.liveRecords();
         f.drawingObjects = dll.liveDrawingObjects();
-        // Wine 8 answers 0 to both of these; Windows counts.
-        f.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+        f.gdiObjects = kestrine::test::gdiObjectCount();
+        // Wine 8 answers 0 here; Windows counts.
         GetProcessHandleCount(GetCurrentProcess(), &f.handles);
         if (f.handles == 0) {
             f.handles = probedHandleCount();
@@ -822,10 +807,11 @@ TEST_F(Counted, eight_threads_at_full_speed_hold_and_leave_nothing_behind) {
     const ProcessFigures after = ProcessFigures::now();
     EXPECT_EQ(after.records, before.records);
     EXPECT_EQ(after.drawingObjects, before.drawingObjects);
-    // Handles and GDI objects: a leak of one per card would show as hundreds
-    // (a minute makes over a thousand cards); a few stand for what the system
-    // itself keeps (measured: 1 to 4 more handles after 20 s to 10 min).
-    EXPECT_LE(after.gdiObjects, before.gdiObjects + 16);
+    // Handles and GDI objects: a leak of one per card grows with the cards
+    // made (10 in 10 s on a loaded machine, more in a minute); a few handles
+    // stand for what the system itself keeps (measured: 1 to 4 more after
+    // 20 s to 10 min), while GDI objects came back to the same count.
+    EXPECT_LE(after.gdiObjects, before.gdiObjects + 4);
     EXPECT_LE(after.handles, before.handles + 16);
     // Private bytes: the heaps keep some freed memory for reuse (measured:
     // 4 to 7 MB more after 20 s to 10 min, not growing with the run). One
@@ -833,7 +819,7 @@ TEST_F(Counted, eight_threads_at_full_speed_hold_and_leave_nothing_behind) {
     EXPECT_LE(after.privateBytes, before.privateBytes + (24u << 20));
     std::printf(
         "full speed: %.0f s, %ld shows and %ld closes (%.0f calls/s); at most %zu card windows "
-        "and %d card threads; handles %lu -> %lu, GDI objects %lu -> %lu, private bytes %.1f -> "
+        "and %d card threads; handles %lu -> %lu, GDI objects %ld -> %ld, private bytes %.1f -> "
         "%.1f MB\n",
         seconds, shows.load(), closes.load(), (shows.load() + closes.load()) / seconds, mostCards,
         mostCardThreads, before.handles, after.handles, before.gdiObjects, after.gdiObjects,

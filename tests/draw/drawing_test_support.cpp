@@ -65,6 +65,17 @@ GdiplusReference::~GdiplusReference() {
     releaseGdiplus();
 }
 
+SurfaceSize surfaceAtScale(double dpiScale) {
+    return surfaceSizeForDpi(true, static_cast<uint32_t>(dpiScale * 96.0 + 0.5));
+}
+
+void setScale(ChartRequest& request, double dpiScale) {
+    const SurfaceSize size = surfaceAtScale(dpiScale);
+    request.dpiScale = size.scale;
+    request.surfaceWidth = size.width;
+    request.surfaceHeight = size.height;
+}
+
 std::unique_ptr<ChartRequest> plotRequest(const std::vector<PlotPoint>& points, double yAxisMin,
                                           double yAxisMax, double xMax, double dpiScale) {
     auto request = std::make_unique<ChartRequest>();
@@ -79,9 +90,7 @@ std::unique_ptr<ChartRequest> plotRequest(const std::vector<PlotPoint>& points, 
     request->numericXAxis = 1;
     request->animate = false;
     request->accentColor = 0xFF38D996u;
-    request->dpiScale = dpiScale;
-    request->surfaceWidth = static_cast<int32_t>(920 * dpiScale + 0.5);
-    request->surfaceHeight = static_cast<int32_t>(560 * dpiScale + 0.5);
+    setScale(*request, dpiScale);
     return request;
 }
 
@@ -147,9 +156,14 @@ int countDiffering(const Pixels& pixels, int x0, int y0, int x1, int y1, uint32_
 }
 
 InkBox findInk(const Pixels& pixels, uint32_t background, int tolerance) {
+    return findInkIn(pixels, 0, 0, pixels.width, pixels.height, background, tolerance);
+}
+
+InkBox findInkIn(const Pixels& pixels, int x0, int y0, int x1, int y1, uint32_t background,
+                 int tolerance) {
     InkBox box;
-    for (int y = 0; y < pixels.height; ++y) {
-        for (int x = 0; x < pixels.width; ++x) {
+    for (int y = std::max(0, y0); y < std::min(pixels.height, y1); ++y) {
+        for (int x = std::max(0, x0); x < std::min(pixels.width, x1); ++x) {
             if (channelDistance(pixels.at(x, y), background) <= tolerance) {
                 continue;
             }

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "core/chart_request.h"
+#include "core/placement.h"
+#include "win_test_support.h"
 
 namespace kestrine {
 namespace test {
@@ -48,6 +50,11 @@ struct Pixels {
     uint32_t at(int x, int y) const { return data[static_cast<size_t>(y) * width + x]; }
 };
 
+// The surface of a card on a monitor of dpiScale x 96 DPI, by the card's own
+// rule; setScale gives a record that scale and surface.
+SurfaceSize surfaceAtScale(double dpiScale);
+void setScale(ChartRequest& request, double dpiScale);
+
 // A request as the scale leaves it, from literal values: plot points in card
 // units, the y axis and xMax. xValues are derived from the plot x so that the
 // head marker can be placed while animating. Not animated; accent green.
@@ -78,6 +85,9 @@ struct InkBox {
     int bottom = 0;  // exclusive
 };
 InkBox findInk(const Pixels& pixels, uint32_t background, int tolerance);
+// The same within the box [x0, x1) x [y0, y1) only.
+InkBox findInkIn(const Pixels& pixels, int x0, int y0, int x1, int y1, uint32_t background,
+                 int tolerance);
 
 }  // namespace test
 }  // namespace kestrine

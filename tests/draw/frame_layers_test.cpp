@@ -37,13 +37,8 @@ using test::Pixels;
 const float NOT_A_NUMBER = std::numeric_limits<float>::quiet_NaN();
 constexpr uint32_t NEGATIVE = 0xFFFF5A67u;
 
+using test::setScale;
 using test::WithGdiplus;
-
-void setScale(ChartRequest& request, double dpiScale) {
-    request.dpiScale = dpiScale;
-    request.surfaceWidth = static_cast<int32_t>(920 * dpiScale + 0.5);
-    request.surfaceHeight = static_cast<int32_t>(560 * dpiScale + 0.5);
-}
 
 // A record as ShowKestrine and the scale make it, from data values.
 std::unique_ptr<ChartRequest> dataRequest(const std::vector<double>& xs,
@@ -322,7 +317,7 @@ class RevealColumns : public WithGdiplus {};
 
 // Columns into which a tall fill reaches under the frame renderer's clip.
 std::pair<int, int> clippedColumns(double progress, double dpiScale) {
-    const int width = static_cast<int>(920 * dpiScale + 0.5);
+    const int width = test::surfaceAtScale(dpiScale).width;
     const int height = static_cast<int>(24 * dpiScale + 0.5);
     std::vector<uint32_t> pixels(static_cast<std::size_t>(width) * height, 0u);
     {
@@ -450,14 +445,16 @@ TEST_F(ComposedFrames, change_nothing_outside_the_rectangle_they_report) {
 }
 
 TEST_F(ComposedFrames, memory_is_one_extra_surface_and_compact_layers) {
-    for (double scale : {1.0, 4.0}) {
+    // 920 x 560 and 3680 x 2240 pixels of four bytes.
+    for (const auto& size : {std::make_pair(1.0, std::size_t{2060800}),
+                             std::make_pair(4.0, std::size_t{32972800})}) {
+        const double scale = size.first;
+        const std::size_t surface = size.second;
         auto request = walkRequest(1000, 1.0, 50.0, false);
         setScale(*request, scale);
         const std::unique_ptr<FrameLayers> layers = FrameLayers::build(*request);
         ASSERT_NE(layers, nullptr);
         const LayerBytes bytes = layers->bytes();
-        const std::size_t surface =
-            static_cast<std::size_t>(request->surfaceWidth) * request->surfaceHeight * 4u;
         EXPECT_EQ(bytes.frameSurface, surface);
         EXPECT_EQ(bytes.staticSurface, surface);
         // The curve and the hint and border together take less than half a surface.
@@ -610,15 +607,11 @@ protected:
     }
 
     static Presented capture(HDC source, const BLENDFUNCTION* blend) {
+        test::Surface surface = test::surfaceBehind(source);
         Presented p;
-        DIBSECTION section = {};
-        GetObjectW(GetCurrentObject(source, OBJ_BITMAP), sizeof(section), &section);
-        p.width = section.dsBm.bmWidth;
-        p.height = section.dsBm.bmHeight;
-        const uint32_t* bits = static_cast<const uint32_t*>(section.dsBm.bmBits);
-        if (bits != nullptr) {
-            p.pixels.assign(bits, bits + static_cast<std::size_t>(p.width) * p.height);
-        }
+        p.width = surface.width;
+        p.height = surface.height;
+        p.pixels = std::move(surface.pixels);
         p.constantAlpha = blend->SourceConstantAlpha;
         return p;
     }
@@ -704,24 +697,26 @@ TEST_F(PresentedLayers, screen_shows_partial_updates_whole_also_after_a_move) {
     request->animationSeconds = 1.5;
     ShowWindow(window, SW_SHOWNOACTIVATE);
     prepareFrameLayers(window, *request);
-    const auto settle = [] {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&message);
-        }
-        Sleep(150);
+    HDC screen = GetDC(nullptr);
+    const auto isFill = [screen](int x, int y) {
+        const COLORREF c = GetPixel(screen, x, y);
+        return std::abs(GetRValue(c) - 0x1A) <= 3 && std::abs(GetGValue(c) - 0x1E) <= 3 &&
+               std::abs(GetBValue(c) - 0x25) <= 3;
     };
+    const auto isGlow = [screen](int x, int y) { return GetGValue(GetPixel(screen, x, y)) > 0x30; };
+    // Each step waits until the screen shows it, so that the next partial
+    // update lands on what the X server has already drawn.
     presentChartFrame(window, *request, 0.0, 0.0, 1.0);
-    settle();
+    EXPECT_TRUE(test::waitUntil([&] { return isFill(40 + 460, 30 + 250); }, 3000));
     presentChartFrame(window, *request, 0.25, 0.4, 1.0);
-    settle();
+    EXPECT_TRUE(test::waitUntil([&] { return isGlow(40 + 283, 30 + 290); }, 3000));
     SetWindowPos(window, nullptr, 60, 50, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    settle();
+    // Below the card's old bottom edge: shown only once the move is.
+    EXPECT_TRUE(test::waitUntil([&] { return isFill(60 + 460, 50 + 555); }, 3000));
     presentChartFrame(window, *request, 0.5, 0.6, 1.0);
-    settle();
+    EXPECT_TRUE(test::waitUntil([&] { return isGlow(60 + 388, 50 + 290); }, 3000));
     ASSERT_GE(presented.size(), 3u);
     EXPECT_TRUE(presented.back().partial);
-    HDC screen = GetDC(nullptr);
     // The curve is revealed up to x 467 and the marker has moved from x 283
     // (elapsed 0.4 of 1.5) to x 388. Pixels outside the last rectangle sent
     // (the curve at x 200, the fill to the right and above) must still show.
