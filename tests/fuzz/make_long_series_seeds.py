@@ -6,25 +6,25 @@ import os
 import struct
 
 def header(shape, span, count, seed, gap=0, repeat=0, far=0, nonfinite=0, amplitude=128,
-           extra=0, batch=14, flags=0):
+           scale=0, batch=0, flags=0):
     return (bytes([shape, span]) + struct.pack('<HI', count, seed) +
-            bytes([gap, repeat, far, nonfinite, amplitude, extra, batch, flags]))
+            bytes([gap, repeat, far, nonfinite, amplitude, scale, batch, flags]))
 
 def edit(position, kind, length, value):
     return struct.pack('<HBBf', position, kind, length, value)
 
 SEEDS = {
-    'walk': header(0, 255, 17600, 1),
+    'walk': header(0, 255, 17600, 1, scale=1),
     'noise_narrow_surface': header(1, 255, 20000, 2, flags=1),
     'leftwards_with_gaps': header(2, 255, 12000, 3, gap=120, amplitude=160),
-    'bursts': header(3, 255, 15000, 4, amplitude=200),
-    'sideways_mitres': header(4, 255, 8000, 5),
-    'gentle_slope': header(5, 255, 20000, 6),
+    'bursts': header(3, 255, 15000, 4, amplitude=200, scale=2),
+    'sideways_mitres': header(4, 255, 8000, 5, scale=2, batch=62),
+    'gentle_slope': header(5, 255, 20000, 6, scale=9),
     'sine_far_and_infinite': header(6, 255, 20000, 7, far=20, nonfinite=10, amplitude=180),
-    'scattered': header(7, 255, 6000, 8, amplitude=200, extra=3),
+    'scattered': header(7, 255, 6000, 8, amplitude=200, scale=11),
     'stairs_on_column_edges': header(8, 40, 10000, 9, flags=6),
     'one_column_ties': header(9, 255, 9000, 10, repeat=200, flags=2),
-    'every_edit': header(0, 128, 30000, 11, amplitude=140, batch=1) + b''.join([
+    'every_edit': header(0, 128, 30000, 11, amplitude=140, scale=2, batch=1) + b''.join([
         edit(1000, 0, 200, 250.0), edit(9000, 1, 30, -7.5), edit(12000, 2, 50, 80.0),
         edit(20000, 3, 255, 0.0), edit(30000, 4, 100, 0.0), edit(40000, 5, 0, -1.0),
         edit(45000, 6, 0, -3.0), edit(50000, 6, 0, 0.5), edit(60000, 7, 255, 40.0)]),
