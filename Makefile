@@ -53,7 +53,7 @@ build-win32: $(WIN32)/CMakeCache.txt
 	@cmake --build $(WIN32) -j $(JOBS) >/dev/null
 
 build-fuzz: $(FUZZ)/CMakeCache.txt
-	@cmake --build $(FUZZ) -j $(JOBS) --target core_fuzz >/dev/null
+	@cmake --build $(FUZZ) -j $(JOBS) --target core_fuzz long_series_fuzz >/dev/null
 
 build: deps build-native build-win64 build-win32
 
@@ -80,16 +80,29 @@ test-win32: build-win32
 	    ctest --test-dir $(WIN32) --output-on-failure -L no-wine; \
 	fi
 
+# Each target for FUZZ_SECONDS; the smoke splits its time between them.
 fuzz: deps build-fuzz
-	@mkdir -p $(FUZZ)/corpus
+	@mkdir -p $(FUZZ)/corpus $(FUZZ)/long-series-corpus
+	@echo "== core_fuzz for $(FUZZ_SECONDS) s"
 	@$(FUZZ)/core_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(FUZZ)/corpus tests/fuzz/corpus
+	@echo "== long_series_fuzz for $(FUZZ_SECONDS) s"
+	@$(FUZZ)/long_series_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    $(FUZZ)/long-series-corpus tests/fuzz/long_series_corpus
+
+LONG_SMOKE_SECONDS = $(shell expr $(FUZZ_SMOKE_SECONDS) / 2)
+CORE_SMOKE_SECONDS = $(shell expr $(FUZZ_SMOKE_SECONDS) - $(LONG_SMOKE_SECONDS))
 
 fuzz-smoke: build-fuzz
-	@echo "== fuzzing the core for $(FUZZ_SMOKE_SECONDS) s"
-	@mkdir -p $(FUZZ)/smoke-corpus
-	@$(FUZZ)/core_fuzz -max_total_time=$(FUZZ_SMOKE_SECONDS) -print_final_stats=1 $(FUZZ)/smoke-corpus tests/fuzz/corpus \
+	@echo "== fuzzing the core for $(CORE_SMOKE_SECONDS) s"
+	@mkdir -p $(FUZZ)/smoke-corpus $(FUZZ)/long-series-smoke-corpus
+	@$(FUZZ)/core_fuzz -max_total_time=$(CORE_SMOKE_SECONDS) -print_final_stats=1 $(FUZZ)/smoke-corpus tests/fuzz/corpus \
 	    >$(FUZZ)/smoke.log 2>&1 || { tail -n 40 $(FUZZ)/smoke.log; exit 1; }
 	@grep -E '^stat::number_of_executed_units' $(FUZZ)/smoke.log || true
+	@echo "== fuzzing long series against the plain paths for $(LONG_SMOKE_SECONDS) s"
+	@$(FUZZ)/long_series_fuzz -max_total_time=$(LONG_SMOKE_SECONDS) -print_final_stats=1 \
+	    $(FUZZ)/long-series-smoke-corpus tests/fuzz/long_series_corpus \
+	    >$(FUZZ)/long-series-smoke.log 2>&1 || { tail -n 40 $(FUZZ)/long-series-smoke.log; exit 1; }
+	@grep -E '^stat::number_of_executed_units' $(FUZZ)/long-series-smoke.log || true
 
 bench: deps build-native build-win64 build-win32
 	@echo "== core benchmarks, native"

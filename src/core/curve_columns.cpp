@@ -251,11 +251,20 @@ public:
         double right = corners[0].x;
         double high = corners[0].y;
         double low = corners[0].y;
-        for (int i = 1; i < count; ++i) {
+        bool numbers = true;
+        for (int i = 0; i < count; ++i) {
             left = std::min(left, corners[i].x);
             right = std::max(right, corners[i].x);
             high = std::min(high, corners[i].y);
             low = std::max(low, corners[i].y);
+            numbers &= (corners[i].x == corners[i].x) & (corners[i].y == corners[i].y);
+        }
+        // The pen towards a point at infinity has corners that are not
+        // numbers. Such a shape covers nothing: the bounds above pass over
+        // those corners while rounding takes them for the last row, so what
+        // it added would depend on what was covered before it.
+        if (!numbers) {
+            return;
         }
         left = deviceOf(left);
         right = deviceOf(right);
