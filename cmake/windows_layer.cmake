@@ -47,9 +47,11 @@ if(TARGET kestrine_win AND EXISTS ${CMAKE_SOURCE_DIR}/src/dll/exports.cpp)
     target_link_libraries(kestrine_test PRIVATE kestrine_win)
     set_target_properties(kestrine_test PROPERTIES PREFIX "" OUTPUT_NAME kestrine_test)
 
-    # Cards run on the test's own thread, with the window procedure called directly.
+    # Cards run on the test's own thread, with the window procedure called directly,
+    # and on threads of their own, reached through the exports.
     add_executable(window_tests tests/card/window_proc_test.cpp tests/card/ui_thread_test.cpp
-                tests/card/card_layers_test.cpp tests/card/card_test_support.cpp)
+                tests/card/card_layers_test.cpp tests/card/hand_over_test.cpp
+                tests/card/card_test_support.cpp)
     target_link_libraries(window_tests PRIVATE kestrine_win GTest::gtest_main)
     add_test(NAME window_tests COMMAND window_tests --gtest_brief=1)
 

@@ -1,16 +1,31 @@
-// The record deletion point with its live count, and the module's registry of
-// pending hand-over offers, guarded by moduleLock.
+// The record deletion point with its live count, the module's registry of
+// pending hand-over offers, the starting card, and the order of records, all
+// guarded by moduleLock.
 
 #include "card/record_ownership.h"
 
 #include <atomic>
+#include <new>
 
 #include "card/card_registry.h"
+#include "card/window_proc.h"
 #include "card/window_seams.h"
 #include "core/offer_registry.h"
 #include "draw/module_lock.h"
 
 namespace kestrine {
+
+// Outcome of the CreateThread call that starts a card.
+enum class CardThread { pending, running, failed };
+
+struct CardStart {
+    ChartRequest* record = nullptr;  // the newest record handed to the card
+    DWORD threadId = 0;              // its UI thread, once that runs
+    CardThread thread = CardThread::pending;
+    bool closed = false;  // CloseKestrine found its window before it was current
+    // The starter, the UI thread and every call awaiting the thread.
+    int holders = 2;
+};
 
 namespace {
 
@@ -18,12 +33,47 @@ std::atomic<long> liveRequestCount{0};
 
 // Guarded by moduleLock.
 OfferRegistry pendingOffers;
-// A card's UI thread has been started and its window does not exist yet;
-// startingRecord is the newest record handed to it in the meantime.
-bool cardStarting = false;
-ChartRequest* startingRecord = nullptr;
+// Later is newer: every record is stamped when its destination is decided.
+uint64_t lastOrder = 0;
+// The card being started, until its window is current or it is closed or
+// abandoned; null while none is.
+CardStart* startingCard = nullptr;
+// The newest record the current card has taken (newestCard names the card,
+// so that a stale value never applies to another one).
+HWND newestCard = nullptr;
+uint64_t newestOrder = 0;
+// A record a closing card handed on to the current card, until it takes it.
+ChartRequest* handedOnRecord = nullptr;
+HWND handedOnTarget = nullptr;
+
+// Signalled whenever a card start's thread outcome is known.
+CONDITION_VARIABLE cardThreadSettled = CONDITION_VARIABLE_INIT;
 
 uintptr_t windowKey(HWND window) { return reinterpret_cast<uintptr_t>(window); }
+
+uint64_t stampOrder(ChartRequest* record) {
+    record->order = ++lastOrder;
+    return record->order;
+}
+
+uint64_t currentNewestOrder() { return newestCard == currentWindow ? newestOrder : 0; }
+
+void noteCurrentNewest(uint64_t order) {
+    if (newestCard != currentWindow) {
+        newestCard = currentWindow;
+        newestOrder = 0;
+    }
+    if (order > newestOrder) {
+        newestOrder = order;
+    }
+}
+
+// Drops one holder under moduleLock; the last one frees the start.
+void releaseStart(CardStart* start) {
+    if (--start->holders == 0) {
+        delete start;
+    }
+}
 
 }  // namespace
 
@@ -50,7 +100,14 @@ uint64_t openOffer(ChartRequest* record, HWND card) {
 
 ChartRequest* claimOffer(uint64_t id, HWND card) noexcept {
     ModuleLockGuard lock;
-    return pendingOffers.claim(id, windowKey(card));
+    if (card == nullptr || currentWindow != card) {
+        return nullptr;  // closing: the sender gives the record to another card
+    }
+    ChartRequest* record = pendingOffers.claim(id, windowKey(card));
+    if (record != nullptr) {
+        noteCurrentNewest(stampOrder(record));
+    }
+    return record;
 }
 
 ChartRequest* withdrawOffer(uint64_t id) noexcept {
@@ -59,44 +116,165 @@ ChartRequest* withdrawOffer(uint64_t id) noexcept {
 }
 
 HandOverRoute routeRecord(ChartRequest* record, HWND refused, bool mayOffer, HWND* card,
-                          ChartRequest** replaced) noexcept {
+                          ChartRequest** replaced, CardStart** start) noexcept {
     ModuleLockGuard lock;
     *card = nullptr;
     *replaced = nullptr;
+    *start = nullptr;
+    // One card starts at a time, and it takes every record until its window
+    // is current: the card it will displace must not get one in the meantime.
+    if (startingCard != nullptr) {
+        *replaced = startingCard->record;
+        startingCard->record = record;
+        stampOrder(record);
+        ++startingCard->holders;
+        *start = startingCard;
+        return HandOverRoute::startingCard;
+    }
     if (mayOffer && currentWindow != nullptr && currentWindow != refused) {
         *card = currentWindow;
         return HandOverRoute::offer;
     }
-    // One card starts at a time: every call in the gap before its window
-    // exists would otherwise start a card of its own.
-    *replaced = startingRecord;
-    startingRecord = record;
-    if (cardStarting) {
-        return HandOverRoute::startingCard;
+    CardStart* fresh = new (std::nothrow) CardStart;
+    if (fresh == nullptr) {
+        return HandOverRoute::notStarted;
     }
-    cardStarting = true;
+    fresh->record = record;
+    stampOrder(record);
+    startingCard = fresh;
+    *start = fresh;
     return HandOverRoute::newCard;
 }
 
-ChartRequest* abandonCardStart() noexcept {
+void settleCardThread(CardStart* start, bool started) noexcept {
+    ChartRequest* lost = nullptr;
+    {
+        ModuleLockGuard lock;
+        start->thread = started ? CardThread::running : CardThread::failed;
+        if (!started) {
+            lost = start->record;
+            start->record = nullptr;
+            if (startingCard == start) {
+                startingCard = nullptr;
+            }
+            releaseStart(start);  // the thread that never ran
+        }
+        releaseStart(start);
+    }
+    WakeAllConditionVariable(&cardThreadSettled);
+    deleteRequest(lost);
+}
+
+bool awaitCardThread(CardStart* start) noexcept {
     ModuleLockGuard lock;
-    cardStarting = false;
-    ChartRequest* record = startingRecord;
-    startingRecord = nullptr;
+    while (start->thread == CardThread::pending) {
+        SleepConditionVariableCS(&cardThreadSettled, &moduleLock, INFINITE);
+    }
+    const bool running = start->thread == CardThread::running;
+    releaseStart(start);
+    return running;
+}
+
+void noteCardThread(CardStart* start) noexcept {
+    ModuleLockGuard lock;
+    start->threadId = GetCurrentThreadId();
+}
+
+ChartRequest* finishCardStart(CardStart* start, HWND window, HWND* displaced,
+                              bool* closed) noexcept {
+    ModuleLockGuard lock;
+    *displaced = nullptr;
+    *closed = start->closed;
+    if (startingCard == start) {
+        startingCard = nullptr;
+    }
+    ChartRequest* record = start->record;
+    start->record = nullptr;
+    if (window != nullptr && !start->closed) {
+        *displaced = currentWindow;
+        currentWindow = window;
+        noteCurrentNewest(record != nullptr ? record->order : 0);
+    }
+    releaseStart(start);
     return record;
 }
 
-ChartRequest* finishCardStart(HWND window, HWND* displaced) noexcept {
+void noteCardAskedToClose(HWND window) noexcept {
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
     ModuleLockGuard lock;
-    *displaced = nullptr;
-    if (window != nullptr) {
-        *displaced = currentWindow;
-        currentWindow = window;
+    if (currentWindow == window) {
+        currentWindow = nullptr;
+        return;
     }
-    cardStarting = false;
-    ChartRequest* record = startingRecord;
-    startingRecord = nullptr;
+    // The starting card's window exists but is not current yet: it closes
+    // with what it was handed, and the next record starts a new card.
+    if (startingCard != nullptr && thread != 0 && startingCard->threadId == thread) {
+        startingCard->closed = true;
+        startingCard = nullptr;
+    }
+}
+
+void handOnRecord(HWND from, ChartRequest* record) noexcept {
+    if (record == nullptr) {
+        return;
+    }
+    ChartRequest* older = record;
+    HWND notify = nullptr;
+    {
+        ModuleLockGuard lock;
+        if (startingCard != nullptr) {
+            ChartRequest* waiting = startingCard->record;
+            if (waiting == nullptr || waiting->order < record->order) {
+                startingCard->record = record;
+                older = waiting;
+            }
+        } else if (currentWindow != nullptr && currentWindow != from &&
+                   currentNewestOrder() < record->order) {
+            older = handedOnRecord;  // a handed-on record not yet taken is older
+            handedOnRecord = record;
+            handedOnTarget = currentWindow;
+            noteCurrentNewest(record->order);
+            notify = currentWindow;
+        }
+    }
+    deleteRequest(older);
+    // A card that cannot be posted to is ending; its WM_DESTROY takes the
+    // record and hands it on again.
+    if (notify != nullptr) {
+        PostMessageW(notify, WM_CHART_HANDED_ON, 0, 0);
+    }
+}
+
+ChartRequest* takeHandedOnRecord(HWND window) noexcept {
+    ModuleLockGuard lock;
+    if (handedOnRecord == nullptr || handedOnTarget != window) {
+        return nullptr;
+    }
+    ChartRequest* record = handedOnRecord;
+    handedOnRecord = nullptr;
+    handedOnTarget = nullptr;
     return record;
+}
+
+HWND makeCurrentCard(HWND window) noexcept {
+    ModuleLockGuard lock;
+    HWND displaced = currentWindow;
+    currentWindow = window;
+    return displaced;
+}
+
+bool isCurrentCard(HWND window) noexcept {
+    ModuleLockGuard lock;
+    return currentWindow == window;
+}
+
+bool leaveCurrentCard(HWND window) noexcept {
+    ModuleLockGuard lock;
+    if (currentWindow != window) {
+        return false;
+    }
+    currentWindow = nullptr;
+    return true;
 }
 
 namespace testing {

@@ -1,7 +1,8 @@
 // Who owns a ChartRequest while it moves between a host thread and a card:
 // the one place records are deleted (so tests can count live ones), the
 // module-wide registry of hand-over offers that are still waiting for a card,
-// and the one record waiting for the card whose window is being created.
+// the one card that is starting, and the order that says which record is
+// newest. All of it is decided under moduleLock, in one place.
 #pragma once
 
 #include <windows.h>
@@ -25,36 +26,86 @@ void deleteRequest(ChartRequest* request) noexcept;
 uint64_t openOffer(ChartRequest* record, HWND card);
 
 // Called by the card on WM_CHART_REPLACE: the record of a live offer made to
-// this card, now owned by the card; null for anything else. The id is only
-// compared, never dereferenced.
+// this card, now owned by the card, provided the card is still the current
+// one (checked in the same step, so a card that is being displaced or closed
+// never claims); null for anything else. The id is only compared, never
+// dereferenced. A claimed record is the newest one decided so far.
 ChartRequest* claimOffer(uint64_t id, HWND card) noexcept;
 
 // Called by the sender once it no longer waits: the record when the offer
 // was not claimed (the sender still owns it), null when the card has it.
 ChartRequest* withdrawOffer(uint64_t id) noexcept;
 
+// One card being started: from the call that routes the first record to it
+// until its window is current, closed, or its thread could not be started.
+struct CardStart;
+
 // Where ShowKestrine's record goes next, decided in one look at the module's
-// state under moduleLock, so that no call sees neither a current card nor a
-// starting one while a starting card becomes current.
+// state under moduleLock. While a card is starting every record goes to it,
+// ahead of the current card, so that the newest record is never left with a
+// card that the starting one is about to displace.
 enum class HandOverRoute {
     offer,         // offer the record to the current card (*card)
-    startingCard,  // the card being created took it; *replaced, if not null,
-                   // is the older record it displaced, the caller's to free
-    newCard,       // the record waits for a new card: start its UI thread
+    startingCard,  // the starting card (*start) took it; *replaced, if not
+                   // null, is the older record it displaced, the caller's to
+                   // free; the caller then awaits the card's thread
+    newCard,       // the record waits in a new CardStart (*start): start its
+                   // UI thread with it and settle the outcome
+    notStarted,    // no memory for a new start: the record is still the caller's
 };
 
 // refused: a card that has just refused or not answered, never offered to
 // again; mayOffer false: offer to no card (the hand-over's time is up).
 HandOverRoute routeRecord(ChartRequest* record, HWND refused, bool mayOffer, HWND* card,
-                          ChartRequest** replaced) noexcept;
+                          ChartRequest** replaced, CardStart** start) noexcept;
 
-// The new card's UI thread could not be started: no card is starting any
-// more, and the waiting record (the newest handed in) is the caller's to free.
-ChartRequest* abandonCardStart() noexcept;
+// The caller that got newCard reports whether CreateThread(uiThreadMain,
+// start) succeeded. On failure the waiting record (the newest handed in) is
+// freed and every call waiting on this start learns it was not started.
+void settleCardThread(CardStart* start, bool started) noexcept;
+
+// A call whose record went to a starting card waits here until that card's
+// thread is known to run (true) or could not be started (false), a matter of
+// microseconds: no call is told its data will be shown by a thread that
+// never existed.
+bool awaitCardThread(CardStart* start) noexcept;
+
+// The starting card's UI thread, first thing: which thread it is, so that a
+// CloseKestrine that finds its window before it is current can tell.
+void noteCardThread(CardStart* start) noexcept;
 
 // The starting card's window exists (or could not be created: window null).
 // Takes the newest waiting record and, with a window, makes it the current
-// card in the same step; *displaced is the card it replaces, if any.
-ChartRequest* finishCardStart(HWND window, HWND* displaced) noexcept;
+// card in the same step; *displaced is the card it replaces, if any. *closed
+// tells that CloseKestrine asked this card to close before it became
+// current: it is not made current, and it shows nothing. Ends the thread's
+// use of start.
+ChartRequest* finishCardStart(CardStart* start, HWND window, HWND* displaced,
+                              bool* closed) noexcept;
+
+// CloseKestrine's step for one window it found: the window is no longer the
+// one to take records, whether it is the current card or the starting card
+// whose window exists but is not current yet. Call before asking it to close.
+void noteCardAskedToClose(HWND window) noexcept;
+
+// A card that is closing (it is no longer current) and still holds a record
+// it claimed hands it on here: to the starting card, or to the current card
+// (which is posted WM_CHART_HANDED_ON), when that has nothing newer; freed
+// otherwise. from: the closing card.
+void handOnRecord(HWND from, ChartRequest* record) noexcept;
+
+// The current card's side of WM_CHART_HANDED_ON (and every card's as it is
+// destroyed): the record handed on to this window, now its own; or null.
+ChartRequest* takeHandedOnRecord(HWND window) noexcept;
+
+// Makes window the current card (or none, for null) with nothing claimed
+// yet; the card it displaces is returned.
+HWND makeCurrentCard(HWND window) noexcept;
+
+// True while window is the current card.
+bool isCurrentCard(HWND window) noexcept;
+
+// Clears the current card if it is window; true when it was.
+bool leaveCurrentCard(HWND window) noexcept;
 
 }  // namespace kestrine

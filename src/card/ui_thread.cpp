@@ -90,15 +90,7 @@ void closeDisplaced(HWND displaced, HWND window) {
 }
 
 // Makes window the current card and asks the card it displaces to close.
-void becomeCurrent(HWND window) {
-    HWND displaced = nullptr;
-    {
-        ModuleLockGuard lock;
-        displaced = currentWindow;
-        currentWindow = window;
-    }
-    closeDisplaced(displaced, window);
-}
+void becomeCurrent(HWND window) { closeDisplaced(makeCurrentCard(window), window); }
 
 // The window keeps the size it was created with, whichever record it shows.
 void attachRecord(HWND window, ChartRequest* request, const SurfaceSize& size) {
@@ -217,11 +209,19 @@ void showCard(HWND window) {
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-void runCardMessageLoop() {
+void runCardMessageLoop(HWND window) {
     MSG message;
     for (;;) {
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
+                // WM_DESTROY posts the quit that ends the loop. One posted by
+                // anything else while the window lives would strand the window
+                // and its record: the window goes the usual way, and its own
+                // quit follows.
+                if (window != nullptr && IsWindow(window)) {
+                    DestroyWindow(window);
+                    continue;
+                }
                 return;
             }
             TranslateMessage(&message);
@@ -236,19 +236,24 @@ void runCardMessageLoop() {
     }
 }
 
-DWORD WINAPI uiThreadMain(LPVOID) {
+DWORD WINAPI uiThreadMain(LPVOID parameter) {
+    CardStart* start = static_cast<CardStart*>(parameter);
+    noteCardThread(start);
     acquireGdiplus();
     waitForClosingCards();
+    testing::reachCardStep(testing::CardStep::beforeWindow, nullptr);
     SurfaceSize size;
     HWND window = createBareCardWindow(&size);
     if (window != nullptr) {
         countCardWindow(+1);
+        testing::reachCardStep(testing::CardStep::windowNotCurrent, window);
     }
     // The newest record handed in while the window was being created; from
     // here on new records reach this card as offers.
     HWND displaced = nullptr;
-    ChartRequest* request = finishCardStart(window, &displaced);
-    if (window == nullptr || request == nullptr) {
+    bool closed = false;
+    ChartRequest* request = finishCardStart(start, window, &displaced, &closed);
+    if (window == nullptr || request == nullptr || closed) {
         if (window != nullptr) {
             DestroyWindow(window);
             countCardWindow(-1);
@@ -266,7 +271,7 @@ DWORD WINAPI uiThreadMain(LPVOID) {
     } else {
         DestroyWindow(window);
     }
-    runCardMessageLoop();  // ends once the window is destroyed
+    runCardMessageLoop(window);  // ends once the window is destroyed
     countCardWindow(-1);
     releaseGdiplus();
     return 0;

@@ -13,11 +13,12 @@ namespace kestrine {
 constexpr wchar_t CARD_WINDOW_CLASS[] = L"KestrineWindow";
 constexpr wchar_t CARD_WINDOW_TITLE[] = L"Kestrine";
 
-// Thread routine that ShowKestrine starts for a new card (no parameter): once
-// its window exists it takes the newest record waiting for the starting card
-// (see routeRecord) and makes the window current. 0: the window existed and
-// its loop has ended; 1: the window could not be created (the record is freed).
-DWORD WINAPI uiThreadMain(LPVOID unused);
+// Thread routine that ShowKestrine starts for a new card, with the CardStart
+// that routeRecord made: once its window exists it takes the newest record
+// waiting for the starting card and makes the window current. 0: the window
+// existed and its loop has ended; 1: the window could not be created, or was
+// asked to close before it became current (the record is freed).
+DWORD WINAPI uiThreadMain(LPVOID cardStart);
 
 // The steps of uiThreadMain, for test programs that run a card on their own
 // thread. registerCardClass: once per process, under moduleLock.
@@ -40,7 +41,8 @@ HWND createCardWindow(ChartRequest* request);
 // Shows the prepared card without taking the focus, always on top.
 void showCard(HWND window);
 
-// Pumps the thread's messages until WM_QUIT, which WM_DESTROY posts.
-void runCardMessageLoop();
+// Pumps the thread's messages until WM_QUIT, which WM_DESTROY posts; a quit
+// that arrives while window still exists destroys it first.
+void runCardMessageLoop(HWND window);
 
 }  // namespace kestrine

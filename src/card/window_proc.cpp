@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "card/card_layers.h"
 #include "card/card_registry.h"
@@ -25,6 +26,7 @@ static_assert(sizeof(ScreenPoint) == sizeof(POINT), "ScreenPoint mirrors POINT")
 namespace {
 
 std::atomic<testing::FrameWatcher> frameWatcher{nullptr};
+std::atomic<testing::CardStepHook> cardStepHook{nullptr};
 
 ChartRequest* attachedRequest(HWND window) {
     return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -209,23 +211,17 @@ bool keepAsNextChart(HWND window, ChartRequest& request, ChartRequest* fresh) {
     return true;
 }
 
-// A card that is no longer current is closing: a newer card has displaced it
-// (and posted it WM_CLOSE), or CloseKestrine has asked it to close. Adopting
-// would lose the chart with the card, so it refuses and the sender gives the
-// record to the newer card or to a new one. Queued messages are not peeked
-// at: under Wine PeekMessage runs pending sent messages, which would re-enter
-// this handler.
-bool displaced(HWND window) {
-    ModuleLockGuard lock;
-    return currentWindow != window;
-}
-
 LRESULT onChartReplace(HWND window, ChartRequest* request, LPARAM offer) {
-    if (offer == 0 || request == nullptr || request->destroyed || displaced(window)) {
+    if (offer == 0 || request == nullptr || request->destroyed) {
         return 0;
     }
     // Only a live offer of this module, made to this window and still awaited
-    // by its sender, yields a record; the lParam itself is never followed.
+    // by its sender, yields a record; the lParam itself is never followed. A
+    // card that is no longer current (displaced by a newer card, or asked to
+    // close) refuses, in the same step, and the sender gives the record to the
+    // newer card or to a new one. Queued messages are not peeked at: under
+    // Wine PeekMessage runs pending sent messages, which would re-enter this
+    // handler.
     ChartRequest* fresh = claimOffer(static_cast<uint64_t>(offer), window);
     if (fresh == nullptr) {
         return 0;
@@ -243,32 +239,90 @@ void onAdoptNextChart(HWND window, ChartRequest* request) {
     if (request == nullptr || request->destroyed || request->nextChart == nullptr) {
         return;  // also a stray WM_CHART_ADOPT from anywhere else
     }
+    testing::reachCardStep(testing::CardStep::claimedNotAdopted, window);
     ChartRequest* fresh = request->nextChart;
     request->nextChart = nullptr;
-    if (displaced(window)) {
-        // Asked to close since it claimed the record: preparing a chart that
-        // goes with the card would only hold up the close.
-        deleteRequest(fresh);
+    if (!isCurrentCard(window)) {
+        // Displaced or asked to close since it claimed the record: the record
+        // goes on to the card that takes over, unless that has a newer one.
+        handOnRecord(window, fresh);
         return;
     }
     adopt(window, request, fresh);
+}
+
+// The newest record a card holds: the one waiting to be prepared, or the one
+// it shows.
+uint64_t newestOrderHeld(const ChartRequest& request) {
+    return request.nextChart != nullptr ? request.nextChart->order : request.order;
+}
+
+void onHandedOn(HWND window, ChartRequest* request) {
+    ChartRequest* fresh = takeHandedOnRecord(window);
+    if (fresh == nullptr) {
+        return;
+    }
+    if (request == nullptr || request->destroyed || fresh->order <= newestOrderHeld(*request)) {
+        deleteRequest(fresh);  // this card has taken something newer meanwhile
+        return;
+    }
+    if (!isCurrentCard(window)) {
+        handOnRecord(window, fresh);
+        return;
+    }
+    if (!keepAsNextChart(window, *request, fresh)) {
+        adopt(window, request, fresh);
+    }
+}
+
+// A closing card's records: the newest of what it shows, what it claimed and
+// what was handed on to it goes on to the card that takes over; the rest is
+// freed.
+void handOnNewest(HWND window, ChartRequest* shown, ChartRequest* handedOn) {
+    ChartRequest* claimed = nullptr;
+    if (shown != nullptr) {
+        claimed = shown->nextChart;
+        shown->nextChart = nullptr;
+        // It leaves this window's live state behind; a card that takes it
+        // over prepares it afresh.
+        shown->destroyed = false;
+        shown->dragPressed = false;
+        shown->dragMoved = false;
+    }
+    ChartRequest* newest = nullptr;
+    for (ChartRequest* held : {shown, claimed, handedOn}) {
+        if (held != nullptr && (newest == nullptr || newest->order < held->order)) {
+            newest = held;
+        }
+    }
+    for (ChartRequest* held : {shown, claimed, handedOn}) {
+        if (held != newest) {
+            deleteRequest(held);
+        }
+    }
+    handOnRecord(window, newest);
 }
 
 void onDestroy(HWND window, ChartRequest* request) {
     KillTimer(window, ANIMATION_TIMER);
     KillTimer(window, AUTOCLOSE_TIMER);
     releaseFrameLayers(window);
-    {
-        ModuleLockGuard lock;
-        // A newer card that has already taken over stays current.
-        if (currentWindow == window) {
-            currentWindow = nullptr;
-        }
-    }
+    // A newer card that has already taken over stays current. A card closed
+    // while current (a click, its delay, its own failure) takes what it holds
+    // with it; one that was displaced or asked to close first hands on the
+    // newest record it holds, which the card that takes over keeps unless it
+    // has a newer one.
+    const bool wasCurrent = leaveCurrentCard(window);
+    ChartRequest* handedOn = takeHandedOnRecord(window);
     if (request != nullptr) {
         request->destroyed = true;
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    }
+    if (wasCurrent) {
         deleteRequest(request);
+        deleteRequest(handedOn);
+    } else {
+        handOnNewest(window, request, handedOn);
     }
     PostQuitMessage(0);
 }
@@ -305,6 +359,9 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return onChartReplace(window, request, lParam);
     case WM_CHART_ADOPT:
         onAdoptNextChart(window, request);
+        return 0;
+    case WM_CHART_HANDED_ON:
+        onHandedOn(window, request);
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);
@@ -349,6 +406,14 @@ LRESULT CALLBACK chartWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 namespace testing {
 
 void setFrameWatcher(FrameWatcher watcher) { frameWatcher.store(watcher); }
+
+void setCardStepHook(CardStepHook hook) { cardStepHook.store(hook); }
+
+void reachCardStep(CardStep step, HWND window) {
+    if (CardStepHook hook = cardStepHook.load()) {
+        hook(step, window);
+    }
+}
 
 }  // namespace testing
 

@@ -16,6 +16,9 @@ constexpr UINT WM_CHART_REPLACE = WM_APP + 0x11;
 // Posted by a card to itself after it claimed an offer: prepare the newest
 // claimed record. The sender has long returned by then.
 constexpr UINT WM_CHART_ADOPT = WM_APP + 0x12;
+// Posted to the current card when a closing card has handed on a newer record
+// it had claimed (see handOnRecord).
+constexpr UINT WM_CHART_HANDED_ON = WM_APP + 0x13;
 
 constexpr UINT_PTR ANIMATION_TIMER = 1;
 constexpr UINT_PTR AUTOCLOSE_TIMER = 2;

@@ -1,6 +1,7 @@
 // Hooks of the card windows that only test programs use: stand-ins for the two
-// shcore functions, a watcher of every presented frame, and counts of live
-// records and pending offers. The shipped DLL never sets or exports them.
+// shcore functions, a watcher of every presented frame, a hold at each step of
+// a card's life, and counts of live records and pending offers. The shipped
+// DLL never sets or exports them.
 #pragma once
 
 #include <windows.h>
@@ -29,6 +30,16 @@ void setShcoreStandIn(const ShcoreStandIn* standIn);
 // Called on the card's UI thread after every renderFrame, with its arguments.
 using FrameWatcher = void (*)(HWND window, double progress, double elapsedSeconds, double fade);
 void setFrameWatcher(FrameWatcher watcher);
+
+// The steps of a card's life at which a test can hold it (the hook runs on
+// the card's UI thread and may block): before its window exists; its window
+// exists but is not current yet; it has claimed a record and is about to
+// adopt it (or hand it on, if it is no longer current by then).
+enum class CardStep { beforeWindow, windowNotCurrent, claimedNotAdopted };
+using CardStepHook = void (*)(CardStep step, HWND window);
+void setCardStepHook(CardStepHook hook);
+// Called by the card at each step; runs the hook when one is set.
+void reachCardStep(CardStep step, HWND window);
 
 // Records alive now (built and not yet deleted), and offers still waiting.
 long liveRequests();

@@ -63,6 +63,10 @@ struct ChartRequest {
     bool dragMoved = false;
     ScreenPoint dragCursorStart;
     ScreenPoint dragWindowStart;
+    // Where the record stands among all records of the process: stamped when
+    // its destination (a starting card, or the current card's claim) is
+    // decided. Later is newer.
+    uint64_t order = 0;
     // The newest record this window has claimed and not yet prepared; owned
     // by this record, freed with it (deleteRequest).
     ChartRequest* nextChart = nullptr;

@@ -7,15 +7,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "kestrine.h"
 
-#include "card/card_registry.h"
 #include "card/record_ownership.h"
 #include "card/ui_thread.h"
 #include "card/window_proc.h"
 #include "core/request_building.h"
-#include "draw/module_lock.h"
 
 namespace kestrine {
 
@@ -47,12 +46,13 @@ bool offerToCard(HWND card, ChartRequest* record, UINT timeoutMs) noexcept {
     return withdrawOffer(offer) == nullptr;
 }
 
-// The record already waits in the starting-card slot; only the thread is
+// The record already waits in the new card's start; only the thread is
 // missing. It takes the newest record there once its window exists.
-int startCardThread() noexcept {
-    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, nullptr, 0, nullptr);
+int startCardThread(CardStart* start) noexcept {
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
+    // Calls that handed records to this start meanwhile wait for this outcome.
+    settleCardThread(start, thread != nullptr);
     if (thread == nullptr) {
-        deleteRequest(abandonCardStart());
         return KESTRINE_NOT_STARTED;
     }
     CloseHandle(thread);  // never joined: the card ends by itself
@@ -72,12 +72,16 @@ int handOver(ChartRequest* record) noexcept {
         const bool late = now >= deadline;
         HWND card = nullptr;
         ChartRequest* replaced = nullptr;
-        switch (routeRecord(record, refused, !(late && lateOfferMade), &card, &replaced)) {
+        CardStart* start = nullptr;
+        switch (routeRecord(record, refused, !(late && lateOfferMade), &card, &replaced, &start)) {
         case HandOverRoute::startingCard:
             deleteRequest(replaced);  // never shown: a newer record came
-            return KESTRINE_OK;
+            return awaitCardThread(start) ? KESTRINE_OK : KESTRINE_NOT_STARTED;
         case HandOverRoute::newCard:
-            return startCardThread();
+            return startCardThread(start);
+        case HandOverRoute::notStarted:
+            deleteRequest(record);
+            return KESTRINE_NOT_STARTED;
         case HandOverRoute::offer:
             break;
         }
@@ -88,6 +92,32 @@ int handOver(ChartRequest* record) noexcept {
         }
         refused = card;
     }
+}
+
+// The card windows of the desktop, found before any is asked to close, so
+// that the walk never steps from a window that its close has destroyed.
+// Empty when there was no memory for the list; the caller then closes as it
+// walks.
+std::vector<HWND> findCardWindows() noexcept {
+    std::vector<HWND> found;
+    try {
+        HWND card = nullptr;
+        while ((card = FindWindowExW(nullptr, card, CARD_WINDOW_CLASS, nullptr)) != nullptr) {
+            found.push_back(card);
+        }
+    } catch (...) {
+        found.clear();
+    }
+    return found;
+}
+
+// A card asked to close is no longer the one to take records: a ShowKestrine
+// right after this opens a new card instead of handing its chart to one that
+// is about to go. That holds for the starting card too, once its window
+// exists.
+void askToClose(HWND card) noexcept {
+    noteCardAskedToClose(card);
+    PostMessageW(card, WM_CLOSE, 0, 0);
 }
 
 }  // namespace
@@ -111,20 +141,20 @@ extern "C" int ShowKestrine(const wchar_t* series, const wchar_t* titleText,
 }
 
 extern "C" int CloseKestrine(void) {
+    using namespace kestrine;
+    const std::vector<HWND> cards = findCardWindows();
     int asked = 0;
-    HWND card = nullptr;
-    while ((card = FindWindowExW(nullptr, card, kestrine::CARD_WINDOW_CLASS, nullptr)) != nullptr) {
-        {
-            // A card asked to close is no longer the one to take new charts:
-            // a ShowKestrine right after this opens a new card instead of
-            // handing its chart to one that is about to go.
-            kestrine::ModuleLockGuard lock;
-            if (kestrine::currentWindow == card) {
-                kestrine::currentWindow = nullptr;
-            }
+    if (!cards.empty()) {
+        for (HWND card : cards) {
+            askToClose(card);
+            ++asked;  // counted whether or not the post succeeded
         }
-        PostMessageW(card, WM_CLOSE, 0, 0);
-        ++asked;  // counted whether or not the post succeeded
+        return asked;
+    }
+    HWND card = nullptr;
+    while ((card = FindWindowExW(nullptr, card, CARD_WINDOW_CLASS, nullptr)) != nullptr) {
+        askToClose(card);
+        ++asked;
     }
     return asked;
 }

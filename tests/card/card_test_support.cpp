@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <string>
+
 #include "card/card_registry.h"
 #include "card/record_ownership.h"
 #include "card/ui_thread.h"
@@ -23,16 +26,29 @@ namespace {
 std::vector<Frame> seenFrames;
 int quitCount = 0;
 
+// The title of the record behind the last frame a card thread presented,
+// read on that thread, which owns the record.
+std::mutex shownTitleLock;
+std::wstring shownTitle;
+
+DWORD testThread = 0;
+
 void recordFrame(HWND window, double progress, double elapsedSeconds, double fade) {
     // Cards of other threads (uiThreadMain runs) are not this list's business.
-    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    if (GetWindowThreadProcessId(window, nullptr) == testThread) {
         seenFrames.push_back(Frame{window, progress, elapsedSeconds, fade});
+        return;
+    }
+    if (const ChartRequest* shown = attached(window)) {
+        std::lock_guard<std::mutex> lock(shownTitleLock);
+        shownTitle = shown->titleText;
     }
 }
 
 class CardEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        testThread = GetCurrentThreadId();
         attachModule(GetModuleHandleW(nullptr));
         acquireGdiplus();  // cards on the test thread draw without a UI thread
         testing::setFrameWatcher(&recordFrame);
@@ -87,6 +103,11 @@ void pumpFor(DWORD ms) {
 }
 
 int quitMessagesSeen() { return quitCount; }
+
+std::wstring lastShownTitle() {
+    std::lock_guard<std::mutex> lock(shownTitleLock);
+    return shownTitle;
+}
 
 ChartRequest* attached(HWND card) {
     return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA));

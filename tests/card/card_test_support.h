@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/chart_request.h"
@@ -43,6 +44,10 @@ int takeQueuedAdoptions(HWND card);
 // (posted by a card's WM_DESTROY) is swallowed; quitMessagesSeen counts them.
 void pumpFor(DWORD ms);
 int quitMessagesSeen();
+
+// The title of the record behind the last frame presented by a card running
+// on a thread of its own: which chart a card really shows.
+std::wstring lastShownTitle();
 
 // Destroys the card if it still exists and swallows its WM_QUIT.
 void closeCardHere(HWND card);

@@ -239,9 +239,12 @@ TEST(CardWindow, class_is_registered_once_with_the_card_procedure) {
 DWORD runThread(ChartRequest* request, DWORD waitMs, HWND* cardOut) {
     HWND none = nullptr;
     ChartRequest* replaced = nullptr;
-    EXPECT_EQ(routeRecord(request, nullptr, true, &none, &replaced), HandOverRoute::newCard);
-    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, nullptr, 0, nullptr);
+    CardStart* start = nullptr;
+    EXPECT_EQ(routeRecord(request, nullptr, true, &none, &replaced, &start),
+              HandOverRoute::newCard);
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
     EXPECT_NE(thread, nullptr);
+    settleCardThread(start, thread != nullptr);
     if (cardOut != nullptr) {
         // Wait for the card, then close it as CloseKestrine would.
         HWND card = nullptr;
@@ -282,13 +285,19 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
     ChartRequest* newest = test::newRequest(false, 0);
     HWND card = nullptr;
     ChartRequest* replaced = nullptr;
-    ASSERT_EQ(routeRecord(older, nullptr, true, &card, &replaced), HandOverRoute::newCard);
+    CardStart* start = nullptr;
+    CardStart* sameStart = nullptr;
+    ASSERT_EQ(routeRecord(older, nullptr, true, &card, &replaced, &start), HandOverRoute::newCard);
     // Until its window exists, the starting card takes every record.
-    ASSERT_EQ(routeRecord(newest, nullptr, true, &card, &replaced), HandOverRoute::startingCard);
+    ASSERT_EQ(routeRecord(newest, nullptr, true, &card, &replaced, &sameStart),
+              HandOverRoute::startingCard);
+    EXPECT_EQ(sameStart, start);
     EXPECT_EQ(replaced, older);
     deleteRequest(replaced);
-    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, nullptr, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
     ASSERT_NE(thread, nullptr);
+    settleCardThread(start, true);
+    EXPECT_TRUE(awaitCardThread(sameStart));
     for (int i = 0; i < 200 && (card = FindWindowW(CARD_WINDOW_CLASS, nullptr)) == nullptr; ++i) {
         Sleep(10);
     }
@@ -299,7 +308,7 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
     EXPECT_EQ(GetWindowLongPtrW(card, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(newest));
     // Once it is current, records go to it as offers.
     ChartRequest* later = test::newRequest(false, 0);
-    EXPECT_EQ(routeRecord(later, nullptr, true, &card, &replaced), HandOverRoute::offer);
+    EXPECT_EQ(routeRecord(later, nullptr, true, &card, &replaced, &start), HandOverRoute::offer);
     deleteRequest(later);
     PostMessageW(card, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);

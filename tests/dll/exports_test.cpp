@@ -42,6 +42,7 @@ struct Library {
     LongFn framesPresented = nullptr;
     int (*lastFrameTitle)(wchar_t*, int) = nullptr;
     LongFn liveDrawingObjects = nullptr;
+    int (*windowFrameTitle)(HWND, wchar_t*, int) = nullptr;
 };
 
 Library dll;
@@ -621,6 +622,19 @@ TEST_F(Counted, replacement_card_stays_current_after_the_hung_card_resumes) {
     EXPECT_EQ(dll.liveRecords(), 1);
 }
 
+// The title behind the last frame that card presented; empty when none.
+std::wstring frameTitleOf(HWND card) {
+    wchar_t title[128] = {};
+    return dll.windowFrameTitle(card, title, 128) >= 0 ? title : L"";
+}
+
+// The one card on screen shows title (a card that is still closing may
+// present a frame after the newer one's, so ask the card itself).
+bool onlyCardShows(const std::wstring& title) {
+    const std::vector<HWND> now = cards();
+    return now.size() == 1 && frameTitleOf(now[0]) == title;
+}
+
 std::wstring lastFrameTitle() {
     wchar_t title[128] = {};
     dll.lastFrameTitle(title, 128);
@@ -874,6 +888,44 @@ TEST_F(Counted, updates_go_on_past_a_hung_card) {
     EXPECT_TRUE(IsWindow(fresh));
 }
 
+// Show, close the moment the card's window appears, show again: the second
+// call returned 0 after the close, so its record is on screen every round.
+TEST_F(Counted, show_close_show_lands_the_last_record_every_round) {
+    int lost = 0;
+    for (int round = 0; round < 200; ++round) {
+        const std::wstring last = L"last-" + std::to_wstring(round);
+        ASSERT_EQ(showTitled(L"0:0;1:1", L"first", 0), 0);
+        ASSERT_TRUE(waitUntil([] { return !cards().empty(); }, 5000));
+        dll.close();
+        ASSERT_EQ(showTitled(L"0:0;1:2", last, 0), 0);
+        if (!waitUntil([&] { return onlyCardShows(last); }, 6000)) {
+            ++lost;
+        }
+        closeEverything();
+    }
+    EXPECT_EQ(lost, 0);
+    EXPECT_TRUE(everythingReleased(5000));
+}
+
+// A host that closes and shows again on every 20 ms tick: never more cards
+// than the cap, and the last record on screen once the ticks stop.
+TEST_F(Counted, close_and_show_on_every_tick_ends_with_the_last_record) {
+    size_t mostCards = 0;
+    std::wstring last;
+    const ULONGLONG end = GetTickCount64() + 10000;
+    for (int tick = 0; GetTickCount64() < end; ++tick) {
+        last = L"tick-" + std::to_wstring(tick);
+        dll.close();
+        ASSERT_EQ(showTitled(L"0:0;1:1;2:3", last, tick % 2), 0);
+        mostCards = std::max(mostCards, cards().size());
+        Sleep(20);
+    }
+    EXPECT_LE(mostCards, 4u);
+    EXPECT_TRUE(waitUntil([&] { return onlyCardShows(last); }, 6000)) << cards().size() << " cards";
+    closeEverything();
+    EXPECT_TRUE(everythingReleased(5000));
+}
+
 // Leaves the library freed (but pinned): the last of this process's tests.
 TEST_F(Counted, card_keeps_animating_and_closes_after_free_library) {
     ASSERT_EQ(dll.show(SERIES, L"t", nullptr, nullptr, nullptr, 0, 2, 1, 3.0, 1, 0, 0), 0);
@@ -949,6 +1001,7 @@ int main(int argc, char** argv) {
     dll.framesPresented = entry<LongFn>("KestrineTestFramesPresented");
     dll.lastFrameTitle = entry<int (*)(wchar_t*, int)>("KestrineTestLastFrameTitle");
     dll.liveDrawingObjects = entry<LongFn>("KestrineTestLiveDrawingObjects");
+    dll.windowFrameTitle = entry<int (*)(HWND, wchar_t*, int)>("KestrineTestWindowFrameTitle");
     if (dll.show == nullptr || dll.close == nullptr || dll.version == nullptr) {
         std::fprintf(stderr, "%s lacks an export\n", name.c_str());
         return 2;

@@ -32,6 +32,27 @@ std::mutex lastTitleLock;
 std::wstring lastTitle;
 std::size_t lastTitleLength = 0;
 
+// The same for each of the last cards that presented a frame, so that a
+// test can ask what one card shows while another is still closing.
+struct WindowTitle {
+    HWND window = nullptr;
+    std::wstring title;
+};
+constexpr std::size_t KEPT_WINDOWS = 64;
+WindowTitle windowTitles[KEPT_WINDOWS];
+std::size_t nextWindowTitle = 0;
+
+void keepWindowTitle(HWND window, const std::wstring& title) {
+    for (WindowTitle& kept : windowTitles) {
+        if (kept.window == window) {
+            kept.title = title;
+            return;
+        }
+    }
+    windowTitles[nextWindowTitle] = WindowTitle{window, title};
+    nextWindowTitle = (nextWindowTitle + 1) % KEPT_WINDOWS;
+}
+
 void watchFrame(HWND window, double, double elapsedSeconds, double) {
     framesPresented.fetch_add(1);
     if (const auto* shown = reinterpret_cast<const kestrine::ChartRequest*>(
@@ -39,6 +60,7 @@ void watchFrame(HWND window, double, double elapsedSeconds, double) {
         std::lock_guard<std::mutex> lock(lastTitleLock);
         lastTitle.assign(shown->titleText, 0, KEPT_TITLE_UNITS);
         lastTitleLength = shown->titleText.size();
+        keepWindowTitle(window, lastTitle);
     }
     // Only a record's opening frame of an animated run starts at elapsed 0;
     // ticks of a card already running are not what the mark waits for.
@@ -112,6 +134,23 @@ extern "C" int KestrineTestLastFrameTitle(wchar_t* out, int capacity) {
         out[n] = L'\0';
     }
     return static_cast<int>(lastTitleLength);
+}
+
+// The start of the title behind the last frame window presented, as above;
+// -1 when it has presented none lately.
+extern "C" int KestrineTestWindowFrameTitle(HWND window, wchar_t* out, int capacity) {
+    std::lock_guard<std::mutex> lock(lastTitleLock);
+    for (const WindowTitle& kept : windowTitles) {
+        if (kept.window == window && window != nullptr) {
+            if (out != nullptr && capacity > 0) {
+                const size_t n = std::min(kept.title.size(), static_cast<size_t>(capacity - 1));
+                std::wmemcpy(out, kept.title.data(), n);
+                out[n] = L'\0';
+            }
+            return static_cast<int>(kept.title.size());
+        }
+    }
+    return -1;
 }
 
 extern "C" long KestrineTestLiveDrawingObjects(void) {
