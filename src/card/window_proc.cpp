@@ -52,43 +52,55 @@ UINT autoCloseMilliseconds(const ChartRequest& request) {
 // clamp only keeps a wild reading from wrapping round into a small offset.
 int32_t clampedDifference(int32_t a, int32_t b) {
     const int64_t d = int64_t{a} - b;
-    if (d < std::numeric_limits<int32_t>::min()) {
-        return std::numeric_limits<int32_t>::min();
+    if (d < (std::numeric_limits<int32_t>::min)()) {
+        return (std::numeric_limits<int32_t>::min)();
     }
-    if (d > std::numeric_limits<int32_t>::max()) {
-        return std::numeric_limits<int32_t>::max();
+    if (d > (std::numeric_limits<int32_t>::max)()) {
+        return (std::numeric_limits<int32_t>::max)();
     }
     return static_cast<int32_t>(d);
 }
 
-// A frame that cannot be drawn is left out; the card carries on.
-void drawFrame(HWND window, const ChartRequest& request, double progress, double elapsedSeconds,
+// A frame that cannot be drawn is left out; the card carries on. False when
+// the window did not take it.
+bool drawFrame(HWND window, const ChartRequest& request, double progress, double elapsedSeconds,
                double fade) {
+    bool presented = false;
     try {
-        presentChartFrame(window, request, progress, elapsedSeconds, fade);
+        presented = presentChartFrame(window, request, progress, elapsedSeconds, fade);
     } catch (...) {
-        return;
+        return false;
     }
     if (testing::FrameWatcher watcher = frameWatcher.load()) {
         watcher(window, progress, elapsedSeconds, fade);
     }
+    return presented;
 }
 
-// GetAsyncKeyState reads physical buttons; the logical left one is the
-// physical right one when the user has swapped them.
-bool logicalLeftButtonHeld() {
-    const int key = GetSystemMetrics(SM_SWAPBUTTON) ? VK_RBUTTON : VK_LBUTTON;
-    return GetAsyncKeyState(key) < 0;
+// The resting image, drawn at exactly the animation's length. The animation
+// timer runs until the window has taken it: a refused frame (a remote session
+// reconnecting, a session switch) would otherwise leave the card showing an
+// earlier one for good, perhaps the fully transparent first, and nobody could
+// see or click it.
+void drawRestingFrame(HWND window, const ChartRequest& request) {
+    if (drawFrame(window, request, 1.0, request.animationSeconds, 1.0)) {
+        KillTimer(window, ANIMATION_TIMER);
+    } else {
+        SetTimer(window, ANIMATION_TIMER, RESTING_RETRY_MS, nullptr);
+    }
 }
 
 void onAnimationTick(HWND window, ChartRequest& request) {
+    // A still card's timer only runs to retry its resting frame.
+    if (!request.animate) {
+        drawRestingFrame(window, request);
+        return;
+    }
     const AnimationFrame frame =
         animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
     drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
     if (frame.runOver) {
-        KillTimer(window, ANIMATION_TIMER);
-        // The resting image, drawn at exactly the animation's length.
-        drawFrame(window, request, 1.0, request.animationSeconds, 1.0);
+        drawRestingFrame(window, request);
     }
 }
 
@@ -113,7 +125,69 @@ void onButtonDown(HWND window, ChartRequest& request) {
     SetCapture(window);
 }
 
-void onMouseMove(HWND window, ChartRequest& request) {
+// A card that was moved: the next card opens where this one was dropped, and
+// its own delay starts again (the drag stopped it).
+void keepDropPoint(HWND window, const ChartRequest& request) {
+    const ScreenPoint dropped = windowTopLeft(window);
+    {
+        ModuleLockGuard lock;
+        savedPositionValid = true;
+        savedPosition.x = dropped.x;
+        savedPosition.y = dropped.y;
+    }
+    if (request.autoCloseSeconds > 0) {
+        SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);
+    }
+}
+
+// Ends a drag that has no button-up to end it: the card stays where it was
+// moved (the drop point kept, its delay running again), and a press that
+// never moved is no click.
+void endDrag(HWND window, ChartRequest& request) {
+    if (!request.dragPressed) {
+        return;
+    }
+    const bool moved = request.dragMoved;
+    // Cleared before ReleaseCapture, whose WM_CAPTURECHANGED then finds no
+    // drag to end.
+    request.dragPressed = false;
+    request.dragMoved = false;
+    if (GetCapture() == window) {
+        ReleaseCapture();
+    }
+    if (moved) {
+        keepDropPoint(window, request);
+    }
+}
+
+// Moves the card during a drag. Wine drops the capture of a window that
+// moves while holding it and tells it the capture went to no window; that
+// loss, and only that one, is no end of the drag. The capture is taken back
+// once the move call has returned, never from within WM_CAPTURECHANGED
+// (which the system forbids). Windows keeps the capture across the move, so
+// there nothing is taken back.
+void moveDraggedCard(HWND window, ChartRequest& request, const ScreenPoint& target) {
+    request.dragInOwnMove = true;
+    request.captureLostInOwnMove = false;
+    SetWindowPos(window, nullptr, target.x, target.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (attachedRequest(window) != &request) {
+        return;  // a message handled during the move replaced the record
+    }
+    request.dragInOwnMove = false;
+    if (request.captureLostInOwnMove && request.dragPressed) {
+        request.captureLostInOwnMove = false;
+        SetCapture(window);
+    }
+}
+
+void onMouseMove(HWND window, ChartRequest& request, WPARAM keys) {
+    // The button came up where this card did not see it (over another
+    // window once the capture had gone): the drag is over.
+    if ((keys & MK_LBUTTON) == 0) {
+        endDrag(window, request);
+        return;
+    }
     const ScreenPoint cursor = cursorPosition();
     if (!request.dragMoved) {
         const int32_t dx = clampedDifference(cursor.x, request.dragCursorStart.x);
@@ -128,49 +202,31 @@ void onMouseMove(HWND window, ChartRequest& request) {
             return;
         }
     }
-    const ScreenPoint target =
-        dragWindowTarget(request.dragWindowStart, request.dragCursorStart, cursor);
-    SetWindowPos(window, nullptr, target.x, target.y, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    moveDraggedCard(window, request,
+                    dragWindowTarget(request.dragWindowStart, request.dragCursorStart, cursor));
 }
 
 void onButtonUp(HWND window, ChartRequest& request) {
-    const bool moved = request.dragMoved;
-    // Cleared before ReleaseCapture, whose WM_CAPTURECHANGED must not read
-    // this as a capture lost mid-drag.
-    request.dragPressed = false;
-    request.dragMoved = false;
-    ReleaseCapture();
-    if (!moved) {
+    if (!request.dragMoved) {
+        request.dragPressed = false;
+        ReleaseCapture();
         DestroyWindow(window);  // the record is gone after this
         return;
     }
-    const ScreenPoint dropped = windowTopLeft(window);
-    {
-        ModuleLockGuard lock;
-        savedPositionValid = true;
-        savedPosition.x = dropped.x;
-        savedPosition.y = dropped.y;
-    }
-    if (request.autoCloseSeconds > 0) {
-        SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);
-    }
+    endDrag(window, request);
 }
 
 void onCaptureChanged(HWND window, ChartRequest& request, HWND newOwner) {
     if (newOwner == window) {
         return;  // the capture stayed with this card
     }
-    // Wine drops the capture of a window that moves while the button is still
-    // held, telling it the capture went to no window. Taking it back keeps the
-    // drag going; a capture taken by another window, or lost after the button
-    // came up, ends the drag.
-    if (newOwner == nullptr && request.dragPressed && logicalLeftButtonHeld()) {
-        SetCapture(window);
+    if (newOwner == nullptr && request.dragInOwnMove) {
+        request.captureLostInOwnMove = true;  // Wine's loss; see moveDraggedCard
         return;
     }
-    request.dragPressed = false;
-    request.dragMoved = false;
+    // Taken by another window, or cancelled by the system (a switch of the
+    // foreground, WM_CANCELMODE): the drag ends where the card is.
+    endDrag(window, request);
 }
 
 void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
@@ -288,6 +344,8 @@ void handOnNewest(HWND window, ChartRequest* shown, ChartRequest* handedOn) {
         shown->destroyed = false;
         shown->dragPressed = false;
         shown->dragMoved = false;
+        shown->dragInOwnMove = false;
+        shown->captureLostInOwnMove = false;
     }
     ChartRequest* newest = nullptr;
     for (ChartRequest* held : {shown, claimed, handedOn}) {
@@ -342,7 +400,7 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_MOUSEMOVE:
         if (request != nullptr && request->dragPressed) {
-            onMouseMove(window, *request);
+            onMouseMove(window, *request, wParam);
         }
         return 0;
     case WM_LBUTTONUP:
@@ -350,6 +408,10 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             onButtonUp(window, *request);
         }
         return 0;
+    case WM_MOUSEACTIVATE:
+        // A press never activates the card: the host keeps the foreground
+        // and the keyboard focus through a click or a drag.
+        return MA_NOACTIVATE;
     case WM_CAPTURECHANGED:
         if (request != nullptr) {
             onCaptureChanged(window, *request, reinterpret_cast<HWND>(lParam));
@@ -386,7 +448,7 @@ bool prepareChart(HWND window, ChartRequest& request) {
         drawFrame(window, request, 0.0, 0.0, 0.0);
         SetTimer(window, ANIMATION_TIMER, ANIMATION_INTERVAL_MS, nullptr);
     } else {
-        drawFrame(window, request, 1.0, request.animationSeconds, 1.0);
+        drawRestingFrame(window, request);
     }
     if (request.autoCloseSeconds > 0) {
         SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);
