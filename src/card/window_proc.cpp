@@ -5,6 +5,7 @@
 #include "card/window_proc.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -166,18 +167,64 @@ void endDrag(HWND window, ChartRequest& request) {
 // once the move call has returned, never from within WM_CAPTURECHANGED
 // (which the system forbids). Windows keeps the capture across the move, so
 // there nothing is taken back.
-void moveDraggedCard(HWND window, ChartRequest& request, const ScreenPoint& target) {
+// False when a message handled during the move replaced the record.
+bool moveOwnWindow(HWND window, ChartRequest& request, const RECT& to, UINT flags) {
     request.dragInOwnMove = true;
     request.captureLostInOwnMove = false;
-    SetWindowPos(window, nullptr, target.x, target.y, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window, nullptr, to.left, to.top, to.right - to.left, to.bottom - to.top,
+                 flags | SWP_NOZORDER | SWP_NOACTIVATE);
     if (attachedRequest(window) != &request) {
-        return;  // a message handled during the move replaced the record
+        return false;
     }
     request.dragInOwnMove = false;
     if (request.captureLostInOwnMove && request.dragPressed) {
         request.captureLostInOwnMove = false;
         SetCapture(window);
+    }
+    return true;
+}
+
+void moveDraggedCard(HWND window, ChartRequest& request, const ScreenPoint& target) {
+    const RECT to = {target.x, target.y, target.x, target.y};
+    moveOwnWindow(window, request, to, SWP_NOSIZE);
+}
+
+// The card is now on a monitor of another DPI (its thread is per-monitor
+// aware): the window, its surfaces and its layers take the new scale, and
+// the frame it shows is drawn again. During a drag the grabbed point stays
+// under the pointer; otherwise the card goes where the system suggests.
+void onDpiChanged(HWND window, ChartRequest& request, UINT dpi, const RECT* suggested) {
+    const SurfaceSize size = surfaceSizeForDpi(true, dpi);
+    if (size.width == request.surfaceWidth && size.height == request.surfaceHeight) {
+        return;
+    }
+    ScreenPoint corner = windowTopLeft(window);
+    if (suggested != nullptr) {
+        corner = ScreenPoint{suggested->left, suggested->top};
+    }
+    if (request.dragPressed) {
+        const ScreenPoint cursor = cursorPosition();
+        const ScreenPoint now = windowTopLeft(window);
+        const double ratio = size.scale / request.dpiScale;
+        corner.x = cursor.x - static_cast<int32_t>(std::lround((cursor.x - now.x) * ratio));
+        corner.y = cursor.y - static_cast<int32_t>(std::lround((cursor.y - now.y) * ratio));
+        request.dragWindowStart = corner;
+        request.dragCursorStart = cursor;
+    }
+    request.dpiScale = size.scale;
+    request.surfaceWidth = size.width;
+    request.surfaceHeight = size.height;
+    const RECT to = {corner.x, corner.y, corner.x + size.width, corner.y + size.height};
+    if (!moveOwnWindow(window, request, to, 0)) {
+        return;
+    }
+    prepareFrameLayers(window, request);  // layers are built for one scale
+    const AnimationFrame frame =
+        animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
+    if (request.animate && !frame.runOver) {
+        drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
+    } else {
+        drawRestingFrame(window, request);
     }
 }
 
@@ -406,6 +453,11 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONUP:
         if (request != nullptr && request->dragPressed) {
             onButtonUp(window, *request);
+        }
+        return 0;
+    case WM_DPICHANGED:
+        if (request != nullptr) {
+            onDpiChanged(window, *request, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         }
         return 0;
     case WM_MOUSEACTIVATE:

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
 
 #include "card/card_registry.h"
 #include "card/record_ownership.h"
@@ -14,6 +17,8 @@
 #include "card/window_seams.h"
 #include "card_test_support.h"
 #include "draw/frame_layer_seams.h"
+#include "draw/frame_layers.h"
+#include "draw/frame_renderer.h"
 #include "draw/module_lock.h"
 #include "draw/test_seams.h"
 #include "kestrine.h"
@@ -510,6 +515,61 @@ TEST_F(Drag, capture_lost_after_the_button_came_up_ends_the_drag) {
     chartWindowProc(card, WM_CAPTURECHANGED, 0, 0);
     EXPECT_FALSE(attached(card)->dragPressed);
     EXPECT_FALSE(attached(card)->dragMoved);
+}
+
+using DpiChange = CardHere;
+
+int largestChannelDifference(uint32_t a, uint32_t b) {
+    int most = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int d = std::abs(static_cast<int>((a >> shift) & 0xFF) -
+                               static_cast<int>((b >> shift) & 0xFF));
+        most = (std::max)(most, d);
+    }
+    return most;
+}
+
+TEST_F(DpiChange, resizes_the_card_and_its_next_frame_matches_drawing_from_nothing) {
+    ChartRequest* request = attached(card);
+    const RECT start = windowRect(card);
+    RECT suggested = {start.left + 10, start.top + 20, start.left + 1390, start.top + 860};
+    test::clearFrames();
+    chartWindowProc(card, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(request->dpiScale, 1.5);
+    const RECT now = windowRect(card);
+    EXPECT_EQ(now.left, start.left + 10);
+    EXPECT_EQ(now.top, start.top + 20);
+    EXPECT_EQ(now.right - now.left, 1380);
+    EXPECT_EQ(now.bottom - now.top, 840);
+    const FrameLayers* layers = testing::frameLayersOf(card);
+    ASSERT_NE(layers, nullptr) << "layers are built again for the new scale";
+    ASSERT_EQ(layers->width(), 1380);
+    ASSERT_EQ(test::frames().size(), 1u);
+    std::vector<uint32_t> fromNothing(1380u * 840u);
+    ASSERT_TRUE(renderCardToPixels(*request, 1.0, request->animationSeconds, fromNothing.data()));
+    int over = 0;
+    for (size_t i = 0; i < fromNothing.size(); ++i) {
+        over += largestChannelDifference(layers->framePixels()[i], fromNothing[i]) > 1;
+    }
+    EXPECT_EQ(over, 0);
+}
+
+TEST_F(DpiChange, during_a_drag_keeps_the_grabbed_point_under_the_pointer) {
+    const RECT start = windowRect(card);
+    dragBy(card, centre(), 40);
+    POINT p = {0, 0};
+    GetCursorPos(&p);
+    const int grabbedX = p.x - (start.left + 40);
+    const int grabbedY = p.y - start.top;
+    RECT suggested = {0, 0, 1380, 840};
+    chartWindowProc(card, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    const RECT now = windowRect(card);
+    EXPECT_EQ(now.left, p.x - std::lround(grabbedX * 1.5));
+    EXPECT_EQ(now.top, p.y - std::lround(grabbedY * 1.5));
+    SetCursorPos(p.x + 30, p.y);
+    chartWindowProc(card, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    EXPECT_EQ(windowRect(card).left, now.left + 30);
+    EXPECT_EQ(GetCapture(), card);
 }
 
 }  // namespace
