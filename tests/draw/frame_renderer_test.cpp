@@ -57,7 +57,7 @@ protected:
     double lineShare(double x, double y, uint32_t colour) const {
         double best = 0.0;
         for (int row = device(y - 0.5); row <= device(y + 0.5 - 1e-6); ++row) {
-            best = std::max(best, test::shareTowards(frame.at(device(x), row), FILL, colour));
+            best = (std::max)(best, test::shareTowards(frame.at(device(x), row), FILL, colour));
         }
         return best;
     }
@@ -65,7 +65,7 @@ protected:
     // Strongest share towards the accent of the two outermost pixels at an
     // edge, going inwards by (dx, dy).
     double edgeShare(int x, int y, int dx, int dy) const {
-        return std::max(test::shareTowards(frame.at(x, y), FILL, ACCENT),
+        return (std::max)(test::shareTowards(frame.at(x, y), FILL, ACCENT),
                         test::shareTowards(frame.at(x + dx, y + dy), FILL, ACCENT));
     }
 
@@ -254,7 +254,7 @@ TEST_F(CurveAndMarker, negative_accent_colours_curve_marker_and_border) {
     const Pixels frame = test::renderToMemory(*request, 1.0, 1.5);
     EXPECT_LE(test::channelDistance(frame.at(200, 250), 0xFFFF5A67u), 3);
     EXPECT_LE(test::channelDistance(frame.at(400, 250), 0xFFFF5A67u), 3);
-    EXPECT_GE(std::max(test::shareTowards(frame.at(0, 280), FILL, 0xFFFF5A67u),
+    EXPECT_GE((std::max)(test::shareTowards(frame.at(0, 280), FILL, 0xFFFF5A67u),
                        test::shareTowards(frame.at(1, 280), FILL, 0xFFFF5A67u)),
               0.8);
 }
@@ -429,7 +429,7 @@ long gdiHandleHighWater() {
     for (int i = 0; i < 64; ++i) {
         HDC dc = CreateCompatibleDC(nullptr);
         probes.push_back(dc);
-        highest = std::max(highest, static_cast<long>(reinterpret_cast<ULONG_PTR>(dc) & 0xFFFF));
+        highest = (std::max)(highest, static_cast<long>(reinterpret_cast<ULONG_PTR>(dc) & 0xFFFF));
     }
     for (HDC dc : probes) {
         DeleteDC(dc);

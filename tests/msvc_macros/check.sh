@@ -12,8 +12,9 @@ for source in src/draw/*.cpp src/card/*.cpp src/dll/*.cpp tools/*/*.cpp tools/*.
     [ -f "$source" ] || continue
     grep -qE '<windows\.h>|"(card|draw|dll)/|<gdiplus' "$source" || continue
     checked=$((checked + 1))
+    case $source in tests/*) gtest_first=-DKESTRINE_WITH_GTEST ;; *) gtest_first= ;; esac
     if ! "$compiler" -std=c++17 -fsyntax-only -DUNICODE -D_UNICODE -DKESTRINE_STATIC \
-            -DKESTRINE_WITH_GTEST -I tests/msvc_macros -I src -I include -I tools/kestrine-show \
+            $gtest_first -I tests/msvc_macros -I src -I include -I tools/kestrine-show \
             -I tests/card -I "$binary/generated" -I "$gtest" \
             -include tests/msvc_macros/standard_first.h "$source"; then
         echo "FAILS with the SDK's min and max macros: $source"
