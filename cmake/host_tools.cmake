@@ -21,10 +21,13 @@ if(TARGET kestrine_win)
     target_link_libraries(kestrine_card_png PUBLIC kestrine_win kestrine_show_core)
 endif()
 
-add_executable(show_tool_tests tests/tools/show_arguments_test.cpp tests/tools/series_text_test.cpp
-               tests/tools/series_follow_test.cpp tests/tools/straight_alpha_test.cpp)
-target_link_libraries(show_tool_tests PRIVATE kestrine_show_core GTest::gtest_main)
-add_test(NAME show_tool_tests COMMAND show_tool_tests --gtest_brief=1)
+if(KESTRINE_TESTS)
+    add_executable(show_tool_tests tests/tools/show_arguments_test.cpp
+                   tests/tools/series_text_test.cpp tests/tools/series_follow_test.cpp
+                   tests/tools/straight_alpha_test.cpp)
+    target_link_libraries(show_tool_tests PRIVATE kestrine_show_core GTest::gtest_main)
+    add_test(NAME show_tool_tests COMMAND show_tool_tests --gtest_brief=1)
+endif()
 
 if(NOT WIN32 OR NOT TARGET kestrine)
     return()
@@ -38,16 +41,23 @@ configure_file(cmake/kestrine_version.h.in ${CMAKE_BINARY_DIR}/generated/kestrin
 target_sources(kestrine PRIVATE src/kestrine.rc)
 target_include_directories(kestrine PRIVATE ${CMAKE_BINARY_DIR}/generated)
 
-add_executable(version_resource_tests tests/dll/version_resource_test.cpp)
-target_include_directories(version_resource_tests PRIVATE include)
-target_link_libraries(version_resource_tests PRIVATE version GTest::gtest_main)
-add_dependencies(version_resource_tests kestrine)
-add_test(NAME version_resource_tests COMMAND version_resource_tests --gtest_brief=1)
-
 # kestrine-show loads kestrine.dll from its own folder at run time, as hosts do.
 add_executable(kestrine-show tools/kestrine-show/kestrine_show.cpp)
 target_link_libraries(kestrine-show PRIVATE kestrine_show_core kestrine_card_png shell32)
 add_dependencies(kestrine-show kestrine)
+# Its manifest declares per-monitor DPI awareness.
+if(MSVC)
+    target_sources(kestrine-show PRIVATE tools/kestrine-show/kestrine-show.manifest)
+else()
+    target_sources(kestrine-show PRIVATE tools/kestrine-show/kestrine_show.rc)
+endif()
+
+if(KESTRINE_TESTS)
+add_executable(version_resource_tests tests/dll/version_resource_test.cpp)
+target_include_directories(version_resource_tests PRIVATE include)
+target_link_libraries(version_resource_tests PRIVATE version GTest::gtest_main)
+add_dependencies(version_resource_tests kestrine kestrine-show)
+add_test(NAME version_resource_tests COMMAND version_resource_tests --gtest_brief=1)
 
 # A DLL without Kestrine's exports, to check how kestrine-show reports one.
 add_library(show_test_empty SHARED tests/tools/empty_dll.c)
@@ -66,6 +76,7 @@ if(CMAKE_HOST_UNIX)
                      $<TARGET_FILE:kestrine-show>)
     set_tests_properties(show_follow_interrupt PROPERTIES TIMEOUT 120)
 endif()
+endif()  # KESTRINE_TESTS
 
 # The C example links the import library (libkestrine.dll.a with mingw,
 # kestrine.lib with MSVC) rather than loading the DLL by hand.

@@ -74,7 +74,8 @@ if(TARGET kestrine_win AND EXISTS ${CMAKE_SOURCE_DIR}/src/dll/exports.cpp)
     kestrine_exports(kestrine ${CMAKE_SOURCE_DIR}/src/kestrine.def)
     target_link_libraries(kestrine PRIVATE kestrine_win)
     set_target_properties(kestrine PROPERTIES PREFIX "" OUTPUT_NAME kestrine)
-
+endif()
+if(TARGET kestrine AND KESTRINE_TESTS)
     add_library(kestrine_test SHARED src/dll/dll_main.cpp tests/dll/test_dll_seams.cpp)
     kestrine_exports(kestrine_test ${CMAKE_SOURCE_DIR}/tests/dll/kestrine_test.def)
     target_link_libraries(kestrine_test PRIVATE kestrine_win)
@@ -126,7 +127,7 @@ endif()
 
 # Drawing: module state, text and frame renderer on real GDI+ under Wine, and
 # the programs that draw cards into memory (snapshots, render benchmark).
-if(TARGET kestrine_win)
+if(TARGET kestrine_win AND KESTRINE_TESTS)
     add_executable(win_drawing_tests tests/draw/drawing_test_support.cpp
                    tests/draw/module_state_test.cpp tests/draw/text_drawing_test.cpp
                    tests/draw/frame_renderer_test.cpp tests/draw/frame_layers_test.cpp)
@@ -134,6 +135,12 @@ if(TARGET kestrine_win)
     target_link_libraries(win_drawing_tests PRIVATE kestrine_win GTest::gtest_main)
     add_test(NAME win_drawing_tests COMMAND win_drawing_tests --gtest_brief=1)
 
+    # The Windows sources as MSVC sees them: with the SDK's min and max macros.
+    add_test(NAME windows_h_min_max
+             COMMAND sh ${CMAKE_SOURCE_DIR}/tests/msvc_macros/check.sh ${CMAKE_CXX_COMPILER}
+                     ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR} ${KESTRINE_GOOGLETEST_DIR}/googletest/include)
+endif()
+if(TARGET kestrine_win)
     add_executable(kestrine-snapshot tools/kestrine-snapshot/snapshot.cpp)
     target_link_libraries(kestrine-snapshot PRIVATE kestrine_card_png shell32)
 

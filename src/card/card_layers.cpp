@@ -49,21 +49,20 @@ void prepareFrameLayers(HWND window, const ChartRequest& request) {
     held->layers = FrameLayers::build(request);
 }
 
-void presentChartFrame(HWND window, const ChartRequest& request, double progress,
+bool presentChartFrame(HWND window, const ChartRequest& request, double progress,
                        double elapsedSeconds, double fade) {
     CardLayers* held = heldBy(window);
     if (held != nullptr && held->layers) {
         if (held->record == &request && held->layers->builtFor(request)) {
             FrameLayers& layers = *held->layers;
             const DeviceRect changed = layers.compose(request, progress, elapsedSeconds);
-            layers.present(window, changed, fade);
-            return;
+            return layers.present(window, changed, fade);
         }
         // Layers of a record the window no longer shows are of no more use;
         // nor could they assume the window still shows their last frame.
         held->layers.reset();
     }
-    renderFrame(window, request, progress, elapsedSeconds, fade);
+    return renderFrame(window, request, progress, elapsedSeconds, fade);
 }
 
 void releaseFrameLayers(HWND window) {

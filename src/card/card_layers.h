@@ -16,7 +16,8 @@ void prepareFrameLayers(HWND window, const ChartRequest& request);
 
 // Draws one frame of the record and hands it to the window: composed from
 // the window's layers when they were built for this record, else from nothing.
-void presentChartFrame(HWND window, const ChartRequest& request, double progress,
+// False when the window did not take the frame (it keeps its previous one).
+bool presentChartFrame(HWND window, const ChartRequest& request, double progress,
                        double elapsedSeconds, double fade);
 
 // Frees the window's layers and takes the property off the window.

@@ -19,7 +19,11 @@ namespace kestrine {
 namespace {
 
 constexpr DWORD CARD_STYLE = WS_POPUP;
-constexpr DWORD CARD_EX_STYLE = WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
+// WS_EX_NOACTIVATE: the system never brings the card to the foreground, nor
+// activates it when the foreground window closes; the window procedure's
+// MA_NOACTIVATE keeps a press from activating it.
+constexpr DWORD CARD_EX_STYLE =
+    WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOACTIVATE;
 constexpr int MDT_EFFECTIVE_DPI_VALUE = 0;
 constexpr UINT DEFAULT_QUERY_DPI = 96;
 constexpr DWORD LOOP_RECHECK_MS = 250;
@@ -31,6 +35,11 @@ constexpr int MOST_CLOSING_CARDS = 3;
 constexpr DWORD CLOSING_WAIT_MS = 2000;
 
 std::atomic<const testing::ShcoreStandIn*> shcoreStandIn{nullptr};
+std::atomic<const testing::ThreadDpiStandIn*> threadDpiStandIn{nullptr};
+constexpr int PROCESS_PER_MONITOR_DPI_AWARE_VALUE = 2;
+// The DPI_AWARENESS_CONTEXT values, spelled out: older SDK headers lack them.
+const HANDLE PER_MONITOR_AWARE_V2_CONTEXT = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4));
+const HANDLE PER_MONITOR_AWARE_CONTEXT = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-3));
 
 template <typename Function>
 Function procedure(HMODULE module, const char* name) {
@@ -42,15 +51,24 @@ Function procedure(HMODULE module, const char* name) {
 // lets the core decide from what was gathered.
 std::optional<uint32_t> queryMonitorDpi(HMONITOR monitor,
                                         testing::GetProcessDpiAwarenessFn getAwareness,
-                                        testing::GetDpiForMonitorFn getDpi) {
+                                        testing::GetDpiForMonitorFn getDpi,
+                                        bool threadPerMonitorAware) {
     DpiQueryFacts facts;
-    facts.awarenessFunctionFound = getAwareness != nullptr;
-    if (!facts.awarenessFunctionFound) {
-        return std::nullopt;
+    if (threadPerMonitorAware) {
+        // The card's own thread context decides what the monitor query sees,
+        // not the host's process awareness.
+        facts.awarenessFunctionFound = true;
+        facts.awarenessResult = 0;
+        facts.awareness = PROCESS_PER_MONITOR_DPI_AWARE_VALUE;
+    } else {
+        facts.awarenessFunctionFound = getAwareness != nullptr;
+        if (!facts.awarenessFunctionFound) {
+            return std::nullopt;
+        }
+        int awareness = 0;
+        facts.awarenessResult = getAwareness(GetCurrentProcess(), &awareness);
+        facts.awareness = awareness;
     }
-    int awareness = 0;
-    facts.awarenessResult = getAwareness(GetCurrentProcess(), &awareness);
-    facts.awareness = awareness;
     if (!awarenessAllowsDpi(facts.awarenessFunctionFound, facts.awarenessResult,
                             facts.awareness)) {
         return std::nullopt;
@@ -102,12 +120,12 @@ void attachRecord(HWND window, ChartRequest* request, const SurfaceSize& size) {
 
 // Sizes and places a new card and creates its hidden layered window, with no
 // record attached yet.
-HWND createBareCardWindow(SurfaceSize* size) {
+HWND createBareCardWindow(SurfaceSize* size, bool threadPerMonitorAware) {
     registerCardClass();  // a failure shows as CreateWindowExW failing below
     const POINT origin = {0, 0};
     const HMONITOR primary = MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
     const RECT workArea = primaryWorkArea(primary);
-    *size = primaryMonitorSurfaceSize(primary);
+    *size = primaryMonitorSurfaceSize(primary, threadPerMonitorAware);
     const ScreenPoint place = chooseCardOrigin(workArea, size->width, size->height);
     return CreateWindowExW(CARD_EX_STYLE, CARD_WINDOW_CLASS, CARD_WINDOW_TITLE, CARD_STYLE, place.x,
                            place.y, size->width, size->height, nullptr, nullptr, moduleInstance,
@@ -157,18 +175,37 @@ bool registerCardClass() {
     return windowClassRegistered;
 }
 
-SurfaceSize primaryMonitorSurfaceSize(HMONITOR primary) {
+bool makeThreadPerMonitorAware() {
+    testing::SetThreadDpiAwarenessContextFn set = nullptr;
+    if (const testing::ThreadDpiStandIn* standIn = threadDpiStandIn.load()) {
+        set = standIn->setThreadDpiAwarenessContext;
+    } else if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+        // Looked up at run time: Windows before 10 (1607) has no thread contexts.
+        set = procedure<testing::SetThreadDpiAwarenessContextFn>(user32,
+                                                                 "SetThreadDpiAwarenessContext");
+    }
+    if (set == nullptr) {
+        return false;
+    }
+    // v2 (1703 on) also scales the non-client parts; v1 is enough for a
+    // layered popup that draws every pixel itself.
+    return set(PER_MONITOR_AWARE_V2_CONTEXT) != nullptr ||
+           set(PER_MONITOR_AWARE_CONTEXT) != nullptr;
+}
+
+SurfaceSize primaryMonitorSurfaceSize(HMONITOR primary, bool threadPerMonitorAware) {
     std::optional<uint32_t> dpi;
     if (const testing::ShcoreStandIn* standIn = shcoreStandIn.load()) {
         if (standIn->shcorePresent) {
             dpi = queryMonitorDpi(primary, standIn->getProcessDpiAwareness,
-                                  standIn->getDpiForMonitor);
+                                  standIn->getDpiForMonitor, threadPerMonitorAware);
         }
     } else if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
         // Loaded at run time: systems before Windows 8.1 have no shcore.
         dpi = queryMonitorDpi(
             primary, procedure<testing::GetProcessDpiAwarenessFn>(shcore, "GetProcessDpiAwareness"),
-            procedure<testing::GetDpiForMonitorFn>(shcore, "GetDpiForMonitor"));
+            procedure<testing::GetDpiForMonitorFn>(shcore, "GetDpiForMonitor"),
+            threadPerMonitorAware);
         FreeLibrary(shcore);
     }
     return surfaceSizeForDpi(dpi);
@@ -195,7 +232,7 @@ ScreenPoint chooseCardOrigin(const RECT& workArea, int32_t width, int32_t height
 
 HWND createCardWindow(ChartRequest* request) {
     SurfaceSize size;
-    HWND window = createBareCardWindow(&size);
+    HWND window = createBareCardWindow(&size, false);
     if (window == nullptr) {
         return nullptr;
     }
@@ -242,8 +279,10 @@ DWORD WINAPI uiThreadMain(LPVOID parameter) {
     acquireGdiplus();
     waitForClosingCards();
     testing::reachCardStep(testing::CardStep::beforeWindow, nullptr);
+    // Before the window exists: a window keeps the context it was created in.
+    const bool perMonitorAware = makeThreadPerMonitorAware();
     SurfaceSize size;
-    HWND window = createBareCardWindow(&size);
+    HWND window = createBareCardWindow(&size, perMonitorAware);
     if (window != nullptr) {
         countCardWindow(+1);
         testing::reachCardStep(testing::CardStep::windowNotCurrent, window);
@@ -280,6 +319,8 @@ DWORD WINAPI uiThreadMain(LPVOID parameter) {
 namespace testing {
 
 void setShcoreStandIn(const ShcoreStandIn* standIn) { shcoreStandIn.store(standIn); }
+
+void setThreadDpiStandIn(const ThreadDpiStandIn* standIn) { threadDpiStandIn.store(standIn); }
 
 }  // namespace testing
 

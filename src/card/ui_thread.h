@@ -24,9 +24,16 @@ DWORD WINAPI uiThreadMain(LPVOID cardStart);
 // thread. registerCardClass: once per process, under moduleLock.
 bool registerCardClass();
 
+// Makes the windows the calling thread creates per-monitor aware (v2, else
+// v1) where the system has thread DPI contexts; the host's own threads keep
+// their awareness. True when the thread is now per-monitor aware.
+bool makeThreadPerMonitorAware();
+
 // Scale and pixel size from the primary monitor's DPI, through shcore.dll
-// loaded for the query (or the test stand-in).
-SurfaceSize primaryMonitorSurfaceSize(HMONITOR primary);
+// loaded for the query (or the test stand-in). On a per-monitor aware card
+// thread the monitor's own DPI is used whatever the process's awareness;
+// otherwise only a process that is aware sees it.
+SurfaceSize primaryMonitorSurfaceSize(HMONITOR primary, bool threadPerMonitorAware = false);
 
 // Centred in the work area, or at the last drop point if a card there would
 // still overlap a monitor.

@@ -5,6 +5,7 @@
 #include "card/window_proc.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -52,45 +53,57 @@ UINT autoCloseMilliseconds(const ChartRequest& request) {
 // clamp only keeps a wild reading from wrapping round into a small offset.
 int32_t clampedDifference(int32_t a, int32_t b) {
     const int64_t d = int64_t{a} - b;
-    if (d < std::numeric_limits<int32_t>::min()) {
-        return std::numeric_limits<int32_t>::min();
+    if (d < (std::numeric_limits<int32_t>::min)()) {
+        return (std::numeric_limits<int32_t>::min)();
     }
-    if (d > std::numeric_limits<int32_t>::max()) {
-        return std::numeric_limits<int32_t>::max();
+    if (d > (std::numeric_limits<int32_t>::max)()) {
+        return (std::numeric_limits<int32_t>::max)();
     }
     return static_cast<int32_t>(d);
 }
 
-// A frame that cannot be drawn is left out; the card carries on.
-void drawFrame(HWND window, const ChartRequest& request, double progress, double elapsedSeconds,
+// A frame that cannot be drawn is left out; the card carries on. False when
+// the window did not take it.
+bool drawFrame(HWND window, const ChartRequest& request, double progress, double elapsedSeconds,
                double fade) {
+    bool presented = false;
     try {
-        presentChartFrame(window, request, progress, elapsedSeconds, fade);
+        presented = presentChartFrame(window, request, progress, elapsedSeconds, fade);
     } catch (...) {
-        return;
+        return false;
     }
     if (testing::FrameWatcher watcher = frameWatcher.load()) {
         watcher(window, progress, elapsedSeconds, fade);
     }
+    return presented;
 }
 
-// GetAsyncKeyState reads physical buttons; the logical left one is the
-// physical right one when the user has swapped them.
-bool logicalLeftButtonHeld() {
-    const int key = GetSystemMetrics(SM_SWAPBUTTON) ? VK_RBUTTON : VK_LBUTTON;
-    return GetAsyncKeyState(key) < 0;
+// The resting image, drawn at exactly the animation's length. The animation
+// timer runs until the window has taken it: a refused frame (a remote session
+// reconnecting, a session switch) would otherwise leave the card showing an
+// earlier one for good, perhaps the fully transparent first, and nobody could
+// see or click it.
+void drawRestingFrame(HWND window, const ChartRequest& request) {
+    if (drawFrame(window, request, 1.0, request.animationSeconds, 1.0)) {
+        KillTimer(window, ANIMATION_TIMER);
+    } else {
+        SetTimer(window, ANIMATION_TIMER, RESTING_RETRY_MS, nullptr);
+    }
 }
 
 void onAnimationTick(HWND window, ChartRequest& request) {
+    // A still card's timer only runs to retry its resting frame.
+    if (!request.animate) {
+        drawRestingFrame(window, request);
+        return;
+    }
     const AnimationFrame frame =
         animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
     // Before the frame: the card pumps again once it is drawn.
     noteCardTick(window, !frame.runOver);
     drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
     if (frame.runOver) {
-        KillTimer(window, ANIMATION_TIMER);
-        // The resting image, drawn at exactly the animation's length.
-        drawFrame(window, request, 1.0, request.animationSeconds, 1.0);
+        drawRestingFrame(window, request);
     }
 }
 
@@ -115,7 +128,115 @@ void onButtonDown(HWND window, ChartRequest& request) {
     SetCapture(window);
 }
 
-void onMouseMove(HWND window, ChartRequest& request) {
+// A card that was moved: the next card opens where this one was dropped, and
+// its own delay starts again (the drag stopped it).
+void keepDropPoint(HWND window, const ChartRequest& request) {
+    const ScreenPoint dropped = windowTopLeft(window);
+    {
+        ModuleLockGuard lock;
+        savedPositionValid = true;
+        savedPosition.x = dropped.x;
+        savedPosition.y = dropped.y;
+    }
+    if (request.autoCloseSeconds > 0) {
+        SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);
+    }
+}
+
+// Ends a drag that has no button-up to end it: the card stays where it was
+// moved (the drop point kept, its delay running again), and a press that
+// never moved is no click.
+void endDrag(HWND window, ChartRequest& request) {
+    if (!request.dragPressed) {
+        return;
+    }
+    const bool moved = request.dragMoved;
+    // Cleared before ReleaseCapture, whose WM_CAPTURECHANGED then finds no
+    // drag to end.
+    request.dragPressed = false;
+    request.dragMoved = false;
+    if (GetCapture() == window) {
+        ReleaseCapture();
+    }
+    if (moved) {
+        keepDropPoint(window, request);
+    }
+}
+
+// Moves the card during a drag. Wine drops the capture of a window that
+// moves while holding it and tells it the capture went to no window; that
+// loss, and only that one, is no end of the drag. The capture is taken back
+// once the move call has returned, never from within WM_CAPTURECHANGED
+// (which the system forbids). Windows keeps the capture across the move, so
+// there nothing is taken back.
+// False when a message handled during the move replaced the record.
+bool moveOwnWindow(HWND window, ChartRequest& request, const RECT& to, UINT flags) {
+    request.dragInOwnMove = true;
+    request.captureLostInOwnMove = false;
+    SetWindowPos(window, nullptr, to.left, to.top, to.right - to.left, to.bottom - to.top,
+                 flags | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (attachedRequest(window) != &request) {
+        return false;
+    }
+    request.dragInOwnMove = false;
+    if (request.captureLostInOwnMove && request.dragPressed) {
+        request.captureLostInOwnMove = false;
+        SetCapture(window);
+    }
+    return true;
+}
+
+void moveDraggedCard(HWND window, ChartRequest& request, const ScreenPoint& target) {
+    const RECT to = {target.x, target.y, target.x, target.y};
+    moveOwnWindow(window, request, to, SWP_NOSIZE);
+}
+
+// The card is now on a monitor of another DPI (its thread is per-monitor
+// aware): the window, its surfaces and its layers take the new scale, and
+// the frame it shows is drawn again. During a drag the grabbed point stays
+// under the pointer; otherwise the card goes where the system suggests.
+void onDpiChanged(HWND window, ChartRequest& request, UINT dpi, const RECT* suggested) {
+    const SurfaceSize size = surfaceSizeForDpi(true, dpi);
+    if (size.width == request.surfaceWidth && size.height == request.surfaceHeight) {
+        return;
+    }
+    ScreenPoint corner = windowTopLeft(window);
+    if (suggested != nullptr) {
+        corner = ScreenPoint{suggested->left, suggested->top};
+    }
+    if (request.dragPressed) {
+        const ScreenPoint cursor = cursorPosition();
+        const ScreenPoint now = windowTopLeft(window);
+        const double ratio = size.scale / request.dpiScale;
+        corner.x = cursor.x - static_cast<int32_t>(std::lround((cursor.x - now.x) * ratio));
+        corner.y = cursor.y - static_cast<int32_t>(std::lround((cursor.y - now.y) * ratio));
+        request.dragWindowStart = corner;
+        request.dragCursorStart = cursor;
+    }
+    request.dpiScale = size.scale;
+    request.surfaceWidth = size.width;
+    request.surfaceHeight = size.height;
+    const RECT to = {corner.x, corner.y, corner.x + size.width, corner.y + size.height};
+    if (!moveOwnWindow(window, request, to, 0)) {
+        return;
+    }
+    prepareFrameLayers(window, request);  // layers are built for one scale
+    const AnimationFrame frame =
+        animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
+    if (request.animate && !frame.runOver) {
+        drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
+    } else {
+        drawRestingFrame(window, request);
+    }
+}
+
+void onMouseMove(HWND window, ChartRequest& request, WPARAM keys) {
+    // The button came up where this card did not see it (over another
+    // window once the capture had gone): the drag is over.
+    if ((keys & MK_LBUTTON) == 0) {
+        endDrag(window, request);
+        return;
+    }
     const ScreenPoint cursor = cursorPosition();
     if (!request.dragMoved) {
         const int32_t dx = clampedDifference(cursor.x, request.dragCursorStart.x);
@@ -130,49 +251,31 @@ void onMouseMove(HWND window, ChartRequest& request) {
             return;
         }
     }
-    const ScreenPoint target =
-        dragWindowTarget(request.dragWindowStart, request.dragCursorStart, cursor);
-    SetWindowPos(window, nullptr, target.x, target.y, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    moveDraggedCard(window, request,
+                    dragWindowTarget(request.dragWindowStart, request.dragCursorStart, cursor));
 }
 
 void onButtonUp(HWND window, ChartRequest& request) {
-    const bool moved = request.dragMoved;
-    // Cleared before ReleaseCapture, whose WM_CAPTURECHANGED must not read
-    // this as a capture lost mid-drag.
-    request.dragPressed = false;
-    request.dragMoved = false;
-    ReleaseCapture();
-    if (!moved) {
+    if (!request.dragMoved) {
+        request.dragPressed = false;
+        ReleaseCapture();
         DestroyWindow(window);  // the record is gone after this
         return;
     }
-    const ScreenPoint dropped = windowTopLeft(window);
-    {
-        ModuleLockGuard lock;
-        savedPositionValid = true;
-        savedPosition.x = dropped.x;
-        savedPosition.y = dropped.y;
-    }
-    if (request.autoCloseSeconds > 0) {
-        SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);
-    }
+    endDrag(window, request);
 }
 
 void onCaptureChanged(HWND window, ChartRequest& request, HWND newOwner) {
     if (newOwner == window) {
         return;  // the capture stayed with this card
     }
-    // Wine drops the capture of a window that moves while the button is still
-    // held, telling it the capture went to no window. Taking it back keeps the
-    // drag going; a capture taken by another window, or lost after the button
-    // came up, ends the drag.
-    if (newOwner == nullptr && request.dragPressed && logicalLeftButtonHeld()) {
-        SetCapture(window);
+    if (newOwner == nullptr && request.dragInOwnMove) {
+        request.captureLostInOwnMove = true;  // Wine's loss; see moveDraggedCard
         return;
     }
-    request.dragPressed = false;
-    request.dragMoved = false;
+    // Taken by another window, or cancelled by the system (a switch of the
+    // foreground, WM_CANCELMODE): the drag ends where the card is.
+    endDrag(window, request);
 }
 
 void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
@@ -290,6 +393,8 @@ void handOnNewest(HWND window, ChartRequest* shown, ChartRequest* handedOn) {
         shown->destroyed = false;
         shown->dragPressed = false;
         shown->dragMoved = false;
+        shown->dragInOwnMove = false;
+        shown->captureLostInOwnMove = false;
     }
     ChartRequest* newest = nullptr;
     for (ChartRequest* held : {shown, claimed, handedOn}) {
@@ -344,7 +449,7 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_MOUSEMOVE:
         if (request != nullptr && request->dragPressed) {
-            onMouseMove(window, *request);
+            onMouseMove(window, *request, wParam);
         }
         return 0;
     case WM_LBUTTONUP:
@@ -352,6 +457,15 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             onButtonUp(window, *request);
         }
         return 0;
+    case WM_DPICHANGED:
+        if (request != nullptr) {
+            onDpiChanged(window, *request, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        }
+        return 0;
+    case WM_MOUSEACTIVATE:
+        // A press never activates the card: the host keeps the foreground
+        // and the keyboard focus through a click or a drag.
+        return MA_NOACTIVATE;
     case WM_CAPTURECHANGED:
         if (request != nullptr) {
             onCaptureChanged(window, *request, reinterpret_cast<HWND>(lParam));
@@ -388,7 +502,7 @@ bool prepareChart(HWND window, ChartRequest& request) {
         drawFrame(window, request, 0.0, 0.0, 0.0);
         SetTimer(window, ANIMATION_TIMER, ANIMATION_INTERVAL_MS, nullptr);
     } else {
-        drawFrame(window, request, 1.0, request.animationSeconds, 1.0);
+        drawRestingFrame(window, request);
     }
     if (request.autoCloseSeconds > 0) {
         SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);

@@ -27,6 +27,14 @@ struct ShcoreStandIn {
 // outlive every card created while it is set.
 void setShcoreStandIn(const ShcoreStandIn* standIn);
 
+// What the card thread finds instead of user32's SetThreadDpiAwarenessContext
+// (null: a system before thread DPI contexts). Null stand-in: the real one.
+using SetThreadDpiAwarenessContextFn = HANDLE(WINAPI*)(HANDLE context);
+struct ThreadDpiStandIn {
+    SetThreadDpiAwarenessContextFn setThreadDpiAwarenessContext = nullptr;
+};
+void setThreadDpiStandIn(const ThreadDpiStandIn* standIn);
+
 // Called on the card's UI thread after every renderFrame, with its arguments.
 using FrameWatcher = void (*)(HWND window, double progress, double elapsedSeconds, double fade);
 void setFrameWatcher(FrameWatcher watcher);

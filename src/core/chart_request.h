@@ -61,6 +61,10 @@ struct ChartRequest {
     int32_t surfaceHeight = 0;
     bool dragPressed = false;
     bool dragMoved = false;
+    // Set only while the card's own move call runs, and whether the capture
+    // went to no window during it.
+    bool dragInOwnMove = false;
+    bool captureLostInOwnMove = false;
     ScreenPoint dragCursorStart;
     ScreenPoint dragWindowStart;
     // Where the record stands among all records of the process: stamped when

@@ -7,7 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#if defined(__SSE2__) && !defined(KESTRINE_PLAIN_ARITHMETIC)
+// GCC and Clang say __SSE2__; MSVC never does, but every x64 target has
+// SSE2, and on x86 it says so with _M_IX86_FP (2 under /arch:SSE2, its default).
+#if (defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64) || \
+     (defined(_M_IX86_FP) && _M_IX86_FP >= 2)) &&                  \
+    !defined(KESTRINE_PLAIN_ARITHMETIC)
 #define KESTRINE_SSE2_REACH
 #include <emmintrin.h>
 #endif

@@ -38,8 +38,17 @@ bool offerToCard(HWND card, ChartRequest* record, UINT timeoutMs) noexcept {
         return false;  // no memory to register the offer: a new card instead
     }
     DWORD_PTR answer = 0;
-    SendMessageTimeoutW(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(offer), SMTO_ABORTIFHUNG,
-                        timeoutMs, &answer);
+    // SMTO_BLOCK: the caller's thread handles none of the messages sent to it
+    // while it waits, so no window procedure of the host runs inside a call.
+    // That could only hold a card up if the card's thread sent to another
+    // thread, and it never does: it is never activated (MA_NOACTIVATE,
+    // WS_EX_NOACTIVATE, shown and moved with SWP_NOACTIVATE), so no focus or
+    // activation change sends to the windows it would leave; its capture is
+    // its own thread's; everything else it tells other windows (WM_CLOSE to
+    // a displaced card, its own reminders) is posted. Should a system send
+    // still reach a waiting host, the time-out bounds the wait.
+    SendMessageTimeoutW(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(offer),
+                        SMTO_BLOCK | SMTO_ABORTIFHUNG, timeoutMs, &answer);
     // The card answers 1 exactly when it claimed the offer. The registry
     // settles ownership even when the answer did not arrive in time: an offer
     // still there is withdrawn here and is void for the card from now on.

@@ -113,10 +113,10 @@ void DeviceRect::unite(const DeviceRect& other) {
         *this = other;
         return;
     }
-    left = std::min(left, other.left);
-    top = std::min(top, other.top);
-    right = std::max(right, other.right);
-    bottom = std::max(bottom, other.bottom);
+    left = (std::min)(left, other.left);
+    top = (std::min)(top, other.top);
+    right = (std::max)(right, other.right);
+    bottom = (std::max)(bottom, other.bottom);
 }
 
 std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request) {
@@ -420,8 +420,8 @@ void FrameLayers::restoreBox(const DeviceRect& box) {
         }
         for (uint32_t r = columnRunStart_[x]; r < columnRunStart_[x + 1]; ++r) {
             const CurveRun& run = curveRuns_[r];
-            const int32_t from = std::max(run.top, box.top);
-            const int32_t to = std::min(run.bottom, box.bottom);
+            const int32_t from = (std::max)(run.top, box.top);
+            const int32_t to = (std::min)(run.bottom, box.bottom);
             for (int32_t y = from; y < to; ++y) {
                 framePixels_[static_cast<std::size_t>(y) * width_ + x] =
                     curveValues_[run.firstValue + (y - run.top)];
@@ -531,13 +531,13 @@ DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
     return changed;
 }
 
-void FrameLayers::present(HWND window, const DeviceRect& changed, double fade) {
+bool FrameLayers::present(HWND window, const DeviceRect& changed, double fade) {
     const int alpha = constantAlphaFromFade(fade);
     // A partial update keeps what the window shows outside the rectangle, so
     // it needs the window to show this surface at this constant alpha already.
     const bool partial = presentedTo_ == window && presentedAlpha_ == alpha;
     if (partial && changed.empty()) {
-        return;
+        return true;
     }
     BLENDFUNCTION blend = {};
     blend.BlendOp = AC_SRC_OVER;
@@ -567,6 +567,7 @@ void FrameLayers::present(HWND window, const DeviceRect& changed, double fade) {
     }
     presentedTo_ = done ? window : nullptr;
     presentedAlpha_ = done ? alpha : -1;
+    return done != FALSE;
 }
 
 LayerBytes FrameLayers::bytes() const {

@@ -92,8 +92,8 @@ public:
     // Hands the frame surface to the layered window with the constant alpha
     // of fade. When the window already shows this surface at the same
     // constant alpha, only the changed rectangle is sent (nothing at all when
-    // it is empty).
-    void present(HWND window, const DeviceRect& changed, double fade);
+    // it is empty). False when the window did not take the frame.
+    bool present(HWND window, const DeviceRect& changed, double fade);
 
     // The composed frame: premultiplied ARGB, top-down rows of width() pixels.
     const uint32_t* framePixels() const { return framePixels_; }

@@ -293,9 +293,9 @@ namespace {
 testing::UpdateLayeredWindowHook updateLayeredWindowHook = nullptr;
 }  // namespace
 
-void presentSurface(HWND window, const FrameSurface& surface, double fade) {
+bool presentSurface(HWND window, const FrameSurface& surface, double fade) {
     if (surface.pixels == nullptr) {
-        return;
+        return false;
     }
     const SelectGuard selection(surface.memoryDc.get(), surface.dib.get());
     BLENDFUNCTION blend = {};
@@ -307,21 +307,21 @@ void presentSurface(HWND window, const FrameSurface& surface, double fade) {
     POINT source = {0, 0};
     const auto update = updateLayeredWindowHook != nullptr ? updateLayeredWindowHook
                                                            : &UpdateLayeredWindow;
-    update(window, surface.screenDc.get(), nullptr, &size, surface.memoryDc.get(), &source, 0,
-           &blend, ULW_ALPHA);
+    return update(window, surface.screenDc.get(), nullptr, &size, surface.memoryDc.get(), &source,
+                  0, &blend, ULW_ALPHA) != FALSE;
 }
 
-void renderFrame(HWND window, const ChartRequest& request, double progress,
+bool renderFrame(HWND window, const ChartRequest& request, double progress,
                  double elapsedSeconds, double fade) {
     // Surface, the card drawn into its pixels, present. The surface's owners
     // release the DIB, the memory DC and the screen DC on every path,
     // including a failed or memoryless DIB.
     const FrameSurface surface = createFrameSurface(request.surfaceWidth, request.surfaceHeight);
     if (surface.pixels == nullptr) {
-        return;
+        return false;
     }
     renderCardToPixels(request, progress, elapsedSeconds, surface.pixels);
-    presentSurface(window, surface, fade);
+    return presentSurface(window, surface, fade);
 }
 
 namespace testing {

@@ -29,7 +29,8 @@ extern const wchar_t HINT_TEXT[];
 // progress: share of the curve revealed (below 0 none, 1 or more all);
 // elapsedSeconds: places the head marker while animating;
 // fade: opacity of the whole window, becomes the layered window's constant alpha.
-void renderFrame(HWND window, const ChartRequest& request, double progress,
+// False when the frame could not be drawn or the window did not take it.
+bool renderFrame(HWND window, const ChartRequest& request, double progress,
                  double elapsedSeconds, double fade);
 
 // Draws the whole card from nothing (modes, clear, scale by dpiScale, every
@@ -59,8 +60,8 @@ FrameSurface createFrameSurface(int width, int height);
 
 // Hands the surface to the layered window with per-pixel alpha and the
 // constant alpha of fade; the window keeps its position and takes the
-// surface's size.
-void presentSurface(HWND window, const FrameSurface& surface, double fade);
+// surface's size. False when the window did not take it.
+bool presentSurface(HWND window, const FrameSurface& surface, double fade);
 
 // One closed rounded-rectangle figure: four 90-degree arcs in 28 x 28 boxes,
 // top left, top right, bottom right, bottom left, joined by straight edges.

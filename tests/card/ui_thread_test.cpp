@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "card/card_registry.h"
 #include "card/record_ownership.h"
 #include "card/window_proc.h"
@@ -101,6 +104,62 @@ TEST_F(DpiQuery, sizes_follow_the_dpi_up_to_the_clamps) {
     EXPECT_EQ(size.scale, 4.0);
     EXPECT_EQ(size.width, 3680);
     EXPECT_EQ(size.height, 2240);
+}
+
+TEST_F(DpiQuery, unaware_host_gets_the_monitor_scale_on_a_per_monitor_aware_card_thread) {
+    fake.awareness = 0;  // PROCESS_DPI_UNAWARE
+    fake.dpiX = 144;
+    const SurfaceSize size = primaryMonitorSurfaceSize(primaryMonitor(), true);
+    EXPECT_EQ(size.scale, 1.5);
+    EXPECT_EQ(size.width, 1380);
+    EXPECT_EQ(size.height, 840);
+    expectUnscaled(query());  // without the thread's own context
+}
+
+std::vector<HANDLE> askedContexts;
+HANDLE refusedContext = nullptr;
+
+HANDLE WINAPI fakeSetThreadContext(HANDLE context) {
+    askedContexts.push_back(context);
+    return context == refusedContext ? nullptr : reinterpret_cast<HANDLE>(0x11);
+}
+HANDLE WINAPI refuseEveryContext(HANDLE context) {
+    askedContexts.push_back(context);
+    return nullptr;
+}
+
+TEST(ThreadDpi, asks_for_per_monitor_v2_then_v1_and_says_what_it_got) {
+    const HANDLE v2 = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4));
+    const HANDLE v1 = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-3));
+    testing::ThreadDpiStandIn standIn;
+    standIn.setThreadDpiAwarenessContext = &fakeSetThreadContext;
+    testing::setThreadDpiStandIn(&standIn);
+    askedContexts.clear();
+    refusedContext = nullptr;
+    EXPECT_TRUE(makeThreadPerMonitorAware());
+    EXPECT_EQ(askedContexts, (std::vector<HANDLE>{v2}));
+    askedContexts.clear();
+    refusedContext = v2;  // a system before v2
+    EXPECT_TRUE(makeThreadPerMonitorAware());
+    EXPECT_EQ(askedContexts, (std::vector<HANDLE>{v2, v1}));
+    standIn.setThreadDpiAwarenessContext = &refuseEveryContext;
+    EXPECT_FALSE(makeThreadPerMonitorAware());
+    standIn.setThreadDpiAwarenessContext = nullptr;  // before thread contexts
+    EXPECT_FALSE(makeThreadPerMonitorAware());
+    testing::setThreadDpiStandIn(nullptr);
+}
+
+TEST(ThreadDpiUnderWine, card_thread_context_leaves_the_calling_thread_alone) {
+    using GetContextFn = HANDLE(WINAPI*)();
+    const auto getContext = reinterpret_cast<GetContextFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetThreadDpiAwarenessContext")));
+    ASSERT_NE(getContext, nullptr);
+    const HANDLE before = getContext();
+    bool madeAware = false;
+    std::thread card([&] { madeAware = makeThreadPerMonitorAware(); });
+    card.join();
+    EXPECT_TRUE(madeAware);
+    EXPECT_EQ(getContext(), before);
 }
 
 TEST_F(DpiQuery, no_shcore_keeps_the_unscaled_size) {

@@ -6,14 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <vector>
 
 #include "card/card_registry.h"
 #include "card/record_ownership.h"
 #include "card/ui_thread.h"
 #include "card/window_seams.h"
 #include "card_test_support.h"
+#include "draw/frame_layer_seams.h"
+#include "draw/frame_layers.h"
+#include "draw/frame_renderer.h"
 #include "draw/module_lock.h"
+#include "draw/test_seams.h"
 #include "kestrine.h"
 
 namespace kestrine {
@@ -305,7 +313,138 @@ TEST(AnimationFrames, still_card_draws_only_its_resting_frame) {
     EXPECT_EQ(seen[0].fade, 1.0);
 }
 
+// The window refuses every opaque frame while refuseOpaque is set, as a
+// layered window does while a remote session reconnects.
+std::atomic<bool> refuseOpaque{false};
+std::atomic<int> refusedFrames{0};
+
+bool refused(const BLENDFUNCTION* blend) {
+    if (refuseOpaque && blend != nullptr && blend->SourceConstantAlpha == 255) {
+        ++refusedFrames;
+        return true;
+    }
+    return false;
+}
+BOOL WINAPI refusingIndirect(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
+    return refused(info->pblend) ? FALSE : UpdateLayeredWindowIndirect(window, info);
+}
+BOOL WINAPI refusingPlain(HWND window, HDC screen, POINT* at, SIZE* size, HDC source,
+                          POINT* from, COLORREF key, BLENDFUNCTION* blend, DWORD flags) {
+    return refused(blend) ? FALSE
+                          : UpdateLayeredWindow(window, screen, at, size, source, from, key, blend,
+                                                flags);
+}
+
+class RefusedPresent : public ::testing::Test {
+protected:
+    void SetUp() override {
+        refuseOpaque = true;
+        refusedFrames = 0;
+        testing::setLayeredPresentHook(&refusingIndirect);
+        testing::setUpdateLayeredWindowHook(&refusingPlain);
+        test::clearFrames();
+    }
+    void TearDown() override {
+        testing::setLayeredPresentHook(nullptr);
+        testing::setUpdateLayeredWindowHook(nullptr);
+        refuseOpaque = false;
+    }
+    // Refused until now: the card still tries; then taken: the timer stops
+    // with the resting frame last.
+    void expectRetriedUntilTaken(HWND card, double animationSeconds) {
+        const int refusedSoFar = refusedFrames;
+        pumpFor(350);
+        EXPECT_GE(refusedFrames - refusedSoFar, 2) << "the card gave up on its resting frame";
+        refuseOpaque = false;
+        pumpFor(300);
+        EXPECT_FALSE(KillTimer(card, ANIMATION_TIMER)) << "still retrying after it was taken";
+        ASSERT_FALSE(test::frames().empty());
+        EXPECT_EQ(test::frames().back().progress, 1.0);
+        EXPECT_EQ(test::frames().back().elapsedSeconds, animationSeconds);
+        EXPECT_EQ(test::frames().back().fade, 1.0);
+        const size_t count = test::frames().size();
+        pumpFor(250);
+        EXPECT_EQ(test::frames().size(), count);
+    }
+};
+
+TEST_F(RefusedPresent, animated_card_retries_its_last_frames_until_the_resting_one_is_taken) {
+    HWND card = openCardHere(newRequest(true, 0, 0.3));
+    ASSERT_NE(card, nullptr);
+    pumpFor(800);  // the run is over; every opaque frame so far was refused
+    ASSERT_GT(refusedFrames.load(), 0);
+    expectRetriedUntilTaken(card, 0.3);
+    closeCardHere(card);
+}
+
+TEST_F(RefusedPresent, still_card_retries_its_only_frame_until_it_is_taken) {
+    HWND card = openCardHere(newRequest(false, 0, 2.0));
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(refusedFrames.load(), 1);
+    expectRetriedUntilTaken(card, 2.0);
+    closeCardHere(card);
+}
+
 using Drag = CardHere;
+
+TEST_F(Drag, press_never_activates_the_card) {
+    EXPECT_TRUE(GetWindowLongW(card, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
+    EXPECT_EQ(chartWindowProc(card, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(card),
+                              MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
+              MA_NOACTIVATE);
+}
+
+// Presses and drags card by dx (past the threshold) without a button-up.
+void dragBy(HWND card, POINT from, int dx) {
+    SetCursorPos(from.x, from.y);
+    chartWindowProc(card, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    SetCursorPos(from.x + dx, from.y);
+    chartWindowProc(card, WM_MOUSEMOVE, MK_LBUTTON, 0);
+}
+
+TEST_F(Drag, card_keeps_the_capture_across_its_own_moves) {
+    const RECT start = windowRect(card);
+    dragBy(card, centre(), 40);
+    EXPECT_EQ(windowRect(card).left, start.left + 40);
+    EXPECT_EQ(GetCapture(), card);
+    EXPECT_TRUE(attached(card)->dragPressed);
+    EXPECT_FALSE(attached(card)->dragInOwnMove);
+}
+
+TEST_F(Drag, move_without_the_button_ends_the_drag_where_the_card_is) {
+    ChartRequest* request = attached(card);
+    request->autoCloseSeconds = 30;
+    const POINT c = centre();
+    const RECT start = windowRect(card);
+    dragBy(card, c, 40);
+    SetCursorPos(c.x + 90, c.y + 30);
+    chartWindowProc(card, WM_MOUSEMOVE, 0, 0);  // the button-up went elsewhere
+    EXPECT_FALSE(request->dragPressed);
+    EXPECT_NE(GetCapture(), card);
+    chartWindowProc(card, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    chartWindowProc(card, WM_LBUTTONUP, 0, 0);
+    ASSERT_TRUE(IsWindow(card));
+    EXPECT_EQ(windowRect(card).left, start.left + 40);
+    EXPECT_TRUE(KillTimer(card, AUTOCLOSE_TIMER));  // its delay runs again
+    ModuleLockGuard lock;
+    EXPECT_TRUE(savedPositionValid);
+    EXPECT_EQ(savedPosition.x, start.left + 40);
+}
+
+TEST_F(Drag, capture_cancelled_by_the_system_ends_the_drag_where_the_card_is) {
+    const RECT start = windowRect(card);
+    dragBy(card, centre(), 40);
+    ASSERT_EQ(GetCapture(), card);
+    chartWindowProc(card, WM_CANCELMODE, 0, 0);
+    EXPECT_NE(GetCapture(), card);
+    EXPECT_FALSE(attached(card)->dragPressed);
+    EXPECT_EQ(windowRect(card).left, start.left + 40);
+    // A capture lost to no window outside the card's own move is not Wine's
+    // loss: it is never taken back.
+    dragBy(card, centre(), 40);
+    chartWindowProc(card, WM_CAPTURECHANGED, 0, 0);
+    EXPECT_FALSE(attached(card)->dragPressed);
+}
 
 TEST_F(Drag, move_up_to_the_threshold_is_still_a_click) {
     const POINT c = centre();
@@ -380,6 +519,61 @@ TEST_F(Drag, capture_lost_after_the_button_came_up_ends_the_drag) {
     chartWindowProc(card, WM_CAPTURECHANGED, 0, 0);
     EXPECT_FALSE(attached(card)->dragPressed);
     EXPECT_FALSE(attached(card)->dragMoved);
+}
+
+using DpiChange = CardHere;
+
+int largestChannelDifference(uint32_t a, uint32_t b) {
+    int most = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int d = std::abs(static_cast<int>((a >> shift) & 0xFF) -
+                               static_cast<int>((b >> shift) & 0xFF));
+        most = (std::max)(most, d);
+    }
+    return most;
+}
+
+TEST_F(DpiChange, resizes_the_card_and_its_next_frame_matches_drawing_from_nothing) {
+    ChartRequest* request = attached(card);
+    const RECT start = windowRect(card);
+    RECT suggested = {start.left + 10, start.top + 20, start.left + 1390, start.top + 860};
+    test::clearFrames();
+    chartWindowProc(card, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(request->dpiScale, 1.5);
+    const RECT now = windowRect(card);
+    EXPECT_EQ(now.left, start.left + 10);
+    EXPECT_EQ(now.top, start.top + 20);
+    EXPECT_EQ(now.right - now.left, 1380);
+    EXPECT_EQ(now.bottom - now.top, 840);
+    const FrameLayers* layers = testing::frameLayersOf(card);
+    ASSERT_NE(layers, nullptr) << "layers are built again for the new scale";
+    ASSERT_EQ(layers->width(), 1380);
+    ASSERT_EQ(test::frames().size(), 1u);
+    std::vector<uint32_t> fromNothing(1380u * 840u);
+    ASSERT_TRUE(renderCardToPixels(*request, 1.0, request->animationSeconds, fromNothing.data()));
+    int over = 0;
+    for (size_t i = 0; i < fromNothing.size(); ++i) {
+        over += largestChannelDifference(layers->framePixels()[i], fromNothing[i]) > 1;
+    }
+    EXPECT_EQ(over, 0);
+}
+
+TEST_F(DpiChange, during_a_drag_keeps_the_grabbed_point_under_the_pointer) {
+    const RECT start = windowRect(card);
+    dragBy(card, centre(), 40);
+    POINT p = {0, 0};
+    GetCursorPos(&p);
+    const int grabbedX = p.x - (start.left + 40);
+    const int grabbedY = p.y - start.top;
+    RECT suggested = {0, 0, 1380, 840};
+    chartWindowProc(card, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    const RECT now = windowRect(card);
+    EXPECT_EQ(now.left, p.x - std::lround(grabbedX * 1.5));
+    EXPECT_EQ(now.top, p.y - std::lround(grabbedY * 1.5));
+    SetCursorPos(p.x + 30, p.y);
+    chartWindowProc(card, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    EXPECT_EQ(windowRect(card).left, now.left + 30);
+    EXPECT_EQ(GetCapture(), card);
 }
 
 }  // namespace

@@ -61,7 +61,17 @@ F entry(const char* name) {
     return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll.module, name)));
 }
 
+// A message another thread sends to the host window, to see when the host
+// handles it: the ticks of each send and of the host's handling.
+constexpr UINT WM_HOST_PROBE = WM_APP + 0x51;
+std::atomic<ULONGLONG> probeSentTick{0};
+std::atomic<ULONGLONG> probeHandledTick{0};
+
 LRESULT CALLBACK hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_HOST_PROBE) {
+        probeHandledTick = GetTickCount64();
+        return 0;
+    }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -204,7 +214,7 @@ PeFile readPe(const std::wstring& path) {
         for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
             const auto* s = at<IMAGE_SECTION_HEADER>(pe.bytes, sectionsAt + i * sizeof(IMAGE_SECTION_HEADER));
             if (s != nullptr && rva >= s->VirtualAddress &&
-                rva < s->VirtualAddress + std::max(s->SizeOfRawData, s->Misc.VirtualSize)) {
+                rva < s->VirtualAddress + (std::max)(s->SizeOfRawData, s->Misc.VirtualSize)) {
                 return rva - s->VirtualAddress + s->PointerToRawData;
             }
         }
@@ -469,6 +479,60 @@ TEST_F(Input, drag_moves_the_card_and_the_next_card_opens_where_it_was_dropped) 
     EXPECT_EQ(placed.top, start.top + 100);
 }
 
+TEST_F(Input, host_keeps_the_foreground_through_show_drag_and_a_closing_click) {
+    ASSERT_EQ(GetForegroundWindow(), host);
+    ASSERT_EQ(show(0, 0), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    pump(200);
+    EXPECT_EQ(GetForegroundWindow(), host) << "after the show";
+
+    const POINT c = centreOf(card);
+    pointerTo(c.x, c.y);
+    buttonDown();
+    for (int step = 1; step <= 5; ++step) {
+        pointerTo(c.x + 20 * step, c.y + 10 * step);
+    }
+    buttonUp();
+    pump(200);
+    ASSERT_TRUE(IsWindow(card));
+    EXPECT_EQ(GetForegroundWindow(), host) << "after a drag";
+    EXPECT_EQ(GetActiveWindow(), host);
+
+    const POINT d = centreOf(card);
+    pointerTo(d.x, d.y);
+    buttonDown();
+    buttonUp();
+    EXPECT_TRUE(waitUntil([&] { return !IsWindowVisible(card); }, 3000));
+    pump(200);
+    EXPECT_EQ(GetForegroundWindow(), host) << "after the click that closed it";
+}
+
+TEST_F(Input, capture_cancelled_by_the_system_ends_the_drag_while_the_button_is_held) {
+    ASSERT_EQ(show(0, 0), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    pump(200);
+    const RECT start = rectOf(card);
+    const POINT c = centreOf(card);
+    pointerTo(c.x, c.y);
+    buttonDown();
+    for (int step = 1; step <= 3; ++step) {
+        pointerTo(c.x + 20 * step, c.y + 10 * step);
+    }
+    ASSERT_EQ(rectOf(card).left, start.left + 60);
+    // What Windows sends on a switch of the foreground: the capture goes.
+    SendMessageW(card, WM_CANCELMODE, 0, 0);
+    for (int step = 4; step <= 6; ++step) {
+        pointerTo(c.x + 20 * step, c.y + 10 * step);
+    }
+    buttonUp();
+    pump(200);
+    ASSERT_TRUE(IsWindow(card)) << "the end of a dragged press is no click";
+    EXPECT_EQ(rectOf(card).left, start.left + 60);
+    EXPECT_EQ(rectOf(card).top, start.top + 30);
+}
+
 // ---- kestrine_test.dll ----------------------------------------------------
 
 class Counted : public HostTest {
@@ -586,6 +650,31 @@ TEST_F(Counted, replacement_card_stays_current_after_the_hung_card_resumes) {
     EXPECT_EQ(dll.liveRecords(), 1);
 }
 
+TEST_F(Counted, host_handles_no_sent_message_while_a_call_waits_on_a_held_card) {
+    ASSERT_EQ(show(0, 0), 0);
+    HWND hung = waitForCard();
+    ASSERT_NE(hung, nullptr);
+    pump(300);
+    HeldThread held(hung);
+    ASSERT_TRUE(held.holding());
+    probeSentTick = 0;
+    probeHandledTick = 0;
+    std::thread sender([] {
+        Sleep(300);
+        probeSentTick = GetTickCount64();
+        SendMessageW(host, WM_HOST_PROBE, 0, 0);
+    });
+    const ULONGLONG called = GetTickCount64();
+    EXPECT_EQ(show(0, 0, L"0:1;1:2"), 0);  // waits out the hand-over to the held card
+    const ULONGLONG returned = GetTickCount64();
+    EXPECT_TRUE(waitUntil([] { return probeHandledTick != 0; }, 3000));
+    sender.join();
+    held.release();
+    ASSERT_GT(probeSentTick.load(), called);
+    ASSERT_LT(probeSentTick.load(), returned) << "the probe must be sent while the call waits";
+    EXPECT_GE(probeHandledTick.load(), returned) << "handled inside ShowKestrine";
+}
+
 // The title behind the last frame that card presented; empty when none.
 std::wstring frameTitleOf(HWND card) {
     wchar_t title[128] = {};
@@ -674,7 +763,7 @@ TEST_F(Counted, threads_updating_without_pause_keep_one_card_showing_the_newest)
         while (GetTickCount64() < end) {
             const std::vector<HWND> now = cards();
             seen.insert(now.begin(), now.end());
-            mostAtOnce = std::max(mostAtOnce, now.size());
+            mostAtOnce = (std::max)(mostAtOnce, now.size());
             pump(5);
         }
         stop.store(true);
@@ -777,8 +866,8 @@ TEST_F(Counted, eight_threads_at_full_speed_hold_and_leave_nothing_behind) {
     const ULONGLONG end = start + 1000ull * stressSeconds;
     while (GetTickCount64() < end) {
         pump(10);
-        mostCards = std::max(mostCards, cards().size());
-        mostCardThreads = std::max(mostCardThreads, dll.gdiplusUsers());
+        mostCards = (std::max)(mostCards, cards().size());
+        mostCardThreads = (std::max)(mostCardThreads, dll.gdiplusUsers());
     }
     stop.store(true);
     for (std::thread& thread : threads) {
@@ -908,7 +997,7 @@ TEST_F(Counted, close_and_show_on_every_tick_ends_with_the_last_record) {
         last = L"tick-" + std::to_wstring(tick);
         dll.close();
         ASSERT_EQ(showTitled(L"0:0;1:1;2:3", last, tick % 2), 0);
-        mostCards = std::max(mostCards, cards().size());
+        mostCards = (std::max)(mostCards, cards().size());
         Sleep(20);
     }
     EXPECT_LE(mostCards, 4u);
@@ -970,7 +1059,7 @@ int main(int argc, char** argv) {
         if (std::strncmp(argv[i], "--dll=", 6) == 0) {
             name = argv[i] + 6;
         } else if (std::strncmp(argv[i], "--stress-seconds=", 17) == 0) {
-            stressSeconds = std::max(1, std::atoi(argv[i] + 17));
+            stressSeconds = (std::max)(1, std::atoi(argv[i] + 17));
         }
     }
     wchar_t path[MAX_PATH] = {};

@@ -129,7 +129,7 @@ extern "C" long long KestrineTestFirstFrameTicks(void) { return firstFrameTicks.
 extern "C" int KestrineTestLastFrameTitle(wchar_t* out, int capacity) {
     std::lock_guard<std::mutex> lock(lastTitleLock);
     if (out != nullptr && capacity > 0) {
-        const size_t n = std::min(lastTitle.size(), static_cast<size_t>(capacity - 1));
+        const size_t n = (std::min)(lastTitle.size(), static_cast<size_t>(capacity - 1));
         std::wmemcpy(out, lastTitle.data(), n);
         out[n] = L'\0';
     }
@@ -143,7 +143,7 @@ extern "C" int KestrineTestWindowFrameTitle(HWND window, wchar_t* out, int capac
     for (const WindowTitle& kept : windowTitles) {
         if (kept.window == window && window != nullptr) {
             if (out != nullptr && capacity > 0) {
-                const size_t n = std::min(kept.title.size(), static_cast<size_t>(capacity - 1));
+                const size_t n = (std::min)(kept.title.size(), static_cast<size_t>(capacity - 1));
                 std::wmemcpy(out, kept.title.data(), n);
                 out[n] = L'\0';
             }

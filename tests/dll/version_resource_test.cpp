@@ -12,6 +12,28 @@
 
 namespace {
 
+std::wstring besideTheTest(const wchar_t* name) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    folder.resize(folder.find_last_of(L"\\/") + 1);
+    return folder + name;
+}
+
+TEST(show_manifest, kestrine_show_declares_per_monitor_v2_awareness) {
+    HMODULE show = LoadLibraryExW(besideTheTest(L"kestrine-show.exe").c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(show, nullptr);
+    HRSRC found = FindResourceW(show, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr) << "no manifest";
+    const char* text = static_cast<const char*>(LockResource(LoadResource(show, found)));
+    const std::string manifest(text, SizeofResource(show, found));
+    FreeLibrary(show);
+    EXPECT_NE(manifest.find("<dpiAwareness"), std::string::npos);
+    EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos);
+    EXPECT_NE(manifest.find("true/pm"), std::string::npos);
+}
+
 std::wstring dllPath() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);

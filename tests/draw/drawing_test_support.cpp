@@ -120,7 +120,7 @@ uint32_t premultiplied(uint32_t argb) {
 int channelDistance(uint32_t a, uint32_t b) {
     int most = 0;
     for (int shift = 0; shift < 32; shift += 8) {
-        most = std::max(most, std::abs(channel(a, shift) - channel(b, shift)));
+        most = (std::max)(most, std::abs(channel(a, shift) - channel(b, shift)));
     }
     return most;
 }
@@ -145,8 +145,8 @@ double shareTowards(uint32_t pixel, uint32_t from, uint32_t to) {
 int countDiffering(const Pixels& pixels, int x0, int y0, int x1, int y1, uint32_t reference,
                    int tolerance) {
     int count = 0;
-    for (int y = std::max(0, y0); y < std::min(pixels.height, y1); ++y) {
-        for (int x = std::max(0, x0); x < std::min(pixels.width, x1); ++x) {
+    for (int y = (std::max)(0, y0); y < (std::min)(pixels.height, y1); ++y) {
+        for (int x = (std::max)(0, x0); x < (std::min)(pixels.width, x1); ++x) {
             if (channelDistance(pixels.at(x, y), reference) > tolerance) {
                 ++count;
             }
@@ -162,18 +162,18 @@ InkBox findInk(const Pixels& pixels, uint32_t background, int tolerance) {
 InkBox findInkIn(const Pixels& pixels, int x0, int y0, int x1, int y1, uint32_t background,
                  int tolerance) {
     InkBox box;
-    for (int y = std::max(0, y0); y < std::min(pixels.height, y1); ++y) {
-        for (int x = std::max(0, x0); x < std::min(pixels.width, x1); ++x) {
+    for (int y = (std::max)(0, y0); y < (std::min)(pixels.height, y1); ++y) {
+        for (int x = (std::max)(0, x0); x < (std::min)(pixels.width, x1); ++x) {
             if (channelDistance(pixels.at(x, y), background) <= tolerance) {
                 continue;
             }
             if (!box.any) {
                 box = {true, x, y, x + 1, y + 1};
             } else {
-                box.left = std::min(box.left, x);
-                box.top = std::min(box.top, y);
-                box.right = std::max(box.right, x + 1);
-                box.bottom = std::max(box.bottom, y + 1);
+                box.left = (std::min)(box.left, x);
+                box.top = (std::min)(box.top, y);
+                box.right = (std::max)(box.right, x + 1);
+                box.bottom = (std::max)(box.bottom, y + 1);
             }
         }
     }

@@ -89,7 +89,7 @@ FrameDifference compareFrames(const uint32_t* a, const uint32_t* b, int width, i
                 continue;
             }
             const int distance = test::channelDistance(a[i], b[i]);
-            d.most = std::max(d.most, distance);
+            d.most = (std::max)(d.most, distance);
             if (distance > tolerance) {
                 if (d.over == 0) {
                     d.firstX = x;

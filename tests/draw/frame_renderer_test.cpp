@@ -57,7 +57,7 @@ protected:
     double lineShare(double x, double y, uint32_t colour) const {
         double best = 0.0;
         for (int row = device(y - 0.5); row <= device(y + 0.5 - 1e-6); ++row) {
-            best = std::max(best, test::shareTowards(frame.at(device(x), row), FILL, colour));
+            best = (std::max)(best, test::shareTowards(frame.at(device(x), row), FILL, colour));
         }
         return best;
     }
@@ -65,7 +65,7 @@ protected:
     // Strongest share towards the accent of the two outermost pixels at an
     // edge, going inwards by (dx, dy).
     double edgeShare(int x, int y, int dx, int dy) const {
-        return std::max(test::shareTowards(frame.at(x, y), FILL, ACCENT),
+        return (std::max)(test::shareTowards(frame.at(x, y), FILL, ACCENT),
                         test::shareTowards(frame.at(x + dx, y + dy), FILL, ACCENT));
     }
 
@@ -222,7 +222,8 @@ TEST_P(CardPixels, header_texts_are_drawn_in_their_places_sizes_and_colours) {
         double strongest = 0.0;
         for (int y = ink.top; y < ink.bottom; ++y) {
             for (int x = ink.left; x < ink.right; ++x) {
-                strongest = std::max(strongest, test::shareTowards(frame.at(x, y), FILL, t.colour));
+                strongest =
+                    (std::max)(strongest, test::shareTowards(frame.at(x, y), FILL, t.colour));
             }
         }
         EXPECT_NEAR(strongest, 1.0, 0.03) << t.name;
@@ -305,7 +306,7 @@ TEST_F(CurveAndMarker, negative_accent_colours_curve_marker_and_border) {
     const Pixels frame = test::renderToMemory(*request, 1.0, 1.5);
     EXPECT_LE(test::channelDistance(frame.at(200, 250), 0xFFFF5A67u), 3);
     EXPECT_LE(test::channelDistance(frame.at(400, 250), 0xFFFF5A67u), 3);
-    EXPECT_GE(std::max(test::shareTowards(frame.at(0, 280), FILL, 0xFFFF5A67u),
+    EXPECT_GE((std::max)(test::shareTowards(frame.at(0, 280), FILL, 0xFFFF5A67u),
                        test::shareTowards(frame.at(1, 280), FILL, 0xFFFF5A67u)),
               0.8);
 }

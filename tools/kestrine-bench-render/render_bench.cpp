@@ -289,7 +289,7 @@ void frameTable(HWND window, int frames, double scratchLimit) {
                     draws.push_back(millisecondsSince(start));
                     start = Clock::now();
                     renderFrame(window, *request, f.progress, f.elapsedSeconds, f.fade);
-                    presents.push_back(std::max(0.0, millisecondsSince(start) - draws.back()));
+                    presents.push_back((std::max)(0.0, millisecondsSince(start) - draws.back()));
                     pumpMessages();
                 }
                 draw = median(draws);
@@ -561,9 +561,9 @@ int main(int argc, char** argv) {
     std::string only;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--frames") == 0) {
-            frames = std::max(1, std::atoi(argv[i + 1]));
+            frames = (std::max)(1, std::atoi(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--scratch-limit") == 0) {
-            scratchLimit = std::max(1.0, std::atof(argv[i + 1]));
+            scratchLimit = (std::max)(1.0, std::atof(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--only") == 0) {
             only = argv[i + 1];
         }
