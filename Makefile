@@ -53,7 +53,9 @@ build-win32: $(WIN32)/CMakeCache.txt
 	@cmake --build $(WIN32) -j $(JOBS) >/dev/null
 
 build-fuzz: $(FUZZ)/CMakeCache.txt
-	@cmake --build $(FUZZ) -j $(JOBS) --target core_fuzz long_series_fuzz >/dev/null
+	@# One target a call: the first regenerates the build when the targets have changed.
+	@cmake --build $(FUZZ) -j $(JOBS) --target core_fuzz >/dev/null
+	@cmake --build $(FUZZ) -j $(JOBS) --target long_series_fuzz >/dev/null
 
 build: deps build-native build-win64 build-win32
 
