@@ -114,19 +114,17 @@ int handOver(ChartRequest* record) noexcept {
 
 // The card windows of the desktop, found before any is asked to close, so
 // that the walk never steps from a window that its close has destroyed.
-// Empty when there was no memory for the list; the caller then closes as it
-// walks.
-std::vector<HWND> findCardWindows() noexcept {
-    std::vector<HWND> found;
+// False when there was no memory for the list.
+bool findCardWindows(std::vector<HWND>* found) noexcept {
     try {
         HWND card = nullptr;
         while ((card = FindWindowExW(nullptr, card, CARD_WINDOW_CLASS, nullptr)) != nullptr) {
-            found.push_back(card);
+            found->push_back(card);
         }
+        return true;
     } catch (...) {
-        found.clear();
+        return false;
     }
-    return found;
 }
 
 // A card asked to close is no longer the one to take records: a ShowKestrine
@@ -161,19 +159,20 @@ extern "C" int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t* 
 
 extern "C" int KESTRINE_CALL CloseKestrine(void) {
     using namespace kestrine;
-    const std::vector<HWND> cards = findCardWindows();
     int asked = 0;
-    if (!cards.empty()) {
-        for (HWND card : cards) {
+    std::vector<HWND> cards;
+    if (!findCardWindows(&cards)) {
+        // No memory for the list: close as the walk goes.
+        HWND card = nullptr;
+        while ((card = FindWindowExW(nullptr, card, CARD_WINDOW_CLASS, nullptr)) != nullptr) {
             askToClose(card);
-            ++asked;  // counted whether or not the post succeeded
+            ++asked;
         }
         return asked;
     }
-    HWND card = nullptr;
-    while ((card = FindWindowExW(nullptr, card, CARD_WINDOW_CLASS, nullptr)) != nullptr) {
+    for (HWND card : cards) {
         askToClose(card);
-        ++asked;
+        ++asked;  // counted whether or not the post succeeded
     }
     return asked;
 }
