@@ -16,4 +16,5 @@ set(KESTRINE_CORE_TESTS
     tests/core/animation_clock_test.cpp
     tests/core/placement_test.cpp
     tests/core/offer_registry_test.cpp
+    tests/core/readout_test.cpp
 )

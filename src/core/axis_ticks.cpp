@@ -82,9 +82,10 @@ std::vector<XTick> numericXTicks(double xMax) {
     return ticks;
 }
 
-std::wstring clockLabel(double seconds) {
+std::wstring clockLabel(double seconds, bool withSeconds) {
     int hours = 0;
     int minutes = 0;
+    int secondsOfMinute = 0;
     if (seconds >= 0.0 && std::isfinite(seconds)) {
         // fmod is exact, and a whole number of days changes neither the hour
         // of the day nor the minute of the hour (86400 = 24 * 3600 = 1440 * 60),
@@ -93,9 +94,14 @@ std::wstring clockLabel(double seconds) {
         const int secondOfDay = static_cast<int>(std::fmod(std::trunc(seconds), SECONDS_PER_DAY));
         hours = secondOfDay / 3600;
         minutes = (secondOfDay / 60) % 60;
+        secondsOfMinute = secondOfDay % 60;
     }
     wchar_t buffer[16];
-    formatBounded(buffer, 16, L"%02d:%02d", hours, minutes);
+    if (withSeconds) {
+        formatBounded(buffer, 16, L"%02d:%02d:%02d", hours, minutes, secondsOfMinute);
+    } else {
+        formatBounded(buffer, 16, L"%02d:%02d", hours, minutes);
+    }
     return buffer;
 }
 

@@ -37,10 +37,11 @@ std::vector<double> numericTickValues(double xMax);
 // Ticks of a numeric x axis, labelled with formatAxisValue.
 std::vector<XTick> numericXTicks(double xMax);
 
-// "hh:mm" of a number of seconds, whole days dropped; "00:00" for a negative
-// or NaN value. Sound for every double: the reduction is done in floating
-// point, so huge values neither overflow nor lose their time of day.
-std::wstring clockLabel(double seconds);
+// "hh:mm" of a number of seconds ("hh:mm:ss" withSeconds), whole days and
+// fractions of a second dropped; all zeros for a negative or NaN value. Sound
+// for every double: the reduction is done in floating point, so huge values
+// neither overflow nor lose their time of day.
+std::wstring clockLabel(double seconds, bool withSeconds = false);
 
 // Seven ticks evenly across the plot, each labelled with the clock time of
 // j * xMax / 6 seconds.
