@@ -49,20 +49,42 @@ void prepareFrameLayers(HWND window, const ChartRequest& request) {
     held->layers = FrameLayers::build(request);
 }
 
-bool presentChartFrame(HWND window, const ChartRequest& request, double progress,
-                       double elapsedSeconds, double fade) {
+namespace {
+
+// The window's layers when they were built for this record as it is now;
+// layers of a record the window no longer shows are of no more use, nor
+// could they assume the window still shows their last frame.
+FrameLayers* layersFor(HWND window, const ChartRequest& request) {
     CardLayers* held = heldBy(window);
-    if (held != nullptr && held->layers) {
-        if (held->record == &request && held->layers->builtFor(request)) {
-            FrameLayers& layers = *held->layers;
-            const DeviceRect changed = layers.compose(request, progress, elapsedSeconds);
-            return layers.present(window, changed, fade);
-        }
-        // Layers of a record the window no longer shows are of no more use;
-        // nor could they assume the window still shows their last frame.
-        held->layers.reset();
+    if (held == nullptr || !held->layers) {
+        return nullptr;
     }
-    return renderFrame(window, request, progress, elapsedSeconds, fade);
+    if (held->record == &request && held->layers->builtFor(request)) {
+        return held->layers.get();
+    }
+    held->layers.reset();
+    return nullptr;
+}
+
+}  // namespace
+
+bool presentChartFrame(HWND window, const ChartRequest& request, double progress,
+                       double elapsedSeconds, double fade, ReadoutPick readout) {
+    if (FrameLayers* layers = layersFor(window, request)) {
+        DeviceRect changed = layers->compose(request, progress, elapsedSeconds);
+        changed.unite(layers->showReadout(request, readout));
+        return layers->present(window, changed, fade);
+    }
+    return renderFrame(window, request, progress, elapsedSeconds, fade, readout);
+}
+
+ReadoutPick readoutPickAt(HWND window, const ChartRequest& request, int32_t column) {
+    if (FrameLayers* layers = layersFor(window, request)) {
+        return layers->readoutAt(request, column);
+    }
+    return ReadoutPick{
+        nearestDrawnPoint(request.plotPoints, columnCentre(column, request.dpiScale)),
+        readoutShowsSeconds(request)};
 }
 
 void releaseFrameLayers(HWND window) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "core/chart_request.h"
+#include "core/readout.h"
 
 namespace kestrine {
 
@@ -14,11 +15,16 @@ namespace kestrine {
 // the window's frames for this record are drawn from nothing.
 void prepareFrameLayers(HWND window, const ChartRequest& request);
 
-// Draws one frame of the record and hands it to the window: composed from
-// the window's layers when they were built for this record, else from nothing.
-// False when the window did not take the frame (it keeps its previous one).
+// Draws one frame of the record, with the readout when one is shown, and
+// hands it to the window: composed from the window's layers when they were
+// built for this record, else from nothing. False when the window did not
+// take the frame (it keeps its previous one).
 bool presentChartFrame(HWND window, const ChartRequest& request, double progress,
-                       double elapsedSeconds, double fade);
+                       double elapsedSeconds, double fade, ReadoutPick readout = {});
+
+// The readout a pointer over a device column of the card reads: a look-up
+// in the layers' table, or a scan of the points when there are no layers.
+ReadoutPick readoutPickAt(HWND window, const ChartRequest& request, int32_t column);
 
 // Frees the window's layers and takes the property off the window.
 void releaseFrameLayers(HWND window);

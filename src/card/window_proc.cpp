@@ -4,6 +4,8 @@
 
 #include "card/window_proc.h"
 
+#include <windowsx.h>
+
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include "core/animation_clock.h"
 #include "core/axis_scale.h"
 #include "core/placement.h"
+#include "core/readout.h"
 #include "draw/frame_renderer.h"
 #include "draw/module_lock.h"
 
@@ -65,10 +68,10 @@ int32_t clampedDifference(int32_t a, int32_t b) {
 // A frame that cannot be drawn is left out; the card carries on. False when
 // the window did not take it.
 bool drawFrame(HWND window, const ChartRequest& request, double progress, double elapsedSeconds,
-               double fade) {
+               double fade, ReadoutPick readout = {}) {
     bool presented = false;
     try {
-        presented = presentChartFrame(window, request, progress, elapsedSeconds, fade);
+        presented = presentChartFrame(window, request, progress, elapsedSeconds, fade, readout);
     } catch (...) {
         return false;
     }
@@ -83,11 +86,46 @@ bool drawFrame(HWND window, const ChartRequest& request, double progress, double
 // reconnecting, a session switch) would otherwise leave the card showing an
 // earlier one for good, perhaps the fully transparent first, and nobody could
 // see or click it.
-void drawRestingFrame(HWND window, const ChartRequest& request) {
-    if (drawFrame(window, request, 1.0, request.animationSeconds, 1.0)) {
+// What the pointer reads on this card now: nothing while the curve grows in,
+// during a press or a drag, or with the pointer off the plot.
+ReadoutPick readoutUnderPointer(HWND window, const ChartRequest& request) {
+    if (!request.restingShown || !request.pointerOver || request.dragPressed ||
+        !(request.dpiScale > 0.0)) {
+        return ReadoutPick{};
+    }
+    const double x = columnCentre(request.pointerAt.x, request.dpiScale);
+    const double y = (request.pointerAt.y + 0.5) / request.dpiScale;
+    if (!insidePlotArea(x, y)) {
+        return ReadoutPick{};
+    }
+    try {
+        return readoutPickAt(window, request, request.pointerAt.x);
+    } catch (...) {
+        return ReadoutPick{};
+    }
+}
+
+void drawRestingFrame(HWND window, ChartRequest& request) {
+    // The readout is drawn on the resting frame only: on the first one too,
+    // when the pointer already rests on the plot as the curve completes.
+    request.restingShown = true;
+    const ReadoutPick readout = readoutUnderPointer(window, request);
+    if (drawFrame(window, request, 1.0, request.animationSeconds, 1.0, readout)) {
         KillTimer(window, ANIMATION_TIMER);
     } else {
+        request.restingShown = false;
         SetTimer(window, ANIMATION_TIMER, RESTING_RETRY_MS, nullptr);
+    }
+}
+
+// The resting frame again with the readout as the pointer now reads it;
+// a frame that shows no change sends nothing.
+void redrawReadout(HWND window, ChartRequest& request) {
+    request.readoutDue = false;
+    KillTimer(window, READOUT_TIMER);
+    if (request.restingShown) {
+        drawFrame(window, request, 1.0, request.animationSeconds, 1.0,
+                  readoutUnderPointer(window, request));
     }
 }
 
@@ -117,7 +155,36 @@ LRESULT onTimer(HWND window, ChartRequest* request, WPARAM timer, LPARAM lParam)
         onAnimationTick(window, *request);
         return 0;
     }
+    if (timer == READOUT_TIMER && request != nullptr) {
+        redrawReadout(window, *request);
+        return 0;
+    }
     return DefWindowProcW(window, WM_TIMER, timer, lParam);
+}
+
+// The pointer moved over the card with no button down: the readout follows
+// it at the next tick, so that a burst of moves costs one frame. The window
+// asks to hear when the pointer leaves it.
+void onPointerMove(HWND window, ChartRequest& request, LPARAM position) {
+    request.pointerAt = ScreenPoint{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+    request.pointerOver = true;
+    if (!request.pointerLeaveTracked) {
+        TRACKMOUSEEVENT track = {};
+        track.cbSize = sizeof(track);
+        track.dwFlags = TME_LEAVE;
+        track.hwndTrack = window;
+        request.pointerLeaveTracked = TrackMouseEvent(&track) != FALSE;
+    }
+    if (request.restingShown && !request.readoutDue &&
+        SetTimer(window, READOUT_TIMER, ANIMATION_INTERVAL_MS, nullptr) != 0) {
+        request.readoutDue = true;
+    }
+}
+
+void onPointerLeave(HWND window, ChartRequest& request) {
+    request.pointerOver = false;
+    request.pointerLeaveTracked = false;
+    redrawReadout(window, request);
 }
 
 void onButtonDown(HWND window, ChartRequest& request) {
@@ -126,6 +193,7 @@ void onButtonDown(HWND window, ChartRequest& request) {
     request.dragPressed = true;
     request.dragMoved = false;
     SetCapture(window);
+    redrawReadout(window, request);  // a press takes the readout away
 }
 
 // A card that was moved: the next card opens where this one was dropped, and
@@ -283,6 +351,11 @@ void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
     fresh->dpiScale = old->dpiScale;
     fresh->surfaceWidth = old->surfaceWidth;
     fresh->surfaceHeight = old->surfaceHeight;
+    // So does the pointer over it: the new chart's readout shows where the
+    // pointer rests once its curve is drawn.
+    fresh->pointerOver = old->pointerOver;
+    fresh->pointerLeaveTracked = old->pointerLeaveTracked;
+    fresh->pointerAt = old->pointerAt;
     const bool dragInProgress = old->dragPressed;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(fresh));
     deleteRequest(old);
@@ -395,6 +468,10 @@ void handOnNewest(HWND window, ChartRequest* shown, ChartRequest* handedOn) {
         shown->dragMoved = false;
         shown->dragInOwnMove = false;
         shown->captureLostInOwnMove = false;
+        shown->pointerOver = false;
+        shown->pointerLeaveTracked = false;
+        shown->restingShown = false;
+        shown->readoutDue = false;
     }
     ChartRequest* newest = nullptr;
     for (ChartRequest* held : {shown, claimed, handedOn}) {
@@ -413,6 +490,7 @@ void handOnNewest(HWND window, ChartRequest* shown, ChartRequest* handedOn) {
 void onDestroy(HWND window, ChartRequest* request) {
     KillTimer(window, ANIMATION_TIMER);
     KillTimer(window, AUTOCLOSE_TIMER);
+    KillTimer(window, READOUT_TIMER);
     releaseFrameLayers(window);
     // A newer card that has already taken over stays current. A card closed
     // while current (a click, its delay, its own failure) takes what it holds
@@ -450,8 +528,24 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_MOUSEMOVE:
         if (request != nullptr && request->dragPressed) {
             onMouseMove(window, *request, wParam);
+        } else if (request != nullptr && (wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0) {
+            onPointerMove(window, *request, lParam);
         }
         return 0;
+    case WM_MOUSELEAVE:
+        if (request != nullptr) {
+            onPointerLeave(window, *request);
+        }
+        return 0;
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        // Any press takes the readout away; the next move without a button
+        // brings it back.
+        if (request != nullptr) {
+            request->pointerOver = false;
+            redrawReadout(window, *request);
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_LBUTTONUP:
         if (request != nullptr && request->dragPressed) {
             onButtonUp(window, *request);
@@ -489,6 +583,9 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 bool prepareChart(HWND window, ChartRequest& request) {
     KillTimer(window, ANIMATION_TIMER);
     KillTimer(window, AUTOCLOSE_TIMER);
+    KillTimer(window, READOUT_TIMER);
+    request.readoutDue = false;
+    request.restingShown = false;
     try {
         computeChartScale(request);
     } catch (...) {

@@ -22,6 +22,8 @@ constexpr UINT WM_CHART_HANDED_ON = WM_APP + 0x13;
 
 constexpr UINT_PTR ANIMATION_TIMER = 1;
 constexpr UINT_PTR AUTOCLOSE_TIMER = 2;
+// One readout frame per tick, however many pointer moves came in it.
+constexpr UINT_PTR READOUT_TIMER = 3;
 constexpr UINT ANIMATION_INTERVAL_MS = 10;
 // How often a card whose resting frame the window refused tries again.
 constexpr UINT RESTING_RETRY_MS = 100;

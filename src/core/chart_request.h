@@ -67,6 +67,15 @@ struct ChartRequest {
     bool captureLostInOwnMove = false;
     ScreenPoint dragCursorStart;
     ScreenPoint dragWindowStart;
+    // The readout: where the pointer is over the window with no button down
+    // (client pixels), whether the window asked to hear when it leaves,
+    // whether the resting frame has been presented (the readout shows only
+    // on it), and whether a readout frame is due at the next tick.
+    bool pointerOver = false;
+    bool pointerLeaveTracked = false;
+    ScreenPoint pointerAt;
+    bool restingShown = false;
+    bool readoutDue = false;
     // Where the record stands among all records of the process: stamped when
     // its destination (a starting card, or the current card's claim) is
     // decided. Later is newer.

@@ -245,18 +245,15 @@ LogicalRect placeReadoutLabel(PlotPoint point, double textWidth, double textHeig
 }
 
 LogicalRect readoutPaintedBounds(PlotPoint point, const LogicalRect& labelBox, double dpiScale) {
-    const double spill = dpiScale > 0.0 ? 1.0 / dpiScale : 1.0;
-    const double halfGuide = READOUT_GUIDE_WIDTH / 2.0;
+    const double spill = 1.0 + (dpiScale > 0.0 ? 2.0 / dpiScale : 2.0);
+    const double reach = std::fmax(READOUT_GUIDE_WIDTH / 2.0,
+                                   READOUT_DOT_RADIUS + READOUT_DOT_RING_WIDTH / 2.0);
     LogicalRect bounds;
-    bounds.left = std::fmin(point.x - std::fmax(halfGuide, READOUT_DOT_RADIUS), labelBox.left);
-    bounds.right = std::fmax(point.x + std::fmax(halfGuide, READOUT_DOT_RADIUS), labelBox.right);
-    bounds.top = std::fmin(std::fmin(PLOT_TOP, point.y - READOUT_DOT_RADIUS), labelBox.top);
-    bounds.bottom = std::fmax(std::fmax(PLOT_TOP + PLOT_HEIGHT, point.y + READOUT_DOT_RADIUS),
-                              labelBox.bottom);
-    bounds.left -= spill;
-    bounds.top -= spill;
-    bounds.right += spill;
-    bounds.bottom += spill;
+    bounds.left = std::fmin(point.x - reach, labelBox.left) - spill;
+    bounds.right = std::fmax(point.x + reach, labelBox.right) + spill;
+    bounds.top = std::fmin(std::fmin(PLOT_TOP, point.y - reach), labelBox.top) - spill;
+    bounds.bottom =
+        std::fmax(std::fmax(PLOT_TOP + PLOT_HEIGHT, point.y + reach), labelBox.bottom) + spill;
     return bounds;
 }
 

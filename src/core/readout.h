@@ -25,12 +25,24 @@ struct LogicalRect {
 
 // The readout's marks, in logical units.
 constexpr double READOUT_DOT_RADIUS = 4.0;
+constexpr double READOUT_DOT_RING_WIDTH = 1.5;  // the ring that sets the dot off the curve
 constexpr double READOUT_GUIDE_WIDTH = 1.0;
 constexpr double READOUT_LABEL_SIZE = 12.0;     // font size of the label's text
 constexpr double READOUT_LABEL_PAD_X = 7.0;     // text to box, left and right
 constexpr double READOUT_LABEL_PAD_Y = 4.0;     // text to box, top and bottom
 constexpr double READOUT_LABEL_GAP = 10.0;      // point to the nearest box corner
 constexpr double READOUT_CARD_MARGIN = 8.0;     // box to the card's edge, at least
+
+// Which point a card's readout shows, and how its time is written.
+struct ReadoutPick {
+    std::size_t index = NO_POINT;
+    bool withSeconds = false;
+    bool shown() const { return index != NO_POINT; }
+    bool operator==(const ReadoutPick& other) const {
+        return index == other.index && withSeconds == other.withSeconds;
+    }
+    bool operator!=(const ReadoutPick& other) const { return !(*this == other); }
+};
 
 // Whether a logical position is over the plot, where the readout answers.
 bool insidePlotArea(double logicalX, double logicalY);
@@ -87,7 +99,8 @@ std::wstring readoutLabel(const ChartRequest& request, std::size_t index, bool w
 LogicalRect placeReadoutLabel(PlotPoint point, double textWidth, double textHeight);
 
 // Everything the readout at point paints, with the label's box: guide, dot
-// and box, outward by a pixel's worth of antialiasing at dpiScale.
+// and box, outward by a logical unit (half pens) and two device pixels of
+// antialiasing at dpiScale.
 LogicalRect readoutPaintedBounds(PlotPoint point, const LogicalRect& labelBox, double dpiScale);
 
 }  // namespace kestrine

@@ -484,6 +484,85 @@ void FrameLayers::drawMarker(const ChartRequest& request, PlotPoint head, const 
     }
 }
 
+ReadoutPick FrameLayers::readoutAt(const ChartRequest& request, int32_t column) {
+    if (!readoutTableMade_) {
+        try {
+            readoutTable_ = NearestPointTable::build(request.plotPoints, dpiScale_, width_);
+        } catch (const std::bad_alloc&) {
+            return ReadoutPick{};
+        }
+        readoutSeconds_ = readoutShowsSeconds(request);
+        readoutTableMade_ = true;
+    }
+    return ReadoutPick{readoutTable_.at(column), readoutSeconds_};
+}
+
+void FrameLayers::takeReadoutOff(DeviceRect& changed) {
+    readoutShown_ = ReadoutPick{};
+    if (readoutBox_.empty()) {
+        return;
+    }
+    const std::size_t span =
+        static_cast<std::size_t>(readoutBox_.right - readoutBox_.left) * sizeof(uint32_t);
+    const uint32_t* saved = readoutUnder_.data();
+    for (int32_t y = readoutBox_.top; y < readoutBox_.bottom; ++y) {
+        std::memcpy(framePixels_ + static_cast<std::size_t>(y) * width_ + readoutBox_.left, saved,
+                    span);
+        saved += readoutBox_.right - readoutBox_.left;
+    }
+    changed.unite(readoutBox_);
+    readoutBox_ = DeviceRect{};
+}
+
+DeviceRect FrameLayers::showReadout(const ChartRequest& request, ReadoutPick pick) {
+    DeviceRect changed;
+    if (pick == readoutShown_) {
+        return changed;
+    }
+    takeReadoutOff(changed);
+    if (!pick.shown()) {
+        return changed;
+    }
+    // GDI+ sees the whole frame surface, as the frame renderer's does after
+    // the border: the same modes and scale, no clip.
+    const Canvas canvas = openCanvas(framePixels_, width_, height_, dpiScale_,
+                                     PixelFormat32bppPARGB);
+    if (!canvas.graphics) {
+        return changed;
+    }
+    const frame_steps::ReadoutLayout layout =
+        frame_steps::layOutReadout(canvas.graphics.get(), request, pick);
+    if (layout.index == NO_POINT) {
+        return changed;
+    }
+    const LogicalRect reach = readoutPaintedBounds(layout.point, layout.labelBox, dpiScale_);
+    DeviceRect box;
+    box.left = clampToRange(std::floor(reach.left * dpiScale_), 0, width_);
+    box.top = clampToRange(std::floor(reach.top * dpiScale_), 0, height_);
+    box.right = clampToRange(std::ceil(reach.right * dpiScale_), 0, width_);
+    box.bottom = clampToRange(std::ceil(reach.bottom * dpiScale_), 0, height_);
+    if (box.empty()) {
+        return changed;
+    }
+    const std::size_t rowPixels = static_cast<std::size_t>(box.right - box.left);
+    try {
+        readoutUnder_.resize(rowPixels * static_cast<std::size_t>(box.bottom - box.top));
+    } catch (const std::bad_alloc&) {
+        return changed;  // the frame shows no readout, which it can afford
+    }
+    uint32_t* saved = readoutUnder_.data();
+    for (int32_t y = box.top; y < box.bottom; ++y) {
+        std::memcpy(saved, framePixels_ + static_cast<std::size_t>(y) * width_ + box.left,
+                    rowPixels * sizeof(uint32_t));
+        saved += rowPixels;
+    }
+    frame_steps::drawReadout(canvas.graphics.get(), request, layout);
+    readoutBox_ = box;
+    readoutShown_ = pick;
+    changed.unite(box);
+    return changed;
+}
+
 DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
                                 double elapsedSeconds) {
     DeviceRect changed;
@@ -491,6 +570,8 @@ DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
         changed = DeviceRect{0, 0, width_, height_};
         composed_ = true;
     }
+    // What compose changes lies under the readout, which is laid again after.
+    takeReadoutOff(changed);
     const ColumnRange target = revealedColumns(progress, dpiScale_);
     bool columnsChanged = false;
     for (int32_t x : curveColumns_) {
@@ -580,6 +661,7 @@ LayerBytes FrameLayers::bytes() const {
               curveColumns_.capacity() * sizeof(int32_t);
     b.top = topRowStart_.capacity() * sizeof(uint32_t) + topPixels_.capacity() * sizeof(TopPixel);
     b.headTrack = headTrack_.pointIndex.capacity() * sizeof(std::size_t);
+    b.readout = readoutTable_.bytes() + readoutUnder_.capacity() * sizeof(uint32_t);
     return b;
 }
 

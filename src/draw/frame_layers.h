@@ -17,6 +17,7 @@
 #include "core/chart_request.h"
 #include "core/curve_columns.h"
 #include "core/head_position.h"
+#include "core/readout.h"
 #include "draw/card_base.h"
 #include "draw/gdi_handles.h"
 
@@ -61,7 +62,10 @@ struct LayerBytes {
     std::size_t curve = 0;         // curve pixels and their column index
     std::size_t top = 0;           // hint and border pixels and their row index
     std::size_t headTrack = 0;     // reach times of the full series
-    std::size_t total() const { return frameSurface + staticSurface + curve + top + headTrack; }
+    std::size_t readout = 0;       // nearest point per column, pixels under the readout
+    std::size_t total() const {
+        return frameSurface + staticSurface + curve + top + headTrack + readout;
+    }
 };
 
 // The layers: the card below the curve with the hint and border on it, kept
@@ -88,6 +92,17 @@ public:
     // the record the layers were built for; returns the device rectangle that
     // changed since the previous frame (all of it for the first).
     DeviceRect compose(const ChartRequest& request, double progress, double elapsedSeconds);
+
+    // The readout a pointer over device column reads: the nearest drawn
+    // point, found in a table made on the first call (one pass over the
+    // points), and whether its time has seconds. Nothing shown when the
+    // table cannot be had.
+    ReadoutPick readoutAt(const ChartRequest& request, int32_t column);
+
+    // Lays the readout of pick over the composed frame (takes it off when
+    // pick shows nothing); returns the device rectangle that changed. compose
+    // takes it off first, so it is laid again after every compose.
+    DeviceRect showReadout(const ChartRequest& request, ReadoutPick pick);
 
     // Hands the frame surface to the layered window with the constant alpha
     // of fade. When the window already shows this surface at the same
@@ -137,6 +152,8 @@ private:
     DeviceRect markerBox(PlotPoint head) const;
     void drawMarker(const ChartRequest& request, PlotPoint head, const DeviceRect& box);
     bool curveShownAt(int32_t x) const { return revealed_.contains(x); }
+    // Puts back the pixels the readout covered; adds them to changed.
+    void takeReadoutOff(DeviceRect& changed);
 
     // Identity of the record the layers were built for.
     const ChartRequest* record_ = nullptr;
@@ -174,6 +191,14 @@ private:
     DeviceRect lastMarker_;
     PlotPoint lastHead_;
     bool composed_ = false;
+    // The readout: its look-up (made on first use), what is laid on the
+    // surface, and the composed frame's pixels under it.
+    NearestPointTable readoutTable_;
+    bool readoutTableMade_ = false;
+    bool readoutSeconds_ = false;
+    ReadoutPick readoutShown_;
+    DeviceRect readoutBox_;
+    std::vector<uint32_t> readoutUnder_;
     HWND presentedTo_ = nullptr;
     int presentedAlpha_ = -1;
 };

@@ -242,10 +242,62 @@ void drawBorder(GpGraphics* graphics, const ChartRequest& request) {
     GdipDrawPath(graphics, pen.get(), path.get());
 }
 
+ReadoutLayout layOutReadout(GpGraphics* graphics, const ChartRequest& request,
+                            ReadoutPick pick) {
+    ReadoutLayout readout;
+    if (pick.index >= request.plotPoints.size() ||
+        isSkippedPlotPoint(request.plotPoints[pick.index])) {
+        return readout;
+    }
+    readout.point = request.plotPoints[pick.index];
+    readout.label = readoutLabel(request, pick.index, pick.withSeconds);
+    if (readout.label.empty()) {
+        return readout;
+    }
+    const TextExtent text = measureText(graphics, readout.label, READOUT_LABEL_SIZE);
+    readout.labelBox = placeReadoutLabel(readout.point, text.width, text.height);
+    readout.textLeft = readout.labelBox.left + READOUT_LABEL_PAD_X;
+    readout.textTop = readout.labelBox.top + READOUT_LABEL_PAD_Y;
+    readout.index = pick.index;
+    return readout;
+}
+
+void drawReadout(GpGraphics* graphics, const ChartRequest& request, const ReadoutLayout& readout) {
+    if (readout.index == NO_POINT) {
+        return;
+    }
+    const PlotPoint p = readout.point;
+    {
+        const GdiplusPen guide =
+            createPen(READOUT_GUIDE_COLOR, static_cast<float>(READOUT_GUIDE_WIDTH));
+        drawLine(graphics, guide, p.x, PLOT_TOP_EDGE, p.x, PLOT_BOTTOM_EDGE);
+    }
+    {
+        const float r = static_cast<float>(READOUT_DOT_RADIUS);
+        const GdiplusBrush dot = createSolidBrush(request.accentColor);
+        GdipFillEllipse(graphics, dot.get(), p.x - r, p.y - r, 2.0f * r, 2.0f * r);
+        const GdiplusPen ring = createPen(TITLE_TEXT_COLOR, static_cast<float>(READOUT_DOT_RING_WIDTH));
+        GdipDrawEllipse(graphics, ring.get(), p.x - r, p.y - r, 2.0f * r, 2.0f * r);
+    }
+    const LogicalRect& box = readout.labelBox;
+    const float left = static_cast<float>(box.left);
+    const float top = static_cast<float>(box.top);
+    const float width = static_cast<float>(box.right - box.left);
+    const float height = static_cast<float>(box.bottom - box.top);
+    {
+        const GdiplusBrush fill = createSolidBrush(READOUT_LABEL_FILL);
+        GdipFillRectangle(graphics, fill.get(), left, top, width, height);
+        const GdiplusPen edge = createPen(READOUT_LABEL_EDGE, GRID_PEN_WIDTH);
+        GdipDrawRectangle(graphics, edge.get(), left, top, width, height);
+    }
+    drawText(graphics, readout.label, readout.textLeft, readout.textTop, READOUT_LABEL_SIZE,
+             TITLE_TEXT_COLOR);
+}
+
 }  // namespace frame_steps
 
 void drawCard(GpGraphics* graphics, const ChartRequest& request, double progress,
-              double elapsedSeconds) {
+              double elapsedSeconds, ReadoutPick readout) {
     using namespace frame_steps;
     prepareGraphics(graphics, request.dpiScale);
     // The card shape and its brush stay until the border has been drawn.
@@ -257,10 +309,13 @@ void drawCard(GpGraphics* graphics, const ChartRequest& request, double progress
     drawHeadMarker(graphics, request, elapsedSeconds);
     drawHint(graphics);
     drawBorder(graphics, request);
+    if (readout.shown()) {
+        drawReadout(graphics, request, layOutReadout(graphics, request, readout));
+    }
 }
 
 bool renderCardToPixels(const ChartRequest& request, double progress, double elapsedSeconds,
-                        uint32_t* pixels) {
+                        uint32_t* pixels, ReadoutPick readout) {
     if (pixels == nullptr || request.surfaceWidth <= 0 || request.surfaceHeight <= 0) {
         return false;
     }
@@ -268,7 +323,7 @@ bool renderCardToPixels(const ChartRequest& request, double progress, double ela
     const GdiplusBitmap bitmap =
         createPixelBitmap(request.surfaceWidth, request.surfaceHeight, pixels);
     const GdiplusGraphics graphics = createImageGraphics(bitmap);
-    drawCard(graphics.get(), request, progress, elapsedSeconds);
+    drawCard(graphics.get(), request, progress, elapsedSeconds, readout);
     return true;
 }
 
@@ -312,7 +367,7 @@ bool presentSurface(HWND window, const FrameSurface& surface, double fade) {
 }
 
 bool renderFrame(HWND window, const ChartRequest& request, double progress,
-                 double elapsedSeconds, double fade) {
+                 double elapsedSeconds, double fade, ReadoutPick readout) {
     // Surface, the card drawn into its pixels, present. The surface's owners
     // release the DIB, the memory DC and the screen DC on every path,
     // including a failed or memoryless DIB.
@@ -320,7 +375,7 @@ bool renderFrame(HWND window, const ChartRequest& request, double progress,
     if (surface.pixels == nullptr) {
         return false;
     }
-    renderCardToPixels(request, progress, elapsedSeconds, surface.pixels);
+    renderCardToPixels(request, progress, elapsedSeconds, surface.pixels, readout);
     return presentSurface(window, surface, fade);
 }
 

@@ -14,6 +14,7 @@
 
 #include "core/chart_request.h"
 #include "core/placement.h"
+#include "core/readout.h"
 #include "draw/gdi_handles.h"
 #include "draw/gdiplus_handles.h"
 
@@ -28,21 +29,23 @@ extern const wchar_t HINT_TEXT[];
 
 // progress: share of the curve revealed (below 0 none, 1 or more all);
 // elapsedSeconds: places the head marker while animating;
-// fade: opacity of the whole window, becomes the layered window's constant alpha.
+// fade: opacity of the whole window, becomes the layered window's constant alpha;
+// readout: the point read under the pointer, drawn over everything when shown.
 // False when the frame could not be drawn or the window did not take it.
 bool renderFrame(HWND window, const ChartRequest& request, double progress,
-                 double elapsedSeconds, double fade);
+                 double elapsedSeconds, double fade, ReadoutPick readout = {});
 
 // Draws the whole card from nothing (modes, clear, scale by dpiScale, every
-// step up to the border) on a graphics whose world transform is the identity.
+// step up to the border, then the readout) on a graphics whose world
+// transform is the identity.
 void drawCard(Gdiplus::GpGraphics* graphics, const ChartRequest& request, double progress,
-              double elapsedSeconds);
+              double elapsedSeconds, ReadoutPick readout = {});
 
 // Draws the card into caller memory of surfaceWidth x surfaceHeight pixels:
 // premultiplied ARGB, top-down rows, stride 4 * surfaceWidth. False, with
 // nothing drawn, when the size is empty or no memory is given.
 bool renderCardToPixels(const ChartRequest& request, double progress, double elapsedSeconds,
-                        uint32_t* pixels);
+                        uint32_t* pixels, ReadoutPick readout = {});
 
 // The GDI side of one frame: the screen DC, a memory DC and a 32-bit top-down
 // DIB section. pixels is null when any of them could not be made; whatever
@@ -100,6 +103,24 @@ void drawMarkerAt(Gdiplus::GpGraphics* graphics, uint32_t accentColor, PlotPoint
 void drawHint(Gdiplus::GpGraphics* graphics);
 // Resets the clip and strokes the border.
 void drawBorder(Gdiplus::GpGraphics* graphics, const ChartRequest& request);
+
+// The readout of one point, laid out: its label measured on the graphics
+// and placed beside the point. index is NO_POINT when the pick names no
+// drawn point of the record: then nothing is drawn.
+struct ReadoutLayout {
+    std::size_t index = NO_POINT;
+    PlotPoint point;
+    std::wstring label;
+    double textLeft = 0.0;
+    double textTop = 0.0;
+    LogicalRect labelBox;
+};
+ReadoutLayout layOutReadout(Gdiplus::GpGraphics* graphics, const ChartRequest& request,
+                            ReadoutPick pick);
+// The guide across the plot, the dot on the curve and the label, over
+// whatever is drawn, with no clip.
+void drawReadout(Gdiplus::GpGraphics* graphics, const ChartRequest& request,
+                 const ReadoutLayout& readout);
 
 }  // namespace frame_steps
 

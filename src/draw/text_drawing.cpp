@@ -256,6 +256,24 @@ void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x, 
                  AXIS_LABEL_COLOR);
 }
 
+TextExtent measureText(GpGraphics* graphics, const std::wstring& text, double size,
+                       TextKit* kit) {
+    TextExtent extent;
+    if (text.empty()) {
+        return extent;
+    }
+    const KitForCall texts(kit);
+    const RectF layout(0.0f, 0.0f, 0.0f, 0.0f);
+    RectF box(0.0f, 0.0f, 0.0f, 0.0f);
+    if (GdipMeasureString(graphics, text.data(), static_cast<INT>(text.size()),
+                          (*texts).font(size), &layout, (*texts).measureFormat(), &box, nullptr,
+                          nullptr) == Ok) {
+        extent.width = box.Width;
+        extent.height = box.Height;
+    }
+    return extent;
+}
+
 void forgetSharedTypographicFormat() {
     ModuleLockGuard lock;
     sharedTypographicFormat = nullptr;

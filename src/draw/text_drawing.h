@@ -78,6 +78,15 @@ void drawTextRight(Gdiplus::GpGraphics* graphics, const std::wstring& text, doub
 void drawTextCentered(Gdiplus::GpGraphics* graphics, const std::wstring& text, double x,
                       TextKit* kit = nullptr);
 
+// The box of a one-line text at size, as drawText lays it out; zero when it
+// cannot be measured.
+struct TextExtent {
+    double width = 0.0;
+    double height = 0.0;
+};
+TextExtent measureText(Gdiplus::GpGraphics* graphics, const std::wstring& text, double size,
+                       TextKit* kit = nullptr);
+
 // Drops the cached generic typographic format. releaseGdiplus calls it, under
 // moduleLock, just before GDI+ shuts down: the handle belongs to that GDI+
 // instance, and the next instance hands out its own.

@@ -94,12 +94,13 @@ std::unique_ptr<ChartRequest> plotRequest(const std::vector<PlotPoint>& points, 
     return request;
 }
 
-Pixels renderToMemory(const ChartRequest& request, double progress, double elapsedSeconds) {
+Pixels renderToMemory(const ChartRequest& request, double progress, double elapsedSeconds,
+                      ReadoutPick readout) {
     Pixels pixels;
     pixels.width = request.surfaceWidth;
     pixels.height = request.surfaceHeight;
     pixels.data.assign(static_cast<size_t>(pixels.width) * pixels.height, 0xDEADBEEFu);
-    renderCardToPixels(request, progress, elapsedSeconds, pixels.data.data());
+    renderCardToPixels(request, progress, elapsedSeconds, pixels.data.data(), readout);
     return pixels;
 }
 

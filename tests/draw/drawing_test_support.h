@@ -13,6 +13,7 @@
 
 #include "core/chart_request.h"
 #include "core/placement.h"
+#include "core/readout.h"
 #include "win_test_support.h"
 
 namespace kestrine {
@@ -61,7 +62,8 @@ void setScale(ChartRequest& request, double dpiScale);
 std::unique_ptr<ChartRequest> plotRequest(const std::vector<PlotPoint>& points, double yAxisMin,
                                           double yAxisMax, double xMax, double dpiScale);
 
-Pixels renderToMemory(const ChartRequest& request, double progress, double elapsedSeconds);
+Pixels renderToMemory(const ChartRequest& request, double progress, double elapsedSeconds,
+                      ReadoutPick readout = {});
 
 uint8_t channel(uint32_t pixel, int shift);
 // The premultiplied form of a straight ARGB colour.

@@ -233,6 +233,52 @@ TEST_P(SameAsFromNothing, head_under_the_hint_the_border_and_a_corner) {
     }
 }
 
+TEST_P(SameAsFromNothing, readout_alike_and_only_where_it_reaches) {
+    // A point in the plot, and points off each edge of the card, whose
+    // labels are pushed back inside it; then the readout moves and goes.
+    auto request = test::plotRequest({{-20, 300}, {150, 250}, {460, 600}, {460, -30},
+                                      {600, 200}, {950, 300}, {860, 120}},
+                                     -1.0, 3.0, 10.0, GetParam());
+    request->yValues = {-1234.5, 2.25, 1e9, -7, 0.001, 42, 99999};
+    const std::unique_ptr<FrameLayers> layers = FrameLayers::build(*request);
+    ASSERT_NE(layers, nullptr);
+    layers->compose(*request, 1.0, 0.0);
+    const std::vector<uint32_t> resting(layers->framePixels(),
+                                        layers->framePixels() + layers->width() * layers->height());
+    const double scale = request->dpiScale;
+    for (std::size_t index : {1u, 0u, 2u, 3u, 5u, 6u, 4u}) {
+        const ReadoutPick pick{index, index == 4};
+        const DeviceRect changed = layers->showReadout(*request, pick);
+        const Pixels reference = test::renderToMemory(*request, 1.0, 0.0, pick);
+        const FrameDifference d = compareFrames(layers->framePixels(), reference.data.data(),
+                                                reference.width, reference.height, 1);
+        EXPECT_EQ(d.over, 0) << "point " << index << " at scale " << scale << ": first at "
+                             << d.firstX << "," << d.firstY << ", most " << d.most;
+        // Everything the readout drew lies in the box it reports, which lies
+        // in what the marks reach; the rest is the resting frame.
+        int drawn = 0;
+        for (int y = 0; y < layers->height(); ++y) {
+            for (int x = 0; x < layers->width(); ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * layers->width() + x;
+                if (reference.data[i] == resting[i]) {
+                    continue;
+                }
+                ++drawn;
+                ASSERT_TRUE(x >= changed.left && x < changed.right && y >= changed.top &&
+                            y < changed.bottom)
+                    << "point " << index << " drew at " << x << "," << y;
+            }
+        }
+        EXPECT_GT(drawn, 0) << "point " << index;
+    }
+    // Taken off, then drawn again over a compose: the resting frame exactly.
+    layers->showReadout(*request, ReadoutPick{});
+    EXPECT_EQ(0, std::memcmp(resting.data(), layers->framePixels(), resting.size() * 4));
+    layers->showReadout(*request, ReadoutPick{1, false});
+    layers->compose(*request, 1.0, 0.0);
+    EXPECT_EQ(0, std::memcmp(resting.data(), layers->framePixels(), resting.size() * 4));
+}
+
 INSTANTIATE_TEST_SUITE_P(DpiScales, SameAsFromNothing, ::testing::Values(1.0, 1.25, 2.0, 4.0));
 
 class FrameComparison : public WithGdiplus {};
