@@ -91,6 +91,23 @@ std::size_t nearestDrawnPoint(const std::vector<PlotPoint>& points, double logic
     return best;
 }
 
+std::size_t nearestPointToValue(const ChartRequest& request, double x) {
+    const std::size_t count = std::min(request.xValues.size(), request.plotPoints.size());
+    std::size_t best = NO_POINT;
+    double bestDistance = 0.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!drawnAt(request.plotPoints[i])) {
+            continue;
+        }
+        const double distance = std::fabs(request.xValues[i] - x);
+        if (best == NO_POINT || distance <= bestDistance) {
+            best = i;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
 NearestPointTable NearestPointTable::build(const std::vector<PlotPoint>& points, double dpiScale,
                                            int32_t columns) {
     NearestPointTable table;

@@ -24,7 +24,7 @@ struct LogicalRect {
 };
 
 // The readout's marks, in logical units.
-constexpr double READOUT_DOT_RADIUS = 4.0;
+constexpr double READOUT_DOT_RADIUS = 5.0;
 constexpr double READOUT_DOT_RING_WIDTH = 1.5;  // the ring that sets the dot off the curve
 constexpr double READOUT_GUIDE_WIDTH = 1.0;
 constexpr double READOUT_LABEL_SIZE = 12.0;     // font size of the label's text
@@ -56,6 +56,11 @@ double columnCentre(int32_t column, double dpiScale);
 // later in the series (the curve reaches it last). NO_POINT when none is
 // drawn. A scan over the points: the reference for the table below.
 std::size_t nearestDrawnPoint(const std::vector<PlotPoint>& points, double logicalX);
+
+// The drawn point whose data x is nearest to x (ties to the later): the
+// point a readout shows when asked for by a value of the x axis rather than
+// by a pointer.
+std::size_t nearestPointToValue(const ChartRequest& request, double x);
 
 // nearestDrawnPoint for the centre of every device column of a surface,
 // found in one pass over the points and one over the columns, so that a

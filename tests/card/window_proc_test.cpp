@@ -576,5 +576,126 @@ TEST_F(DpiChange, during_a_drag_keeps_the_grabbed_point_under_the_pointer) {
     EXPECT_EQ(GetCapture(), card);
 }
 
+
+// ---- the readout, with real pointer input over a card on this thread ----
+
+// The frame the card last composed, as its window was given it.
+std::vector<uint32_t> shownFrame(HWND card) {
+    const FrameLayers* layers = testing::frameLayersOf(card);
+    if (layers == nullptr) {
+        return {};
+    }
+    const uint32_t* pixels = layers->framePixels();
+    return std::vector<uint32_t>(pixels, pixels + layers->width() * layers->height());
+}
+
+// The smallest rectangle holding every pixel in which two frames differ.
+DeviceRect differing(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int width) {
+    DeviceRect d{width, 1 << 30, 0, 0};
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (a[i] != b[i]) {
+            const int32_t x = static_cast<int32_t>(i % width);
+            const int32_t y = static_cast<int32_t>(i / width);
+            d.unite(DeviceRect{x, y, x + 1, y + 1});
+        }
+    }
+    return d.right > 0 ? d : DeviceRect{};
+}
+
+class Readout : public CardHere {
+protected:
+    // Puts the pointer over the card at a logical point and lets the
+    // readout's tick come round.
+    void pointAt(double x, double y) {
+        const RECT r = windowRect(card);
+        const double scale = attached(card)->dpiScale;
+        test::pointerTo(r.left + static_cast<int>(x * scale), r.top + static_cast<int>(y * scale));
+        pumpFor(60);
+    }
+    int width() const { return attached(card)->surfaceWidth; }
+    // Device column of a point of the card's series.
+    int32_t columnOf(std::size_t index) const {
+        return static_cast<int32_t>(attached(card)->plotPoints[index].x * attached(card)->dpiScale);
+    }
+};
+
+TEST_F(Readout, follows_the_pointer_over_the_plot_and_goes_when_it_leaves) {
+    pointAt(900, 540);  // on the card, off the plot
+    const std::vector<uint32_t> resting = shownFrame(card);
+    ASSERT_FALSE(resting.empty());
+    // Nearer the middle point (x 467) than the first (x 72).
+    pointAt(300, 300);
+    const DeviceRect middle = differing(resting, shownFrame(card), width());
+    ASSERT_FALSE(middle.empty()) << "no readout";
+    EXPECT_LE(middle.left, columnOf(1));
+    EXPECT_GT(middle.right, columnOf(1));
+    EXPECT_GT(middle.left, columnOf(0) + 40) << "drawn beyond the middle point's marks";
+    // Near the first point: the readout moves there.
+    pointAt(120, 400);
+    const DeviceRect first = differing(resting, shownFrame(card), width());
+    ASSERT_FALSE(first.empty());
+    EXPECT_LE(first.left, columnOf(0));
+    EXPECT_LT(first.right, columnOf(1) - 40) << "the middle point's readout was left behind";
+    // Off the card: the window hears of it and shows its resting frame again.
+    const RECT r = windowRect(card);
+    test::pointerTo(r.right + 40, r.bottom + 40);
+    EXPECT_TRUE(test::waitUntil([&] { return shownFrame(card) == resting; }, 2000));
+}
+
+TEST_F(Readout, nothing_over_the_headline_or_the_hint) {
+    pointAt(900, 540);
+    const std::vector<uint32_t> resting = shownFrame(card);
+    for (const POINT at : {POINT{120, 40}, POINT{800, 40}, POINT{800, 530}, POINT{30, 300}}) {
+        pointAt(at.x, at.y);
+        EXPECT_TRUE(shownFrame(card) == resting) << "readout at " << at.x << "," << at.y;
+    }
+}
+
+TEST_F(Readout, press_takes_it_away_and_still_drags_then_a_click_closes) {
+    pointAt(900, 540);
+    const std::vector<uint32_t> resting = shownFrame(card);
+    pointAt(300, 300);
+    ASSERT_FALSE(shownFrame(card) == resting);
+    const RECT start = windowRect(card);
+    test::sendMouse(MOUSEEVENTF_LEFTDOWN);
+    pumpFor(50);
+    EXPECT_TRUE(shownFrame(card) == resting) << "the readout stayed through a press";
+    const POINT at = {start.left + static_cast<LONG>(300 * attached(card)->dpiScale),
+                      start.top + static_cast<LONG>(300 * attached(card)->dpiScale)};
+    test::pointerTo(at.x + 60, at.y + 20);
+    test::sendMouse(MOUSEEVENTF_LEFTUP);
+    pumpFor(50);
+    EXPECT_EQ(windowRect(card).left, start.left + 60);
+    EXPECT_EQ(windowRect(card).top, start.top + 20);
+    EXPECT_NE(GetForegroundWindow(), card);
+    test::sendMouse(MOUSEEVENTF_LEFTDOWN);
+    pumpFor(30);
+    test::sendMouse(MOUSEEVENTF_LEFTUP);
+    EXPECT_TRUE(test::waitUntil([&] { return !IsWindow(card); }, 3000));
+}
+
+TEST_F(Readout, a_burst_of_moves_is_one_frame_at_the_next_tick) {
+    ChartRequest* request = attached(card);
+    // The pointer really over the plot, so that no leave notice comes.
+    const RECT r = windowRect(card);
+    SetCursorPos(r.left + static_cast<int>(300 * request->dpiScale),
+                 r.top + static_cast<int>(300 * request->dpiScale));
+    pumpFor(30);
+    test::clearFrames();
+    for (int i = 0; i < 20; ++i) {
+        const int x = static_cast<int>((200 + 20 * i) * request->dpiScale);
+        const int y = static_cast<int>(300 * request->dpiScale);
+        chartWindowProc(card, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+    }
+    EXPECT_EQ(test::frames().size(), 0u);
+    pumpFor(80);
+    EXPECT_EQ(test::frames().size(), 1u);
+    // And none while the curve grows in: the readout waits for the rest.
+    request->restingShown = false;
+    chartWindowProc(card, WM_MOUSEMOVE, 0, MAKELPARAM(300, 300));
+    pumpFor(50);
+    EXPECT_EQ(test::frames().size(), 1u);
+}
+
 }  // namespace
 }  // namespace kestrine

@@ -32,6 +32,14 @@ TEST(NearestPoint, ties_gaps_and_order) {
     EXPECT_EQ(2u, nearestDrawnPoint(shuffled, 350.0));
     EXPECT_EQ(0u, nearestDrawnPoint(shuffled, 900.0));
     EXPECT_EQ(NO_POINT, nearestDrawnPoint({{NAN_F, NAN_F}}, 100.0));
+    // By a data value, as a script asks: the same rules on the x values.
+    ChartRequest request;
+    request.plotPoints = shuffled;
+    request.xValues = {50.0, 10.0, 30.0};
+    EXPECT_EQ(2u, nearestPointToValue(request, 35.0));
+    EXPECT_EQ(2u, nearestPointToValue(request, 20.0));  // 10 and 30 equally near
+    request.plotPoints[2] = PlotPoint{NAN_F, NAN_F};
+    EXPECT_EQ(1u, nearestPointToValue(request, 20.0));
     EXPECT_EQ(NO_POINT, NearestPointTable::build({{NAN_F, NAN_F}}, 1.0, 920).at(100));
 }
 

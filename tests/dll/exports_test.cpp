@@ -131,34 +131,8 @@ void closeEverything() {
 
 // ---- real input --------------------------------------------------------
 
-void sendMouse(DWORD flags, LONG dx = 0, LONG dy = 0) {
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = dx;
-    input.mi.dy = dy;
-    input.mi.dwFlags = flags;
-    SendInput(1, &input, sizeof(INPUT));
-}
-
-// Absolute moves are in 1/65536 of the screen; the pointer is checked and
-// the request corrected until it lands on the exact pixel.
-void pointerTo(int x, int y) {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    LONG dx = static_cast<LONG>((x * 65536LL + width - 1) / width);
-    LONG dy = static_cast<LONG>((y * 65536LL + height - 1) / height);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        sendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, dx, dy);
-        pump(30);
-        POINT p = {};
-        GetCursorPos(&p);
-        if (p.x == x && p.y == y) {
-            return;
-        }
-        dx += static_cast<LONG>((x - p.x) * 65536LL / width);
-        dy += static_cast<LONG>((y - p.y) * 65536LL / height);
-    }
-}
+using kestrine::test::pointerTo;
+using kestrine::test::sendMouse;
 
 void buttonDown() {
     sendMouse(MOUSEEVENTF_LEFTDOWN);

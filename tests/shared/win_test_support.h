@@ -1,7 +1,8 @@
 // Helpers shared by Windows test programs of different make-up (the host test
 // loads only the DLL, the others link the Windows layer): the message pump and
-// waits, the card windows of a process, the surface behind a layered-window
-// update, and a count of live GDI objects that works under Wine too.
+// waits, the card windows of a process, real pointer input, the surface
+// behind a layered-window update, and a count of live GDI objects that works
+// under Wine too.
 #pragma once
 
 #include <windows.h>
@@ -106,6 +107,36 @@ inline Surface surfaceBehind(HDC source) {
         surface.pixels.assign(bits, bits + static_cast<size_t>(surface.width) * surface.height);
     }
     return surface;
+}
+
+// Real input, as a person gives it.
+inline void sendMouse(DWORD flags, LONG dx = 0, LONG dy = 0) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+// Absolute moves are in 1/65536 of the screen; the pointer is checked and
+// the request corrected until it lands on the exact pixel.
+inline void pointerTo(int x, int y) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    LONG dx = static_cast<LONG>((x * 65536LL + width - 1) / width);
+    LONG dy = static_cast<LONG>((y * 65536LL + height - 1) / height);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        sendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, dx, dy);
+        pumpFor(30);
+        POINT p = {};
+        GetCursorPos(&p);
+        if (p.x == x && p.y == y) {
+            return;
+        }
+        dx += static_cast<LONG>((x - p.x) * 65536LL / width);
+        dy += static_cast<LONG>((y - p.y) * 65536LL / height);
+    }
 }
 
 // GDI objects alive in the process. Windows counts them for

@@ -73,7 +73,7 @@ std::wstring windowsError(const std::wstring& path, DWORD code) {
 }  // namespace
 
 bool drawCardImage(ChartRequest& request, double scale, double progress, double elapsedSeconds,
-                   CardImage& image) {
+                   CardImage& image, ReadoutPick readout) {
     computeChartScale(request);
     const SurfaceSize size =
         surfaceSizeForDpi(true, static_cast<uint32_t>(std::lround(scale * REFERENCE_DPI)));
@@ -84,12 +84,18 @@ bool drawCardImage(ChartRequest& request, double scale, double progress, double 
     image.height = size.height;
     image.dpiScale = size.scale;
     image.pixels.assign(static_cast<size_t>(size.width) * size.height, 0u);
-    return renderCardToPixels(request, progress, elapsedSeconds, image.pixels.data());
+    return renderCardToPixels(request, progress, elapsedSeconds, image.pixels.data(), readout);
 }
 
 bool drawRestingCard(ChartRequest& request, double scale, CardImage& image) {
     // What the window draws when its run is over.
     return drawCardImage(request, scale, 1.0, request.animationSeconds, image);
+}
+
+bool drawHoveredCard(ChartRequest& request, double scale, double hoverX, CardImage& image) {
+    computeChartScale(request);
+    const ReadoutPick readout{nearestPointToValue(request, hoverX), readoutShowsSeconds(request)};
+    return drawCardImage(request, scale, 1.0, request.animationSeconds, image, readout);
 }
 
 bool writeCardPng(const std::wstring& path, const CardImage& image, std::wstring& error) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/chart_request.h"
+#include "core/readout.h"
 
 namespace kestrine {
 
@@ -23,11 +24,15 @@ struct CardImage {
 // computes its scale and draws the frame of (progress, elapsedSeconds). False
 // when nothing could be drawn.
 bool drawCardImage(ChartRequest& request, double scale, double progress, double elapsedSeconds,
-                   CardImage& image);
+                   CardImage& image, ReadoutPick readout = {});
 
 // The card at rest, as its window shows it once the animation is over: the
 // whole curve, the marker at its end, fully opaque.
 bool drawRestingCard(ChartRequest& request, double scale, CardImage& image);
+
+// The card at rest with the readout a pointer at the point nearest to the
+// data x value hoverX shows.
+bool drawHoveredCard(ChartRequest& request, double scale, double hoverX, CardImage& image);
 
 // Writes the image as a PNG with straight alpha. The PNG is written to a
 // temporary file beside path and renamed over it only when complete, so a

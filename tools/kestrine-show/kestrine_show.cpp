@@ -347,7 +347,10 @@ int writePicture(const ShowOptions& options) {
 
     const GdiplusUse gdiplus;
     CardImage image;
-    if (!drawRestingCard(*request, options.pngScale, image)) {
+    const bool drawn = options.hover
+                           ? drawHoveredCard(*request, options.pngScale, options.hoverX, image)
+                           : drawRestingCard(*request, options.pngScale, image);
+    if (!drawn) {
         return fail(EXIT_NOT_SHOWN, L"the card could not be drawn");
     }
     if (!writeCardPng(options.pngFile, image, error)) return fail(EXIT_NOT_SHOWN, error);

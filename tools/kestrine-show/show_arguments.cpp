@@ -12,7 +12,7 @@ namespace kestrine {
 
 namespace {
 
-enum class Kind { FLAG, TEXT, SECONDS, DURATION, COLOR, MILLISECONDS, SCALE };
+enum class Kind { FLAG, TEXT, SECONDS, DURATION, COLOR, MILLISECONDS, SCALE, NUMBER };
 
 struct KnownOption {
     const wchar_t* name;
@@ -39,6 +39,7 @@ constexpr KnownOption OPTIONS[] = {
     {L"--value-format", Kind::TEXT},
     {L"--png", Kind::TEXT},
     {L"--scale", Kind::SCALE},
+    {L"--hover", Kind::NUMBER},
     {L"--close", Kind::FLAG},
     {L"--version", Kind::FLAG},
     {L"--help", Kind::FLAG},
@@ -225,6 +226,13 @@ ParsedArguments parseArguments(const std::vector<std::wstring>& arguments) {
                 }
                 hasScale = true;
                 break;
+            case Kind::NUMBER:
+                if (!parseDecimal(value, -1e300, 1e300, options.hoverX)) {
+                    parsed.error = name + L" needs a number, not " + quoted(value);
+                    return parsed;
+                }
+                options.hover = true;
+                break;
             case Kind::COLOR: {
                 uint32_t& target =
                     name == L"--positive-color" ? options.positiveColor : options.negativeColor;
@@ -260,6 +268,8 @@ ParsedArguments parseArguments(const std::vector<std::wstring>& arguments) {
         parsed.error = L"--png cannot be combined with --follow";
     } else if (hasScale && !options.png) {
         parsed.error = L"--scale needs --png";
+    } else if (options.hover && !options.png) {
+        parsed.error = L"--hover needs --png";
     }
     return parsed;
 }
@@ -268,6 +278,7 @@ const wchar_t* usageText() {
     return L"usage: kestrine-show --series \"x:y;x:y;...\" | --series-file PATH|- [options]\n"
            L"       kestrine-show --series-file PATH|- --follow [--every MS] [options]\n"
            L"       kestrine-show --series ... | --series-file ... --png FILE [--scale S]\n"
+           L"                     [--hover X]\n"
            L"       kestrine-show --close | --version | --help\n"
            L"\n"
            L"Shows a Kestrine chart card and waits until it closes (a click on the card,\n"
@@ -299,6 +310,9 @@ const wchar_t* usageText() {
            L"                           (default 200)\n"
            L"  --png FILE               write the finished card to a PNG, no window\n"
            L"  --scale S                size of the PNG, 1..4 times the card (default 1)\n"
+           L"  --hover X                draw the PNG as a pointer at the point nearest to\n"
+           L"                           the x value X (seconds, or the number with\n"
+           L"                           --numeric-x) shows it\n"
            L"  --close                  close every card on the desktop, print how many\n"
            L"  --version                print the interface version of kestrine.dll\n"
            L"  --help                   this text\n"

@@ -50,6 +50,9 @@ struct ShowOptions {
     bool png = false;
     std::wstring pngFile;
     double pngScale = 1.0;
+    // --hover: the PNG shows the readout at the point nearest to this x.
+    bool hover = false;
+    double hoverX = 0.0;
 };
 
 struct ParsedArguments {
@@ -63,7 +66,7 @@ struct ParsedArguments {
 // problem found is reported: unknown option, missing value, bad number or
 // colour, no series, two series sources, an action (--close, --version)
 // combined with options of a card, or options that need another one
-// (--follow a series file, --every --follow, --scale --png) or exclude it
+// (--follow a series file, --every --follow, --scale --png, --hover --png) or exclude it
 // (--png and --follow). --help (or -h, /?) ends the reading where
 // it stands and asks for the usage text.
 ParsedArguments parseArguments(const std::vector<std::wstring>& arguments);
