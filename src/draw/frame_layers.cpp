@@ -530,8 +530,9 @@ DeviceRect FrameLayers::showReadout(const ChartRequest& request, ReadoutPick pic
     if (!canvas.graphics) {
         return changed;
     }
+    TextKit kit;  // measures and draws the label
     const frame_steps::ReadoutLayout layout =
-        frame_steps::layOutReadout(canvas.graphics.get(), request, pick);
+        frame_steps::layOutReadout(canvas.graphics.get(), request, pick, &kit);
     if (layout.index == NO_POINT) {
         return changed;
     }
@@ -556,7 +557,7 @@ DeviceRect FrameLayers::showReadout(const ChartRequest& request, ReadoutPick pic
                     rowPixels * sizeof(uint32_t));
         saved += rowPixels;
     }
-    frame_steps::drawReadout(canvas.graphics.get(), request, layout);
+    frame_steps::drawReadout(canvas.graphics.get(), request, layout, &kit);
     readoutBox_ = box;
     readoutShown_ = pick;
     changed.unite(box);

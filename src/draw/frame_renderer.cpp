@@ -243,7 +243,7 @@ void drawBorder(GpGraphics* graphics, const ChartRequest& request) {
 }
 
 ReadoutLayout layOutReadout(GpGraphics* graphics, const ChartRequest& request,
-                            ReadoutPick pick) {
+                            ReadoutPick pick, TextKit* kit) {
     ReadoutLayout readout;
     if (pick.index >= request.plotPoints.size() ||
         isSkippedPlotPoint(request.plotPoints[pick.index])) {
@@ -254,7 +254,7 @@ ReadoutLayout layOutReadout(GpGraphics* graphics, const ChartRequest& request,
     if (readout.label.empty()) {
         return readout;
     }
-    const TextExtent text = measureText(graphics, readout.label, READOUT_LABEL_SIZE);
+    const TextExtent text = measureText(graphics, readout.label, READOUT_LABEL_SIZE, kit);
     readout.labelBox = placeReadoutLabel(readout.point, text.width, text.height);
     readout.textLeft = readout.labelBox.left + READOUT_LABEL_PAD_X;
     readout.textTop = readout.labelBox.top + READOUT_LABEL_PAD_Y;
@@ -262,7 +262,8 @@ ReadoutLayout layOutReadout(GpGraphics* graphics, const ChartRequest& request,
     return readout;
 }
 
-void drawReadout(GpGraphics* graphics, const ChartRequest& request, const ReadoutLayout& readout) {
+void drawReadout(GpGraphics* graphics, const ChartRequest& request, const ReadoutLayout& readout,
+                 TextKit* kit) {
     if (readout.index == NO_POINT) {
         return;
     }
@@ -291,7 +292,7 @@ void drawReadout(GpGraphics* graphics, const ChartRequest& request, const Readou
         GdipDrawRectangle(graphics, edge.get(), left, top, width, height);
     }
     drawText(graphics, readout.label, readout.textLeft, readout.textTop, READOUT_LABEL_SIZE,
-             TITLE_TEXT_COLOR);
+             TITLE_TEXT_COLOR, kit);
 }
 
 }  // namespace frame_steps
@@ -310,7 +311,8 @@ void drawCard(GpGraphics* graphics, const ChartRequest& request, double progress
     drawHint(graphics);
     drawBorder(graphics, request);
     if (readout.shown()) {
-        drawReadout(graphics, request, layOutReadout(graphics, request, readout));
+        TextKit kit;
+        drawReadout(graphics, request, layOutReadout(graphics, request, readout, &kit), &kit);
     }
 }
 

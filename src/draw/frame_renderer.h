@@ -17,6 +17,7 @@
 #include "core/readout.h"
 #include "draw/gdi_handles.h"
 #include "draw/gdiplus_handles.h"
+#include "draw/text_drawing.h"
 
 namespace kestrine {
 
@@ -116,11 +117,11 @@ struct ReadoutLayout {
     LogicalRect labelBox;
 };
 ReadoutLayout layOutReadout(Gdiplus::GpGraphics* graphics, const ChartRequest& request,
-                            ReadoutPick pick);
+                            ReadoutPick pick, TextKit* kit = nullptr);
 // The guide across the plot, the dot on the curve and the label, over
 // whatever is drawn, with no clip.
 void drawReadout(Gdiplus::GpGraphics* graphics, const ChartRequest& request,
-                 const ReadoutLayout& readout);
+                 const ReadoutLayout& readout, TextKit* kit = nullptr);
 
 }  // namespace frame_steps
 

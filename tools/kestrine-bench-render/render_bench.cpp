@@ -6,7 +6,7 @@
 //     N: frames drawn from nothing per 1k-point cell (default 10)
 //     S: seconds a frame drawn from nothing may take before it is given up
 //        (default 60); such frames run in a child process that is stopped
-//     SECTION: frames, present, build, guard or card (default: all)
+//     SECTION: frames, present, readout, build, guard or card (default: all)
 
 #include <windows.h>
 
@@ -332,6 +332,56 @@ void frameTable(HWND window, int frames, double scratchLimit) {
                 "first build within twice that; 1M points at scale 1: <= 120 ms.\n");
 }
 
+// A pointer moving across a resting card: per move the look-up, the compose
+// (which takes the last readout off) and the readout laid on, and the
+// present; beside the animation frames of the same card.
+void readoutTable(HWND window) {
+    std::printf("\n== Readout under the pointer (ms; 60 moves across the plot of a resting card)\n");
+    std::printf("%8s %5s | %11s %11s | %13s %13s | %15s\n", "points", "scale", "first look",
+                "look-up", "readout frame", "readout worst", "animation frame");
+    for (size_t points : {static_cast<size_t>(1000), static_cast<size_t>(1000000)}) {
+        for (double scale : {1.0, 2.0, 4.0}) {
+            const auto request = benchRequest(points, scale);
+            const std::unique_ptr<FrameLayers> layers = FrameLayers::build(*request);
+            if (!layers) {
+                continue;
+            }
+            std::vector<double> animation;
+            for (const AnimationFrame& f : animationRun(request->animationSeconds)) {
+                const Clock::time_point start = Clock::now();
+                layers->present(window, layers->compose(*request, f.progress, f.elapsedSeconds),
+                                f.fade);
+                animation.push_back(millisecondsSince(start));
+                pumpMessages();
+            }
+            Clock::time_point start = Clock::now();
+            layers->readoutAt(*request, 0);  // makes the table
+            const double firstLook = millisecondsSince(start);
+            std::vector<double> lookUps;
+            std::vector<double> frames;
+            for (int i = 0; i < 60; ++i) {
+                const int32_t column =
+                    static_cast<int32_t>((PLOT_LEFT + (i + 0.5) * PLOT_WIDTH / 60.0) * scale);
+                start = Clock::now();
+                const ReadoutPick pick = layers->readoutAt(*request, column);
+                lookUps.push_back(millisecondsSince(start));
+                DeviceRect changed = layers->compose(*request, 1.0, request->animationSeconds);
+                changed.unite(layers->showReadout(*request, pick));
+                layers->present(window, changed, 1.0);
+                frames.push_back(millisecondsSince(start));
+                pumpMessages();
+            }
+            std::printf("%8zu %5.1f | %11.2f %11.4f | %13.2f %13.2f | %15.2f\n", points, scale,
+                        firstLook, median(lookUps), median(frames),
+                        *std::max_element(frames.begin(), frames.end()), median(animation));
+            std::fflush(stdout);
+        }
+    }
+    std::printf("first look: the first pointer move over a card, which makes the per-column "
+                "table; readout frame: look-up, compose, readout and present, the window's "
+                "work for a pointer move; animation frame: compose and present.\n");
+}
+
 void presentFloorTable(HWND window) {
     std::printf("\n== Layered window update alone, no drawing (median ms)\n");
     std::printf("%5s | %12s %14s\n", "scale", "whole window", "60x60 changed");
@@ -584,6 +634,9 @@ int main(int argc, char** argv) {
     }
     if (wanted("present")) {
         presentFloorTable(window);
+    }
+    if (wanted("readout")) {
+        readoutTable(window);
     }
     if (wanted("build")) {
         buildTable();
