@@ -40,8 +40,8 @@ extern "C" {
 #define KESTRINE_NOT_STARTED (-2)    /* no card thread could be started (or no memory for it) */
 
 /* Shows a chart card: a borderless, always-on-top, translucent window of 920 x
- * 560 logical units (scaled by the primary monitor's DPI) that draws the
- * series as a growing curve, with two headings, a headline value and a note.
+ * 560 logical units (scaled by the DPI of the monitor it opens on) that draws
+ * the series as a growing curve, with two headings, a headline value and a note.
  * When a card is already open and responsive, it takes the new data and
  * redraws in place (same window, same place and size); otherwise a new card
  * opens, centred in the work area or where the user last dropped a card, and

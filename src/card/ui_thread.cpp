@@ -36,6 +36,7 @@ constexpr DWORD CLOSING_WAIT_MS = 2000;
 
 std::atomic<const testing::ShcoreStandIn*> shcoreStandIn{nullptr};
 std::atomic<const testing::ThreadDpiStandIn*> threadDpiStandIn{nullptr};
+std::atomic<testing::MonitorFromRectFn> monitorFromRectStandIn{nullptr};
 constexpr int PROCESS_PER_MONITOR_DPI_AWARE_VALUE = 2;
 // The DPI_AWARENESS_CONTEXT values, spelled out: older SDK headers lack them.
 const HANDLE PER_MONITOR_AWARE_V2_CONTEXT = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4));
@@ -83,6 +84,15 @@ std::optional<uint32_t> queryMonitorDpi(HMONITOR monitor,
     return chooseMonitorDpi(facts);
 }
 
+// The monitor a card at r would overlap most, or null when it overlaps none.
+HMONITOR monitorOverlappedMost(const ScreenRect& r) {
+    const RECT rect = {r.left, r.top, r.right, r.bottom};
+    if (const testing::MonitorFromRectFn standIn = monitorFromRectStandIn.load()) {
+        return standIn(&rect, MONITOR_DEFAULTTONULL);
+    }
+    return MonitorFromRect(&rect, MONITOR_DEFAULTTONULL);
+}
+
 RECT primaryWorkArea(HMONITOR primary) {
     MONITORINFO info = {};
     info.cbSize = sizeof(MONITORINFO);
@@ -124,12 +134,12 @@ HWND createBareCardWindow(SurfaceSize* size, bool threadPerMonitorAware) {
     registerCardClass();  // a failure shows as CreateWindowExW failing below
     const POINT origin = {0, 0};
     const HMONITOR primary = MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
-    const RECT workArea = primaryWorkArea(primary);
-    *size = primaryMonitorSurfaceSize(primary, threadPerMonitorAware);
-    const ScreenPoint place = chooseCardOrigin(workArea, size->width, size->height);
-    return CreateWindowExW(CARD_EX_STYLE, CARD_WINDOW_CLASS, CARD_WINDOW_TITLE, CARD_STYLE, place.x,
-                           place.y, size->width, size->height, nullptr, nullptr, moduleInstance,
-                           nullptr);
+    const CardOpening opening = chooseNewCardOpening(primary, primaryWorkArea(primary),
+                                                     threadPerMonitorAware);
+    *size = opening.size;
+    return CreateWindowExW(CARD_EX_STYLE, CARD_WINDOW_CLASS, CARD_WINDOW_TITLE, CARD_STYLE,
+                           opening.topLeft.x, opening.topLeft.y, size->width, size->height,
+                           nullptr, nullptr, moduleInstance, nullptr);
 }
 
 void waitForClosingCards() {
@@ -193,17 +203,17 @@ bool makeThreadPerMonitorAware() {
            set(PER_MONITOR_AWARE_CONTEXT) != nullptr;
 }
 
-SurfaceSize primaryMonitorSurfaceSize(HMONITOR primary, bool threadPerMonitorAware) {
+SurfaceSize monitorSurfaceSize(HMONITOR monitor, bool threadPerMonitorAware) {
     std::optional<uint32_t> dpi;
     if (const testing::ShcoreStandIn* standIn = shcoreStandIn.load()) {
         if (standIn->shcorePresent) {
-            dpi = queryMonitorDpi(primary, standIn->getProcessDpiAwareness,
+            dpi = queryMonitorDpi(monitor, standIn->getProcessDpiAwareness,
                                   standIn->getDpiForMonitor, threadPerMonitorAware);
         }
     } else if (HMODULE shcore = LoadLibraryW(L"shcore.dll")) {
         // Loaded at run time: systems before Windows 8.1 have no shcore.
         dpi = queryMonitorDpi(
-            primary, procedure<testing::GetProcessDpiAwarenessFn>(shcore, "GetProcessDpiAwareness"),
+            monitor, procedure<testing::GetProcessDpiAwarenessFn>(shcore, "GetProcessDpiAwareness"),
             procedure<testing::GetDpiForMonitorFn>(shcore, "GetDpiForMonitor"),
             threadPerMonitorAware);
         FreeLibrary(shcore);
@@ -211,9 +221,12 @@ SurfaceSize primaryMonitorSurfaceSize(HMONITOR primary, bool threadPerMonitorAwa
     return surfaceSizeForDpi(dpi);
 }
 
-ScreenPoint chooseCardOrigin(const RECT& workArea, int32_t width, int32_t height) {
-    const ScreenPoint centred = centredPosition(
-        ScreenRect{workArea.left, workArea.top, workArea.right, workArea.bottom}, width, height);
+CardOpening chooseNewCardOpening(HMONITOR primary, const RECT& workArea,
+                                 bool threadPerMonitorAware) {
+    const SurfaceSize primarySize = monitorSurfaceSize(primary, threadPerMonitorAware);
+    const ScreenPoint centred =
+        centredPosition(ScreenRect{workArea.left, workArea.top, workArea.right, workArea.bottom},
+                        primarySize.width, primarySize.height);
     std::optional<ScreenPoint> saved;
     {
         ModuleLockGuard lock;
@@ -221,13 +234,23 @@ ScreenPoint chooseCardOrigin(const RECT& workArea, int32_t width, int32_t height
             saved = ScreenPoint{savedPosition.x, savedPosition.y};
         }
     }
-    bool overlapsMonitor = false;
+    std::optional<SurfaceSize> savedMonitorSize;
+    bool resizedOverlaps = false;
     if (saved) {
-        const ScreenRect r = cardRectAt(*saved, width, height);
-        const RECT rect = {r.left, r.top, r.right, r.bottom};
-        overlapsMonitor = MonitorFromRect(&rect, MONITOR_DEFAULTTONULL) != nullptr;
+        // Tested at the primary's size first, then at the size it gives;
+        // chooseCardOpening says why.
+        const HMONITOR monitor =
+            monitorOverlappedMost(cardRectAt(*saved, primarySize.width, primarySize.height));
+        if (monitor != nullptr) {
+            savedMonitorSize = monitor == primary
+                                   ? primarySize
+                                   : monitorSurfaceSize(monitor, threadPerMonitorAware);
+            resizedOverlaps =
+                monitorOverlappedMost(cardRectAt(*saved, savedMonitorSize->width,
+                                                 savedMonitorSize->height)) != nullptr;
+        }
     }
-    return chooseCardPosition(centred, saved, overlapsMonitor);
+    return chooseCardOpening(centred, primarySize, saved, savedMonitorSize, resizedOverlaps);
 }
 
 HWND createCardWindow(ChartRequest* request) {
@@ -321,6 +344,8 @@ namespace testing {
 void setShcoreStandIn(const ShcoreStandIn* standIn) { shcoreStandIn.store(standIn); }
 
 void setThreadDpiStandIn(const ThreadDpiStandIn* standIn) { threadDpiStandIn.store(standIn); }
+
+void setMonitorFromRectStandIn(MonitorFromRectFn standIn) { monitorFromRectStandIn.store(standIn); }
 
 }  // namespace testing
 

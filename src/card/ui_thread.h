@@ -1,6 +1,6 @@
 // Each card's UI thread: GDI+ reference, the one-time window class, the card's
-// size from the primary monitor's DPI, its place, the layered window, the
-// hand-over of "current card", and the message loop.
+// place and its size from the DPI of the monitor it opens on, the layered
+// window, the hand-over of "current card", and the message loop.
 #pragma once
 
 #include <windows.h>
@@ -29,15 +29,17 @@ bool registerCardClass();
 // their awareness. True when the thread is now per-monitor aware.
 bool makeThreadPerMonitorAware();
 
-// Scale and pixel size from the primary monitor's DPI, through shcore.dll
-// loaded for the query (or the test stand-in). On a per-monitor aware card
-// thread the monitor's own DPI is used whatever the process's awareness;
-// otherwise only a process that is aware sees it.
-SurfaceSize primaryMonitorSurfaceSize(HMONITOR primary, bool threadPerMonitorAware = false);
+// Scale and pixel size from a monitor's DPI, through shcore.dll loaded for
+// the query (or the test stand-in). On a per-monitor aware card thread the
+// monitor's own DPI is used whatever the process's awareness; otherwise only
+// a process that is aware sees it.
+SurfaceSize monitorSurfaceSize(HMONITOR monitor, bool threadPerMonitorAware = false);
 
-// Centred in the work area, or at the last drop point if a card there would
-// still overlap a monitor.
-ScreenPoint chooseCardOrigin(const RECT& workArea, int32_t width, int32_t height);
+// Centred in the primary monitor's work area at that monitor's size, or at
+// the last drop point, sized for the monitor a card there overlaps most, if
+// it would still overlap a monitor at that size.
+CardOpening chooseNewCardOpening(HMONITOR primary, const RECT& workArea,
+                                 bool threadPerMonitorAware = false);
 
 // Sizes and places the card, creates its hidden layered window, attaches the
 // record and makes the window current, asking the card it displaces to close.

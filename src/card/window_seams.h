@@ -1,7 +1,7 @@
 // Hooks of the card windows that only test programs use: stand-ins for the two
-// shcore functions, a watcher of every presented frame, a hold at each step of
-// a card's life, and counts of live records and pending offers. The shipped
-// DLL never sets or exports them.
+// shcore functions and the monitor lookup, a watcher of every presented frame,
+// a hold at each step of a card's life, and counts of live records and
+// pending offers. The shipped DLL never sets or exports them.
 #pragma once
 
 #include <windows.h>
@@ -34,6 +34,11 @@ struct ThreadDpiStandIn {
     SetThreadDpiAwarenessContextFn setThreadDpiAwarenessContext = nullptr;
 };
 void setThreadDpiStandIn(const ThreadDpiStandIn* standIn);
+
+// What a new card's placement asks instead of user32's MonitorFromRect, so
+// that a test can stand a second monitor beside Wine's one. Null: the real one.
+using MonitorFromRectFn = HMONITOR(WINAPI*)(const RECT* rect, DWORD flags);
+void setMonitorFromRectStandIn(MonitorFromRectFn standIn);
 
 // Called on the card's UI thread after every renderFrame, with its arguments.
 using FrameWatcher = void (*)(HWND window, double progress, double elapsedSeconds, double fade);

@@ -1,6 +1,7 @@
-// DPI scale, card size, centring, the choice of the saved position and the
-// drag threshold. Arithmetic on screen coordinates is done in 64 bits, since
-// Windows hands over 32-bit values whose sums and differences can overflow.
+// DPI scale, card size, centring, where and at which size a new card opens,
+// and the drag threshold. Arithmetic on screen coordinates is done in 64
+// bits, since Windows hands over 32-bit values whose sums and differences can
+// overflow.
 
 #include "core/placement.h"
 
@@ -74,9 +75,14 @@ ScreenRect cardRectAt(ScreenPoint topLeft, int32_t width, int32_t height) {
                       clampToInt32(int64_t{topLeft.y} + height)};
 }
 
-ScreenPoint chooseCardPosition(ScreenPoint centred, std::optional<ScreenPoint> saved,
-                               bool savedRectOverlapsMonitor) {
-    return saved && savedRectOverlapsMonitor ? *saved : centred;
+CardOpening chooseCardOpening(ScreenPoint centred, const SurfaceSize& primarySize,
+                              std::optional<ScreenPoint> saved,
+                              std::optional<SurfaceSize> savedMonitorSize,
+                              bool resizedRectOverlapsMonitor) {
+    if (saved && savedMonitorSize && resizedRectOverlapsMonitor) {
+        return CardOpening{*saved, *savedMonitorSize};
+    }
+    return CardOpening{centred, primarySize};
 }
 
 bool dragThresholdCrossed(int32_t dx, int32_t dy, int32_t cxDrag, int32_t cyDrag) {

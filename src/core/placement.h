@@ -69,10 +69,25 @@ ScreenPoint centredPosition(const ScreenRect& workArea, int32_t width, int32_t h
 // test of a saved position; right and bottom clamped to the 32-bit range.
 ScreenRect cardRectAt(ScreenPoint topLeft, int32_t width, int32_t height);
 
-// The saved position when there is one and its card rectangle overlaps some
-// monitor (MonitorFromRect with MONITOR_DEFAULTTONULL found one); else centred.
-ScreenPoint chooseCardPosition(ScreenPoint centred, std::optional<ScreenPoint> saved,
-                               bool savedRectOverlapsMonitor);
+// Where a new card opens, and at which size.
+struct CardOpening {
+    ScreenPoint topLeft;
+    SurfaceSize size;
+};
+
+// The card's size depends on the DPI of the monitor it opens on, and which
+// monitor that is depends on the card's rectangle, so the saved position is
+// tested in two steps. First the card at the primary monitor's size: the size
+// a centred card has, so with one monitor, or monitors of one DPI, the same
+// points count as on screen as always. The monitor that rectangle overlaps
+// most gives savedMonitorSize (nothing when it overlaps none). Then the card
+// at that size: a smaller card at the same corner may overlap no monitor any
+// more (resizedRectOverlapsMonitor false), and it opens centred at the
+// primary's size, like a card whose saved point is off every monitor.
+CardOpening chooseCardOpening(ScreenPoint centred, const SurfaceSize& primarySize,
+                              std::optional<ScreenPoint> saved,
+                              std::optional<SurfaceSize> savedMonitorSize,
+                              bool resizedRectOverlapsMonitor);
 
 // A press becomes a drag once the pointer has moved strictly more than the
 // system's drag rectangle (SM_CXDRAG, SM_CYDRAG) in either direction.

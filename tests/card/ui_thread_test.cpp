@@ -1,6 +1,7 @@
 // Tests of a card's UI thread pieces: the DPI query through shcore stand-ins,
-// placement with and without a drop point, the created window, the one-time
-// class registration, and whole thread runs including a failed creation.
+// placement with and without a drop point (on a stand-in second monitor too),
+// the created window, the one-time class registration, and whole thread runs
+// including a failed creation.
 
 #include "card/ui_thread.h"
 
@@ -25,6 +26,7 @@ struct FakeShcore {
     int awareness = 2;
     HRESULT dpiResult = S_OK;
     UINT dpiX = 96;
+    UINT secondDpiX = 96;  // of the stand-in second monitor
     int dpiCalls = 0;
     HMONITOR askedMonitor = nullptr;
     int askedType = -1;
@@ -34,6 +36,9 @@ struct FakeShcore {
 };
 
 FakeShcore fake;
+// Wine on Xvfb has one monitor; placement tests stand a second one of the
+// same size to its right through the monitor lookup seam.
+const HMONITOR SECOND_MONITOR = reinterpret_cast<HMONITOR>(static_cast<LONG_PTR>(0x5EC0));
 
 HRESULT WINAPI fakeAwareness(HANDLE process, int* awareness) {
     EXPECT_EQ(process, GetCurrentProcess());
@@ -48,8 +53,8 @@ HRESULT WINAPI fakeDpi(HMONITOR monitor, int type, UINT* dpiX, UINT* dpiY) {
     fake.askedType = type;
     fake.presetX = *dpiX;
     fake.presetY = *dpiY;
-    *dpiX = fake.dpiX;
-    *dpiY = fake.dpiX;
+    *dpiX = monitor == SECOND_MONITOR ? fake.secondDpiX : fake.dpiX;
+    *dpiY = *dpiX;
     return fake.dpiResult;
 }
 
@@ -66,7 +71,7 @@ protected:
         testing::setShcoreStandIn(&standIn);
     }
     void TearDown() override { testing::setShcoreStandIn(nullptr); }
-    SurfaceSize query() { return primaryMonitorSurfaceSize(primaryMonitor()); }
+    SurfaceSize query() { return monitorSurfaceSize(primaryMonitor()); }
     testing::ShcoreStandIn standIn;
 };
 
@@ -109,7 +114,7 @@ TEST_F(DpiQuery, sizes_follow_the_dpi_up_to_the_clamps) {
 TEST_F(DpiQuery, unaware_host_gets_the_monitor_scale_on_a_per_monitor_aware_card_thread) {
     fake.awareness = 0;  // PROCESS_DPI_UNAWARE
     fake.dpiX = 144;
-    const SurfaceSize size = primaryMonitorSurfaceSize(primaryMonitor(), true);
+    const SurfaceSize size = monitorSurfaceSize(primaryMonitor(), true);
     EXPECT_EQ(size.scale, 1.5);
     EXPECT_EQ(size.width, 1380);
     EXPECT_EQ(size.height, 840);
@@ -202,13 +207,49 @@ TEST_F(DpiQuery, failing_or_zero_dpi_keeps_the_unscaled_size) {
 
 TEST(DpiQueryUnderWine, real_shcore_reports_the_prefix_dpi_of_96) {
     testing::setShcoreStandIn(nullptr);
-    expectUnscaled(primaryMonitorSurfaceSize(primaryMonitor()));
+    expectUnscaled(monitorSurfaceSize(primaryMonitor()));
+}
+
+RECT primaryRect() {
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    GetMonitorInfoW(primaryMonitor(), &info);
+    return info.rcMonitor;
+}
+
+// MonitorFromRect with a second monitor of the primary's size to its right.
+HMONITOR WINAPI monitorWithSecond(const RECT* rect, DWORD flags) {
+    const RECT primary = primaryRect();
+    const RECT second = {primary.right, primary.top, 2 * primary.right - primary.left,
+                         primary.bottom};
+    RECT both = {};
+    if (rect->left >= primary.right) {
+        return IntersectRect(&both, rect, &second) ? SECOND_MONITOR : nullptr;
+    }
+    return MonitorFromRect(rect, flags);
 }
 
 class CardPlacement : public ::testing::Test {
 protected:
     void SetUp() override { test::forgetSavedPosition(); }
-    void TearDown() override { test::forgetSavedPosition(); }
+    void TearDown() override {
+        test::forgetSavedPosition();
+        testing::setShcoreStandIn(nullptr);
+        testing::setMonitorFromRectStandIn(nullptr);
+    }
+    // Two monitors: the primary at 96 DPI, the second at secondDpi.
+    void standSecondMonitor(UINT secondDpi) {
+        fake = FakeShcore();
+        fake.secondDpiX = secondDpi;
+        shcore.getProcessDpiAwareness = &fakeAwareness;
+        shcore.getDpiForMonitor = &fakeDpi;
+        testing::setShcoreStandIn(&shcore);
+        testing::setMonitorFromRectStandIn(&monitorWithSecond);
+    }
+    static ScreenPoint origin(const RECT& workArea) {
+        return chooseNewCardOpening(primaryMonitor(), workArea).topLeft;
+    }
+    testing::ShcoreStandIn shcore;
     static void savePosition(int x, int y) {
         ModuleLockGuard lock;
         savedPositionValid = true;
@@ -217,26 +258,57 @@ protected:
 };
 
 TEST_F(CardPlacement, centred_in_the_work_area_without_a_drop_point) {
-    ScreenPoint p = chooseCardOrigin(RECT{0, 0, 1920, 1040}, 920, 560);
+    ScreenPoint p = origin(RECT{0, 0, 1920, 1040});
     EXPECT_EQ(p.x, 500);
     EXPECT_EQ(p.y, 240);
-    p = chooseCardOrigin(RECT{60, 0, 1920, 1080}, 920, 560);
+    p = origin(RECT{60, 0, 1920, 1080});
     EXPECT_EQ(p.x, 530);
     EXPECT_EQ(p.y, 260);
 }
 
 TEST_F(CardPlacement, drop_point_partly_off_screen_is_used_unchanged) {
     savePosition(1800, -100);
-    const ScreenPoint p = chooseCardOrigin(RECT{0, 0, 1920, 1080}, 920, 560);
+    const ScreenPoint p = origin(RECT{0, 0, 1920, 1080});
     EXPECT_EQ(p.x, 1800);
     EXPECT_EQ(p.y, -100);
 }
 
 TEST_F(CardPlacement, drop_point_off_every_monitor_is_ignored) {
     savePosition(5000, 5000);
-    const ScreenPoint p = chooseCardOrigin(RECT{0, 0, 1920, 1080}, 920, 560);
+    const ScreenPoint p = origin(RECT{0, 0, 1920, 1080});
     EXPECT_EQ(p.x, 500);
     EXPECT_EQ(p.y, 260);
+}
+
+TEST_F(CardPlacement, card_at_a_drop_point_is_sized_for_the_monitor_it_opens_on) {
+    standSecondMonitor(144);
+    const LONG right = primaryRect().right;
+    savePosition(right + 200, 100);
+    ChartRequest* request = test::newRequest(false, 0);
+    HWND card = createCardWindow(request);
+    ASSERT_NE(card, nullptr);
+    RECT r = {};
+    GetWindowRect(card, &r);
+    EXPECT_EQ(r.left, right + 200);
+    EXPECT_EQ(r.top, 100);
+    EXPECT_EQ(r.right - r.left, 1380);
+    EXPECT_EQ(r.bottom - r.top, 840);
+    EXPECT_EQ(request->dpiScale, 1.5);
+    EXPECT_EQ(request->surfaceWidth, 1380);
+    test::closeCardHere(card);
+}
+
+TEST_F(CardPlacement, card_shrunk_off_every_monitor_opens_centred_at_the_primary_size) {
+    standSecondMonitor(48);
+    const RECT primary = primaryRect();
+    // At 920 x 560 the card reaches 60 pixels into the second monitor; at
+    // its 460 x 280 it would reach none.
+    savePosition(primary.right + 200, primary.top - 500);
+    const CardOpening opening = chooseNewCardOpening(primaryMonitor(), RECT{0, 0, 1920, 1080});
+    EXPECT_EQ(opening.topLeft.x, 500);
+    EXPECT_EQ(opening.topLeft.y, 260);
+    EXPECT_EQ(opening.size.width, 920);
+    EXPECT_EQ(opening.size.height, 560);
 }
 
 TEST(CardWindow, created_hidden_layered_topmost_and_current_with_its_record) {

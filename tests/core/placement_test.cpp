@@ -1,5 +1,5 @@
-// Tests of the DPI decision, card size, centring, the saved-position choice
-// and the drag threshold.
+// Tests of the DPI decision, card size, centring, where and at which size a
+// new card opens, and the drag threshold.
 
 #include "core/placement.h"
 
@@ -114,13 +114,30 @@ TEST(CardRect, covers_the_card_and_clamps_at_the_edge) {
     EXPECT_EQ(INT_MAX32, cardRectAt({INT_MAX32 - 10, INT_MAX32}, 920, 560).bottom);
 }
 
-TEST(SavedPosition, used_only_while_it_overlaps_a_monitor) {
+TEST(CardOpening, saved_position_is_used_only_while_it_overlaps_a_monitor) {
     const ScreenPoint centred{500, 240};
     const ScreenPoint saved{-800, 30};
-    EXPECT_EQ(-800, chooseCardPosition(centred, saved, true).x);
-    EXPECT_EQ(30, chooseCardPosition(centred, saved, true).y);
-    EXPECT_EQ(500, chooseCardPosition(centred, saved, false).x);
-    EXPECT_EQ(240, chooseCardPosition(centred, std::nullopt, true).y);
+    const SurfaceSize primary = surfaceSizeForDpi(true, 96);
+    CardOpening opening = chooseCardOpening(centred, primary, saved, primary, true);
+    EXPECT_EQ(-800, opening.topLeft.x);
+    EXPECT_EQ(30, opening.topLeft.y);
+    opening = chooseCardOpening(centred, primary, saved, std::nullopt, true);
+    EXPECT_EQ(500, opening.topLeft.x);
+    opening = chooseCardOpening(centred, primary, std::nullopt, primary, true);
+    EXPECT_EQ(240, opening.topLeft.y);
+}
+
+TEST(CardOpening, sized_for_the_saved_monitor_unless_that_size_leaves_every_monitor) {
+    const SurfaceSize primary = surfaceSizeForDpi(true, 120);
+    const SurfaceSize other = surfaceSizeForDpi(true, 192);
+    const ScreenPoint saved{2200, 100};
+    CardOpening opening = chooseCardOpening({500, 240}, primary, saved, other, true);
+    EXPECT_EQ(2200, opening.topLeft.x);
+    EXPECT_EQ(2.0, opening.size.scale);
+    EXPECT_EQ(1840, opening.size.width);
+    opening = chooseCardOpening({500, 240}, primary, saved, other, false);
+    EXPECT_EQ(500, opening.topLeft.x);
+    EXPECT_EQ(1150, opening.size.width);
 }
 
 TEST(DragThreshold, strictly_beyond_the_drag_rectangle) {
