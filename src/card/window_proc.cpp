@@ -111,6 +111,7 @@ void drawRestingFrame(HWND window, ChartRequest& request) {
     request.restingShown = true;
     const ReadoutPick readout = readoutUnderPointer(window, request);
     if (drawFrame(window, request, 1.0, request.animationSeconds, 1.0, readout)) {
+        request.readoutShown = readout;
         KillTimer(window, ANIMATION_TIMER);
     } else {
         request.restingShown = false;
@@ -118,14 +119,18 @@ void drawRestingFrame(HWND window, ChartRequest& request) {
     }
 }
 
-// The resting frame again with the readout as the pointer now reads it;
-// a frame that shows no change sends nothing.
+// The resting frame again when the pointer now reads another point (or
+// none); nothing is drawn for a move that changes nothing.
 void redrawReadout(HWND window, ChartRequest& request) {
     request.readoutDue = false;
     KillTimer(window, READOUT_TIMER);
-    if (request.restingShown) {
-        drawFrame(window, request, 1.0, request.animationSeconds, 1.0,
-                  readoutUnderPointer(window, request));
+    if (!request.restingShown) {
+        return;
+    }
+    const ReadoutPick readout = readoutUnderPointer(window, request);
+    if (readout != request.readoutShown &&
+        drawFrame(window, request, 1.0, request.animationSeconds, 1.0, readout)) {
+        request.readoutShown = readout;
     }
 }
 
@@ -472,6 +477,7 @@ void handOnNewest(HWND window, ChartRequest* shown, ChartRequest* handedOn) {
         shown->pointerLeaveTracked = false;
         shown->restingShown = false;
         shown->readoutDue = false;
+        shown->readoutShown = ReadoutPick{};
     }
     ChartRequest* newest = nullptr;
     for (ChartRequest* held : {shown, claimed, handedOn}) {
@@ -586,6 +592,7 @@ bool prepareChart(HWND window, ChartRequest& request) {
     KillTimer(window, READOUT_TIMER);
     request.readoutDue = false;
     request.restingShown = false;
+    request.readoutShown = ReadoutPick{};
     try {
         computeChartScale(request);
     } catch (...) {

@@ -4,6 +4,7 @@
 // headers, so the core and its tests can use it natively.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,6 +21,20 @@ struct PlotPoint {
 struct ScreenPoint {
     int32_t x = 0;
     int32_t y = 0;
+};
+
+constexpr std::size_t NO_POINT = static_cast<std::size_t>(-1);
+
+// Which point a card's readout shows (NO_POINT: none), and whether its time
+// is written with seconds.
+struct ReadoutPick {
+    std::size_t index = NO_POINT;
+    bool withSeconds = false;
+    bool shown() const { return index != NO_POINT; }
+    bool operator==(const ReadoutPick& other) const {
+        return index == other.index && withSeconds == other.withSeconds;
+    }
+    bool operator!=(const ReadoutPick& other) const { return !(*this == other); }
 };
 
 // Default accent colours (ARGB) used when the caller's COLORREF is out of range.
@@ -70,12 +85,14 @@ struct ChartRequest {
     // The readout: where the pointer is over the window with no button down
     // (client pixels), whether the window asked to hear when it leaves,
     // whether the resting frame has been presented (the readout shows only
-    // on it), and whether a readout frame is due at the next tick.
+    // on it), whether a readout frame is due at the next tick, and the
+    // readout the window shows.
     bool pointerOver = false;
     bool pointerLeaveTracked = false;
     ScreenPoint pointerAt;
     bool restingShown = false;
     bool readoutDue = false;
+    ReadoutPick readoutShown;
     // Where the record stands among all records of the process: stamped when
     // its destination (a starting card, or the current card's claim) is
     // decided. Later is newer.

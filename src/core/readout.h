@@ -13,8 +13,6 @@
 
 namespace kestrine {
 
-constexpr std::size_t NO_POINT = static_cast<std::size_t>(-1);
-
 // A rectangle in logical card units, [left, right) x [top, bottom).
 struct LogicalRect {
     double left = 0.0;
@@ -32,17 +30,6 @@ constexpr double READOUT_LABEL_PAD_X = 7.0;     // text to box, left and right
 constexpr double READOUT_LABEL_PAD_Y = 4.0;     // text to box, top and bottom
 constexpr double READOUT_LABEL_GAP = 10.0;      // point to the nearest box corner
 constexpr double READOUT_CARD_MARGIN = 8.0;     // box to the card's edge, at least
-
-// Which point a card's readout shows, and how its time is written.
-struct ReadoutPick {
-    std::size_t index = NO_POINT;
-    bool withSeconds = false;
-    bool shown() const { return index != NO_POINT; }
-    bool operator==(const ReadoutPick& other) const {
-        return index == other.index && withSeconds == other.withSeconds;
-    }
-    bool operator!=(const ReadoutPick& other) const { return !(*this == other); }
-};
 
 // Whether a logical position is over the plot, where the readout answers.
 bool insidePlotArea(double logicalX, double logicalY);

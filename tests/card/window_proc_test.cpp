@@ -683,7 +683,8 @@ TEST_F(Readout, a_burst_of_moves_is_one_frame_at_the_next_tick) {
     pumpFor(30);
     test::clearFrames();
     for (int i = 0; i < 20; ++i) {
-        const int x = static_cast<int>((200 + 20 * i) * request->dpiScale);
+        // Ending nearest the last point, not the middle one the pointer reads.
+        const int x = static_cast<int>((100 + 35 * i) * request->dpiScale);
         const int y = static_cast<int>(300 * request->dpiScale);
         chartWindowProc(card, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
     }
