@@ -17,6 +17,8 @@
 
 #include "core/axis_scale.h"
 #include "core/labels.h"
+#include "core/placement.h"
+#include "core/readout.h"
 #include "core/request_building.h"
 
 namespace {
@@ -140,5 +142,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkLabel(request->yAxisMin);
     checkLabel(request->yAxisMax);
     checkLabel(request->xMax);
+
+    // The readout's column table answers as the scan does, at a scale the
+    // header picks; every label it would show is short and every box fits.
+    const double scales[] = {0.5, 1.0, 1.25, 2.0, 4.0};
+    const double scale = scales[header[31] % 5];
+    const int32_t columns = static_cast<int32_t>(kestrine::CARD_LOGICAL_WIDTH * scale);
+    const kestrine::NearestPointTable table =
+        kestrine::NearestPointTable::build(request->plotPoints, scale, columns);
+    const bool seconds = kestrine::readoutShowsSeconds(*request);
+    for (int32_t c = 0; c < columns; c += 7) {
+        const size_t nearest = table.at(c);
+        require(nearest == kestrine::nearestDrawnPoint(request->plotPoints,
+                                                       kestrine::columnCentre(c, scale)));
+        if (nearest != kestrine::NO_POINT) {
+            require(kestrine::readoutLabel(*request, nearest, seconds).size() < 200);
+        }
+    }
     return 0;
 }
