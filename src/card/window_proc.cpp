@@ -598,6 +598,10 @@ bool prepareChart(HWND window, ChartRequest& request) {
     } catch (...) {
         return false;
     }
+    // The card pumps again as soon as the chart is prepared: a call in the
+    // meantime leaves its record for it rather than wait for the layers (the
+    // first card of a size at scale 4 takes a good part of a second).
+    noteCardTick(window, true);
     // Before the clock starts, so that building them does not eat into the run.
     prepareFrameLayers(window, request);
     request.animationStartTick = GetTickCount64();

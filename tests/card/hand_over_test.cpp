@@ -245,6 +245,21 @@ TEST_F(HandOver, update_of_an_animating_card_does_not_wait_for_its_frame) {
     EXPECT_EQ(onlyCard(), card);
 }
 
+// Nor for the chart a card is preparing: it pumps as soon as that is done.
+TEST_F(HandOver, update_of_a_card_preparing_its_chart_does_not_wait_for_it) {
+    testing::setLayeredPresentHook(&slowPresent);  // the first frame, inside the preparation
+    ASSERT_EQ(show(L"A", 1, 10.0), 0);
+    HWND card = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (card = test::readCurrentWindow()) != nullptr; }, 3000));
+    const ULONGLONG before = GetTickCount64();
+    ASSERT_EQ(show(L"B", 1, 10.0), 0);
+    const ULONGLONG waited = GetTickCount64() - before;
+    testing::setLayeredPresentHook(nullptr);
+    EXPECT_LT(waited, SLOW_PRESENT_MS / 2);
+    expectShown(L"B");
+    EXPECT_EQ(onlyCard(), card);
+}
+
 TEST_F(HandOver, stray_quit_ends_the_card_the_usual_way) {
     ASSERT_EQ(show(L"A"), 0);
     HWND card = nullptr;
