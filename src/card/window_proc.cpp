@@ -611,6 +611,7 @@ bool prepareChart(HWND window, ChartRequest& request) {
         SetTimer(window, ANIMATION_TIMER, ANIMATION_INTERVAL_MS, nullptr);
     } else {
         drawRestingFrame(window, request);
+        noteCardTick(window, false);  // at rest: it answers offers at once
     }
     if (request.autoCloseSeconds > 0) {
         SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);

@@ -438,11 +438,14 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
         Sleep(10);
     }
     EXPECT_EQ(GetWindowLongPtrW(card, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(newest));
-    // Once it is current, records go to it as offers.
+    // Once it is current, records go to it: as offers, or left for it while
+    // it prepares its chart (then its closing frees them).
     ChartRequest* later = test::newRequest(false, 0);
-    EXPECT_EQ(routeRecord(later, nullptr, true, true, &card, &replaced, &start),
-              HandOverRoute::offer);
-    deleteRequest(later);
+    const HandOverRoute route = routeRecord(later, nullptr, true, true, &card, &replaced, &start);
+    EXPECT_TRUE(route == HandOverRoute::offer || route == HandOverRoute::deposited);
+    if (route == HandOverRoute::offer) {
+        deleteRequest(later);
+    }
     PostMessageW(card, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
     CloseHandle(thread);
