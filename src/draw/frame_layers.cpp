@@ -119,7 +119,8 @@ void DeviceRect::unite(const DeviceRect& other) {
     bottom = (std::max)(bottom, other.bottom);
 }
 
-std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request) {
+std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request,
+                                                std::unique_ptr<FrameLayers> previous) {
     const int width = request.surfaceWidth;
     const int height = request.surfaceHeight;
     if (allocationFails.load() || width <= 0 || height <= 0 ||
@@ -136,21 +137,33 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request) {
         layers->accentColor_ = request.accentColor;
         layers->width_ = width;
         layers->height_ = height;
+        layers->staticInputs_ = StaticInputs::of(request);
 
-        layers->memoryDc_ = MemoryDc(CreateCompatibleDC(nullptr));
-        void* bits = nullptr;
-        layers->dib_ = createTopDownDib(nullptr, width, height, &bits);
-        if (!layers->memoryDc_ || !layers->dib_ || bits == nullptr) {
-            return nullptr;
+        // Drawing over the surfaces the window already has spares allocating
+        // (and first touching) two new ones, which at the larger scales costs
+        // more than drawing the card; the rest of the old layers goes before
+        // anything more is allocated, so that a card never holds two sets.
+        bool keepStatic = false;
+        if (previous && layers->takeSurfaces(*previous)) {
+            keepStatic = layers->staticInputs_.drawsAlike(previous->staticInputs_);
         }
-        layers->selection_ =
-            std::make_unique<SelectGuard>(layers->memoryDc_.get(), layers->dib_.get());
-        if (!layers->selection_->selected()) {
-            return nullptr;
+        previous.reset();
+        if (layers->framePixels_ == nullptr) {
+            layers->memoryDc_ = MemoryDc(CreateCompatibleDC(nullptr));
+            void* bits = nullptr;
+            layers->dib_ = createTopDownDib(nullptr, width, height, &bits);
+            if (!layers->memoryDc_ || !layers->dib_ || bits == nullptr) {
+                return nullptr;
+            }
+            layers->selection_ =
+                std::make_unique<SelectGuard>(layers->memoryDc_.get(), layers->dib_.get());
+            if (!layers->selection_->selected()) {
+                return nullptr;
+            }
+            layers->framePixels_ = static_cast<uint32_t*>(bits);
         }
-        layers->framePixels_ = static_cast<uint32_t*>(bits);
         layers->headTrack_ = buildHeadTrack(request);
-        if (!layers->render(request)) {
+        if (!layers->render(request, keepStatic)) {
             return nullptr;
         }
         return layers;
@@ -159,9 +172,60 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request) {
     }
 }
 
+FrameLayers::StaticInputs FrameLayers::StaticInputs::of(const ChartRequest& request) {
+    StaticInputs inputs;
+    for (const std::wstring* text : {&request.titleText, &request.subtitleText,
+                                     &request.valueText, &request.noteText}) {
+        if (text->size() > KEPT_TEXT_UNITS) {
+            return inputs;
+        }
+    }
+    inputs.kept = true;
+    inputs.titleText = request.titleText;
+    inputs.subtitleText = request.subtitleText;
+    inputs.valueText = request.valueText;
+    inputs.noteText = request.noteText;
+    inputs.accentColor = request.accentColor;
+    inputs.numericXAxis = request.numericXAxis;
+    inputs.xMax = request.xMax;
+    inputs.yAxisMin = request.yAxisMin;
+    inputs.yAxisMax = request.yAxisMax;
+    inputs.dpiScale = request.dpiScale;
+    return inputs;
+}
+
+bool FrameLayers::StaticInputs::drawsAlike(const StaticInputs& other) const {
+    return kept && other.kept && titleText == other.titleText &&
+           subtitleText == other.subtitleText && valueText == other.valueText &&
+           noteText == other.noteText && accentColor == other.accentColor &&
+           numericXAxis == other.numericXAxis && xMax == other.xMax &&
+           yAxisMin == other.yAxisMin && yAxisMax == other.yAxisMax &&
+           dpiScale == other.dpiScale;
+}
+
+bool FrameLayers::takeSurfaces(FrameLayers& previous) {
+    const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
+    if (previous.framePixels_ == nullptr || previous.width_ != width_ ||
+        previous.height_ != height_ || previous.staticSurface_.size() != pixelCount) {
+        return false;
+    }
+    // The static surface has the hint and border laid over the card below
+    // the curve; the top pixels hold what was there before them.
+    for (const TopPixel& p : previous.topPixels_) {
+        previous.staticSurface_[static_cast<std::size_t>(p.y) * width_ + p.x] = p.underStatic;
+    }
+    memoryDc_ = std::move(previous.memoryDc_);
+    dib_ = std::move(previous.dib_);
+    selection_ = std::move(previous.selection_);
+    framePixels_ = previous.framePixels_;
+    previous.framePixels_ = nullptr;
+    staticSurface_ = std::move(previous.staticSurface_);
+    return true;
+}
+
 FrameLayers::~FrameLayers() = default;
 
-bool FrameLayers::render(const ChartRequest& request) {
+bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
     const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
     staticSurface_.resize(pixelCount);
     {
@@ -172,11 +236,20 @@ bool FrameLayers::render(const ChartRequest& request) {
             return false;
         }
         GpGraphics* graphics = canvas.graphics.get();
-        layCardBase(graphics);
-        frame_steps::drawHeaderTexts(graphics, request);
-        frame_steps::drawGridAndLabels(graphics, request);
-        frame_steps::drawZeroLine(graphics, request);
-        std::memcpy(staticSurface_.data(), framePixels_, pixelCount * sizeof(uint32_t));
+        if (keepStatic) {
+            // Drawn for the previous record from equal inputs: the same steps
+            // over the same fill give the same pixels. The graphics is set
+            // up as those steps leave it.
+            std::memcpy(framePixels_, staticSurface_.data(), pixelCount * sizeof(uint32_t));
+            frame_steps::configureGraphics(graphics, dpiScale_);
+            clipToCard(graphics);
+        } else {
+            layCardBase(graphics);
+            frame_steps::drawHeaderTexts(graphics, request);
+            frame_steps::drawGridAndLabels(graphics, request);
+            frame_steps::drawZeroLine(graphics, request);
+            std::memcpy(staticSurface_.data(), framePixels_, pixelCount * sizeof(uint32_t));
+        }
         const CurveOutline curve =
             curveOutline(request.plotPoints, dpiScale_, width_, height_);
         strokeOutline(graphics, curve.strokes);

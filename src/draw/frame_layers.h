@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -75,7 +76,15 @@ public:
     // axes and surface size in place). Null when they cannot be had: no
     // surface size, a surface or buffer that cannot be allocated. GDI+ must be
     // running.
-    static std::unique_ptr<FrameLayers> build(const ChartRequest& request);
+    //
+    // previous: the layers of the record the window showed before, or null;
+    // they are used up either way, and never outlive the call. Of the same
+    // surface size, their surfaces are drawn over instead of new ones being
+    // allocated, and the card below the curve is kept when the new record
+    // draws it alike (same texts, accent, axes and scale). The record they
+    // were built for may be gone already: nothing of it is read.
+    static std::unique_ptr<FrameLayers> build(const ChartRequest& request,
+                                              std::unique_ptr<FrameLayers> previous = nullptr);
 
     ~FrameLayers();
     FrameLayers(const FrameLayers&) = delete;
@@ -120,7 +129,33 @@ private:
         uint32_t overCurve = 0;     // hint or border over the curve
     };
 
-    bool render(const ChartRequest& request);
+    // What the card below the curve is drawn from; layers whose inputs are
+    // equal hold the same pixels there. Texts longer than KEPT_TEXT_UNITS
+    // are not kept, and such a card's static part is always drawn afresh.
+    struct StaticInputs {
+        static constexpr std::size_t KEPT_TEXT_UNITS = 65536;
+        bool kept = false;
+        std::wstring titleText;
+        std::wstring subtitleText;
+        std::wstring valueText;
+        std::wstring noteText;
+        uint32_t accentColor = 0;
+        int32_t numericXAxis = 0;
+        double xMax = 0.0;
+        double yAxisMin = 0.0;
+        double yAxisMax = 0.0;
+        double dpiScale = 0.0;
+
+        static StaticInputs of(const ChartRequest& request);
+        bool drawsAlike(const StaticInputs& other) const;
+    };
+
+    // Takes over the frame surface (and its DC) and the static surface of
+    // layers of the same size; the static surface is put back to the card
+    // below the curve, without hint and border. False when there is nothing
+    // to take.
+    bool takeSurfaces(FrameLayers& previous);
+    bool render(const ChartRequest& request, bool keepStatic);
     // The card's fill with the graphics set up as after it: from the
     // module's base of this size when there is one, else drawn (and kept).
     void layCardBase(Gdiplus::GpGraphics* graphics);
@@ -144,6 +179,7 @@ private:
     std::size_t pointCount_ = 0;
     double dpiScale_ = 0.0;
     uint32_t accentColor_ = 0;
+    StaticInputs staticInputs_;
 
     int width_ = 0;
     int height_ = 0;
