@@ -36,6 +36,7 @@ namespace {
 
 std::atomic<bool> allocationFails{false};
 std::atomic<testing::LayeredPresentHook> presentHook{nullptr};
+std::atomic<long> staticDraws{0};
 
 // The glow's radius bounds the head marker; the margin takes in the rounding
 // of its outline to device pixels.
@@ -244,6 +245,7 @@ bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
             frame_steps::configureGraphics(graphics, dpiScale_);
             clipToCard(graphics);
         } else {
+            staticDraws.fetch_add(1);
             layCardBase(graphics);
             frame_steps::drawHeaderTexts(graphics, request);
             frame_steps::drawGridAndLabels(graphics, request);
@@ -661,6 +663,8 @@ namespace testing {
 void setFrameLayerAllocationFailure(bool fail) { allocationFails.store(fail); }
 
 void setLayeredPresentHook(LayeredPresentHook hook) { presentHook.store(hook); }
+
+long staticPartDraws() { return staticDraws.load(); }
 
 }  // namespace testing
 

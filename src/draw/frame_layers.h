@@ -86,6 +86,11 @@ public:
     static std::unique_ptr<FrameLayers> build(const ChartRequest& request,
                                               std::unique_ptr<FrameLayers> previous = nullptr);
 
+    // Texts up to this long are kept with the layers to tell whether the
+    // next record draws the card below the curve alike; a record with a
+    // longer one always has it drawn again.
+    static constexpr std::size_t KEPT_TEXT_UNITS = 65536;
+
     ~FrameLayers();
     FrameLayers(const FrameLayers&) = delete;
     FrameLayers& operator=(const FrameLayers&) = delete;
@@ -130,10 +135,8 @@ private:
     };
 
     // What the card below the curve is drawn from; layers whose inputs are
-    // equal hold the same pixels there. Texts longer than KEPT_TEXT_UNITS
-    // are not kept, and such a card's static part is always drawn afresh.
+    // equal hold the same pixels there.
     struct StaticInputs {
-        static constexpr std::size_t KEPT_TEXT_UNITS = 65536;
         bool kept = false;
         std::wstring titleText;
         std::wstring subtitleText;
