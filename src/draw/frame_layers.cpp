@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
 
@@ -51,6 +52,13 @@ const float NO_HEAD = std::numeric_limits<float>::quiet_NaN();
 // inside. INSIDE_RING lies in the ring, clear of the edge and of the arcs.
 constexpr float FILL_RING = 32.0f;
 constexpr float INSIDE_RING = 24.0f;
+
+// The curve is stroked in this many strips of the surface's columns; more
+// strips cost more in what every stroke costs, fewer in the area around it.
+constexpr int CURVE_STRIPS = 6;
+// How far a stroke's pixels reach from its points, in logical units: the
+// miter of a sharp join (GDI+'s limit is ten pen widths) and a pixel's edge.
+constexpr double STROKE_REACH = 10.0 * CURVE_PEN_WIDTH + 1.0;
 
 // Building takes three surfaces at once; beyond this size (four times the
 // largest card, 3680 x 2240 at dpiScale 4) a card draws from nothing instead.
@@ -339,8 +347,7 @@ void FrameLayers::layCardBase(GpGraphics* graphics) {
 void FrameLayers::strokeOutline(GpGraphics* graphics,
                                 const std::vector<std::vector<PlotPoint>>& strokes) {
     if (strokes.size() == 1) {
-        // The whole series: drawn exactly as the frame renderer draws it.
-        frame_steps::strokeCurve(graphics, accentColor_, strokes[0].data(), strokes[0].size());
+        strokeInStrips(graphics, strokes[0]);
         return;
     }
     if (strokes.empty()) {
@@ -356,6 +363,61 @@ void FrameLayers::strokeOutline(GpGraphics* graphics,
     const GdiplusPen pen = createPen(accentColor_, static_cast<float>(CURVE_PEN_WIDTH));
     GdipSetPenLineJoin(pen.get(), LineJoinMiter);
     GdipDrawPath(graphics, pen.get(), path.get());
+}
+
+void FrameLayers::strokeInStrips(GpGraphics* graphics, const std::vector<PlotPoint>& points) {
+    // GDI+ as Wine has it takes time in proportion to the box around what a
+    // stroke fills, so a curve across the plot costs as much as the plot's
+    // area. In strips of device columns, each clipped to its columns and
+    // stroking only the points whose stretch of the curve can reach them,
+    // the boxes shrink to the band the curve takes in each strip. The strips
+    // share their edges, so every pixel is in one strip, and within it the
+    // stroke is the whole curve's: the same segments, the same joins (the
+    // stretch runs a segment beyond the last one that can reach the strip),
+    // at the same transform.
+    const std::size_t count = points.size();
+    if (count < 2) {
+        return;
+    }
+    std::size_t firstPoint[CURVE_STRIPS];
+    std::size_t lastPoint[CURVE_STRIPS];
+    std::fill(std::begin(firstPoint), std::end(firstPoint), count);
+    std::fill(std::begin(lastPoint), std::end(lastPoint), std::size_t{0});
+    const auto stripEdge = [this](int strip) {
+        return static_cast<int32_t>(static_cast<int64_t>(width_) * strip / CURVE_STRIPS);
+    };
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        const double left = (std::min)(points[i].x, points[i + 1].x) - STROKE_REACH;
+        const double right = (std::max)(points[i].x, points[i + 1].x) + STROKE_REACH;
+        for (int strip = 0; strip < CURVE_STRIPS; ++strip) {
+            if (right * dpiScale_ >= stripEdge(strip) &&
+                left * dpiScale_ <= stripEdge(strip + 1)) {
+                firstPoint[strip] = (std::min)(firstPoint[strip], i);
+                lastPoint[strip] = (std::max)(lastPoint[strip], i + 1);
+            }
+        }
+    }
+    for (int strip = 0; strip < CURVE_STRIPS; ++strip) {
+        if (firstPoint[strip] >= lastPoint[strip]) {
+            continue;
+        }
+        // One segment more on each side, so that the joins at the ends of
+        // the stretch are the whole curve's; the caps of those segments'
+        // far ends cannot reach the strip.
+        const std::size_t first = firstPoint[strip] > 0 ? firstPoint[strip] - 1 : 0;
+        const std::size_t last = (std::min)(lastPoint[strip] + 1, count - 1);
+        GraphicsState state = 0;
+        GdipSaveGraphics(graphics, &state);
+        // The strip's columns in device pixels, then the scale as
+        // configureGraphics set it; the card's clip stays.
+        GdipResetWorldTransform(graphics);
+        GdipSetClipRectI(graphics, stripEdge(strip), 0, stripEdge(strip + 1) - stripEdge(strip),
+                         height_, CombineModeIntersect);
+        const REAL scale = static_cast<REAL>(dpiScale_);
+        GdipScaleWorldTransform(graphics, scale, scale, MatrixOrderPrepend);
+        frame_steps::strokeCurve(graphics, accentColor_, points.data() + first, last - first + 1);
+        GdipRestoreGraphics(graphics, state);
+    }
 }
 
 void FrameLayers::fillSpans(const std::vector<ColumnSpan>& spans) {

@@ -164,6 +164,9 @@ private:
     void layCardBase(Gdiplus::GpGraphics* graphics);
     void strokeOutline(Gdiplus::GpGraphics* graphics,
                        const std::vector<std::vector<PlotPoint>>& strokes);
+    // The whole series as one stroke, pixel for pixel as the frame renderer
+    // strokes it.
+    void strokeInStrips(Gdiplus::GpGraphics* graphics, const std::vector<PlotPoint>& points);
     void fillSpans(const std::vector<ColumnSpan>& spans);
     // The hint and border pixels of this size, scale and accent: kept from
     // an earlier card, or drawn alone on a transparent surface (and kept).

@@ -174,6 +174,41 @@ TEST_P(SameAsFromNothing, one_point_flat_and_negative_only_series) {
     expectSameFrames(*below, "negative only");
 }
 
+TEST_P(SameAsFromNothing, repeated_points_sharp_turns_and_long_jumps) {
+    // Points on top of each other, spikes whose miters reach far, and a
+    // jump across the whole plot: the curve's stroke in strips of columns
+    // must be the whole stroke in every strip.
+    std::vector<double> xs;
+    std::vector<double> ys;
+    for (int i = 0; i < 120; ++i) {
+        const int x = i < 60 ? i : i + 400;
+        xs.push_back(x);
+        ys.push_back(i % 7 == 0 ? 900.0 : (i % 7 == 1 ? -850.0 : 10.0 * (i % 5)));
+        if (i % 9 == 0) {
+            xs.push_back(x);
+            ys.push_back(ys.back());
+        }
+    }
+    auto request = dataRequest(xs, ys, true);
+    setScale(*request, GetParam());
+    expectSameFrames(*request, "repeated points and spikes");
+}
+
+TEST_P(SameAsFromNothing, miters_reaching_beyond_their_points) {
+    // Chevrons pointing right, every 11 units across the card: each sharp
+    // join's miter juts about 17 units past the point, beyond anything else
+    // of the curve there.
+    std::vector<PlotPoint> points;
+    for (float tip = 40.0f; tip < 900.0f; tip += 11.0f) {
+        points.push_back({tip - 20.0f, 297.6f});
+        points.push_back({tip, 300.0f});
+        points.push_back({tip - 20.0f, 302.4f});
+    }
+    auto request = test::plotRequest(points, -1.0, 3.0, 10.0, GetParam());
+    request->animate = true;
+    expectSameFrames(*request, "miters");
+}
+
 TEST_P(SameAsFromNothing, non_finite_points_are_skipped_alike) {
     const double nan = std::nan("");
     const double inf = std::numeric_limits<double>::infinity();
