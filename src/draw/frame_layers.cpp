@@ -53,9 +53,6 @@ const float NO_HEAD = std::numeric_limits<float>::quiet_NaN();
 constexpr float FILL_RING = 32.0f;
 constexpr float INSIDE_RING = 24.0f;
 
-// The curve is stroked in this many strips of the surface's columns; more
-// strips cost more in what every stroke costs, fewer in the area around it.
-constexpr int CURVE_STRIPS = 6;
 // How far a stroke's pixels reach from its points, in logical units: the
 // miter of a sharp join (GDI+'s limit is ten pen widths) and a pixel's edge.
 constexpr double STROKE_REACH = 10.0 * CURVE_PEN_WIDTH + 1.0;
@@ -63,6 +60,12 @@ constexpr double STROKE_REACH = 10.0 * CURVE_PEN_WIDTH + 1.0;
 // Building takes three surfaces at once; beyond this size (four times the
 // largest card, 3680 x 2240 at dpiScale 4) a card draws from nothing instead.
 constexpr uint64_t MAX_SURFACE_PIXELS = 4ull * 3680u * 2240u;
+
+// The left edge of a strip of columns; strip CURVE_STRIPS is the right edge
+// of the surface.
+int32_t stripEdge(int width, int strip) {
+    return static_cast<int32_t>(static_cast<int64_t>(width) * strip / CURVE_STRIPS);
+}
 
 // A GDI+ graphics over caller memory.
 struct Canvas {
@@ -110,6 +113,38 @@ int32_t clampToRange(double value, int32_t low, int32_t high) {
         return high;
     }
     return static_cast<int32_t>(value);
+}
+
+// The rows of each strip of columns in which drawing the outline can have
+// changed pixels, [first, second): around each segment's box by the
+// stroke's reach, and each span's own rows.
+StripRows curveRows(const CurveOutline& curve, double dpiScale, int width, int height) {
+    StripRows rows;
+    rows.fill(std::make_pair(height, 0));
+    const auto mark = [&](double left, double right, double top, double bottom) {
+        const int32_t from = clampToRange(std::floor(top) - 1.0, 0, height);
+        const int32_t to = clampToRange(std::ceil(bottom) + 2.0, 0, height);
+        for (int strip = 0; strip < CURVE_STRIPS; ++strip) {
+            if (right >= stripEdge(width, strip) && left <= stripEdge(width, strip + 1)) {
+                rows[strip].first = (std::min)(rows[strip].first, from);
+                rows[strip].second = (std::max)(rows[strip].second, to);
+            }
+        }
+    };
+    for (const std::vector<PlotPoint>& stroke : curve.strokes) {
+        for (std::size_t i = 0; i + 1 < stroke.size(); ++i) {
+            const PlotPoint a = stroke[i];
+            const PlotPoint b = stroke[i + 1];
+            mark(((std::min)(a.x, b.x) - STROKE_REACH) * dpiScale,
+                 ((std::max)(a.x, b.x) + STROKE_REACH) * dpiScale,
+                 ((std::min)(a.y, b.y) - STROKE_REACH) * dpiScale,
+                 ((std::max)(a.y, b.y) + STROKE_REACH) * dpiScale);
+        }
+    }
+    for (const ColumnSpan& span : curve.spans) {
+        mark(span.column, span.column + 1.0, span.top, span.bottom);
+    }
+    return rows;
 }
 
 }  // namespace
@@ -237,6 +272,7 @@ FrameLayers::~FrameLayers() = default;
 bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
     const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
     staticSurface_.resize(pixelCount);
+    StripRows changedRows;
     {
         // The card below the curve, drawn by the frame renderer's steps into
         // the frame surface; then the whole curve over it, at the same clip.
@@ -264,9 +300,10 @@ bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
             curveOutline(request.plotPoints, dpiScale_, width_, height_);
         strokeOutline(graphics, curve.strokes);
         fillSpans(curve.spans);
+        changedRows = curveRows(curve, dpiScale_, width_, height_);
     }
     const HintBorderPixels hintAndBorder = hintAndBorderPixels(request);
-    collectLayers(staticSurface_.data(), *hintAndBorder);
+    collectLayers(staticSurface_.data(), *hintAndBorder, changedRows);
     // Hint and border over the curve, and over the card without it: each of
     // their pixels laid over what is below as GDI+ lays a colour, which is
     // what drawing them there again gives, without two more passes of GDI+
@@ -383,15 +420,13 @@ void FrameLayers::strokeInStrips(GpGraphics* graphics, const std::vector<PlotPoi
     std::size_t lastPoint[CURVE_STRIPS];
     std::fill(std::begin(firstPoint), std::end(firstPoint), count);
     std::fill(std::begin(lastPoint), std::end(lastPoint), std::size_t{0});
-    const auto stripEdge = [this](int strip) {
-        return static_cast<int32_t>(static_cast<int64_t>(width_) * strip / CURVE_STRIPS);
-    };
+    const auto edge = [this](int strip) { return stripEdge(width_, strip); };
     for (std::size_t i = 0; i + 1 < count; ++i) {
         const double left = (std::min)(points[i].x, points[i + 1].x) - STROKE_REACH;
         const double right = (std::max)(points[i].x, points[i + 1].x) + STROKE_REACH;
         for (int strip = 0; strip < CURVE_STRIPS; ++strip) {
-            if (right * dpiScale_ >= stripEdge(strip) &&
-                left * dpiScale_ <= stripEdge(strip + 1)) {
+            if (right * dpiScale_ >= edge(strip) &&
+                left * dpiScale_ <= edge(strip + 1)) {
                 firstPoint[strip] = (std::min)(firstPoint[strip], i);
                 lastPoint[strip] = (std::max)(lastPoint[strip], i + 1);
             }
@@ -411,7 +446,7 @@ void FrameLayers::strokeInStrips(GpGraphics* graphics, const std::vector<PlotPoi
         // The strip's columns in device pixels, then the scale as
         // configureGraphics set it; the card's clip stays.
         GdipResetWorldTransform(graphics);
-        GdipSetClipRectI(graphics, stripEdge(strip), 0, stripEdge(strip + 1) - stripEdge(strip),
+        GdipSetClipRectI(graphics, edge(strip), 0, edge(strip + 1) - edge(strip),
                          height_, CombineModeIntersect);
         const REAL scale = static_cast<REAL>(dpiScale_);
         GdipScaleWorldTransform(graphics, scale, scale, MatrixOrderPrepend);
@@ -462,7 +497,8 @@ HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request) c
 }
 
 void FrameLayers::collectLayers(const uint32_t* belowCurve,
-                                const std::vector<HintBorderPixel>& hintAndBorder) {
+                                const std::vector<HintBorderPixel>& hintAndBorder,
+                                const StripRows& changedRows) {
     const std::size_t w = static_cast<std::size_t>(width_);
     const uint32_t* withCurve = framePixels_;
 
@@ -477,14 +513,18 @@ void FrameLayers::collectLayers(const uint32_t* belowCurve,
     std::vector<CurveRun> found;
     std::vector<int32_t> foundColumn;
     for (int32_t y = 0; y <= height_; ++y) {
-        if (y < height_) {
-            const uint32_t* a = withCurve + static_cast<std::size_t>(y) * w;
-            const uint32_t* b = belowCurve + static_cast<std::size_t>(y) * w;
-            for (std::size_t x = 0; x < w; ++x) {
-                here[x] = a[x] != b[x] ? 1u : 0u;
+        const uint32_t* a = withCurve + static_cast<std::size_t>(y) * w;
+        const uint32_t* b = belowCurve + static_cast<std::size_t>(y) * w;
+        for (int strip = 0; strip < CURVE_STRIPS; ++strip) {
+            const std::size_t x0 = static_cast<std::size_t>(stripEdge(width_, strip));
+            const std::size_t x1 = static_cast<std::size_t>(stripEdge(width_, strip + 1));
+            if (y >= changedRows[strip].first && y < changedRows[strip].second) {
+                for (std::size_t x = x0; x < x1; ++x) {
+                    here[x] = a[x] != b[x] ? 1u : 0u;
+                }
+            } else {
+                std::fill(here.begin() + x0, here.begin() + x1, uint8_t{0});
             }
-        } else {
-            std::fill(here.begin(), here.end(), uint8_t{0});
         }
         // Eight columns at a time where nothing opens or closes.
         for (std::size_t x0 = 0; x0 < w; x0 += 8) {

@@ -7,6 +7,7 @@
 
 #include <gdiplus.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -43,6 +44,12 @@ struct UninitializedAllocator : std::allocator<T> {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
 };
+
+// Layers stroke the curve in this many strips of the surface's columns: more
+// strips cost more in what every stroke costs, fewer in the area around it.
+constexpr int CURVE_STRIPS = 6;
+// Rows [first, second) of each strip.
+using StripRows = std::array<std::pair<int32_t, int32_t>, CURVE_STRIPS>;
 
 // A rectangle of device pixels, [left, right) x [top, bottom).
 struct DeviceRect {
@@ -171,8 +178,12 @@ private:
     // The hint and border pixels of this size, scale and accent: kept from
     // an earlier card, or drawn alone on a transparent surface (and kept).
     HintBorderPixels hintAndBorderPixels(const ChartRequest& request) const;
+    // The curve's runs where the frame surface differs from belowCurve in
+    // the rows changedRows gives each strip of columns, and the hint and
+    // border's pixels.
     void collectLayers(const uint32_t* belowCurve,
-                       const std::vector<HintBorderPixel>& hintAndBorder);
+                       const std::vector<HintBorderPixel>& hintAndBorder,
+                       const StripRows& changedRows);
     void setColumns(int32_t column, bool withCurve, DeviceRect& changed);
     void restoreBox(const DeviceRect& box);
     DeviceRect markerBox(PlotPoint head) const;
