@@ -160,10 +160,10 @@ private:
         bool drawsAlike(const StaticInputs& other) const;
     };
 
-    // Takes over the frame surface (and its DC) and the static surface of
-    // layers of the same size; the static surface is put back to the card
-    // below the curve, without hint and border. False when there is nothing
-    // to take.
+    // Takes over the frame surface (and its DC), the static surface and the
+    // other buffers of layers of the same size; the static surface is put
+    // back to the card below the curve, without hint and border. False when
+    // there is nothing to take.
     bool takeSurfaces(FrameLayers& previous);
     bool render(const ChartRequest& request, bool keepStatic);
     // The card's fill with the graphics set up as after it: from the
