@@ -408,7 +408,7 @@ void buildTable() {
 
 // What a live feed's next record changes, from the headline value alone to
 // every text, the accent and the axes.
-enum class FeedChange { Value, ValueAndPoints, ValueAndYAxis, Everything };
+enum class FeedChange { Points, Value, ValueAndPoints, ValueAndYAxis, Everything };
 
 // The serial-th record of a 1k-point feed as a card receives it (its scale
 // not yet computed; the window's surface size and scale already in place).
@@ -431,7 +431,9 @@ std::unique_ptr<ChartRequest> feedRecord(size_t points, double dpiScale, int ser
             y *= stretch;
         }
     }
-    request->valueText = L"+1,234," + std::to_wstring(100 + serial % 900);
+    if (change != FeedChange::Points) {
+        request->valueText = L"+1,234," + std::to_wstring(100 + serial % 900);
+    }
     if (change == FeedChange::Everything) {
         request->titleText += std::to_wstring(serial);
         request->subtitleText += std::to_wstring(serial);
@@ -452,7 +454,8 @@ void updateTable(HWND window, double onlyScale) {
     const struct {
         FeedChange change;
         const char* name;
-    } kinds[] = {{FeedChange::Value, "value text"},
+    } kinds[] = {{FeedChange::Points, "points"},
+                 {FeedChange::Value, "value text"},
                  {FeedChange::ValueAndPoints, "value text, points"},
                  {FeedChange::ValueAndYAxis, "value, points, y axis"},
                  {FeedChange::Everything, "all texts, accent, axes"}};
