@@ -43,10 +43,12 @@ void prepareFrameLayers(HWND window, const ChartRequest& request) {
             return;
         }
     }
-    // The old record's layers go first, so that a card never holds two sets.
-    held->layers.reset();
+    // The old record's layers are handed to the new ones, which draw over
+    // their surfaces and keep what the new record does not change; building
+    // frees the rest of them first, so that a card never holds two sets.
+    std::unique_ptr<FrameLayers> previous = std::move(held->layers);
     held->record = &request;
-    held->layers = FrameLayers::build(request);
+    held->layers = FrameLayers::build(request, std::move(previous));
 }
 
 namespace {

@@ -20,6 +20,11 @@ void setFrameLayerAllocationFailure(bool fail);
 using LayeredPresentHook = BOOL(WINAPI*)(HWND window, const UPDATELAYEREDWINDOWINFO* info);
 void setLayeredPresentHook(LayeredPresentHook hook);
 
+// How many times layers have drawn the card below the curve (fill, header
+// texts, grid and labels, zero line) rather than kept it from the window's
+// previous layers.
+long staticPartDraws();
+
 // The layers the card window holds for its record now; null when it has none
 // and draws from nothing.
 const FrameLayers* frameLayersOf(HWND window);

@@ -7,10 +7,12 @@
 
 #include <gdiplus.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -43,6 +45,12 @@ struct UninitializedAllocator : std::allocator<T> {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
 };
+
+// Layers stroke the curve in this many strips of the surface's columns: more
+// strips cost more in what every stroke costs, fewer in the area around it.
+constexpr int CURVE_STRIPS = 6;
+// Rows [first, second) of each strip.
+using StripRows = std::array<std::pair<int32_t, int32_t>, CURVE_STRIPS>;
 
 // A rectangle of device pixels, [left, right) x [top, bottom).
 struct DeviceRect {
@@ -79,7 +87,20 @@ public:
     // axes and surface size in place). Null when they cannot be had: no
     // surface size, a surface or buffer that cannot be allocated. GDI+ must be
     // running.
-    static std::unique_ptr<FrameLayers> build(const ChartRequest& request);
+    //
+    // previous: the layers of the record the window showed before, or null;
+    // they are used up either way, and never outlive the call. Of the same
+    // surface size, their surfaces are drawn over instead of new ones being
+    // allocated, and the card below the curve is kept when the new record
+    // draws it alike (same texts, accent, axes and scale). The record they
+    // were built for may be gone already: nothing of it is read.
+    static std::unique_ptr<FrameLayers> build(const ChartRequest& request,
+                                              std::unique_ptr<FrameLayers> previous = nullptr);
+
+    // Texts up to this long are kept with the layers to tell whether the
+    // next record draws the card below the curve alike; a record with a
+    // longer one always has it drawn again.
+    static constexpr std::size_t KEPT_TEXT_UNITS = 65536;
 
     ~FrameLayers();
     FrameLayers(const FrameLayers&) = delete;
@@ -135,18 +156,49 @@ private:
         uint32_t overCurve = 0;     // hint or border over the curve
     };
 
-    bool render(const ChartRequest& request);
+    // What the card below the curve is drawn from; layers whose inputs are
+    // equal hold the same pixels there.
+    struct StaticInputs {
+        bool kept = false;
+        std::wstring titleText;
+        std::wstring subtitleText;
+        std::wstring valueText;
+        std::wstring noteText;
+        uint32_t accentColor = 0;
+        int32_t numericXAxis = 0;
+        double xMax = 0.0;
+        double yAxisMin = 0.0;
+        double yAxisMax = 0.0;
+        double dpiScale = 0.0;
+
+        static StaticInputs of(const ChartRequest& request);
+        bool drawsAlike(const StaticInputs& other) const;
+    };
+
+    // Takes over the frame surface (and its DC), the static surface and the
+    // other buffers of layers of the same size; the static surface is put
+    // back to the card below the curve, without hint and border. False when
+    // there is nothing to take.
+    bool takeSurfaces(FrameLayers& previous);
+    bool render(const ChartRequest& request, bool keepStatic);
     // The card's fill with the graphics set up as after it: from the
     // module's base of this size when there is one, else drawn (and kept).
     void layCardBase(Gdiplus::GpGraphics* graphics);
     void strokeOutline(Gdiplus::GpGraphics* graphics,
                        const std::vector<std::vector<PlotPoint>>& strokes);
+    // The whole series as one stroke, pixel for pixel as the frame renderer
+    // strokes it.
+    void strokeInStrips(Gdiplus::GpGraphics* graphics, const std::vector<PlotPoint>& points);
     void fillSpans(const std::vector<ColumnSpan>& spans);
     // The hint and border pixels of this size, scale and accent: kept from
     // an earlier card, or drawn alone on a transparent surface (and kept).
     HintBorderPixels hintAndBorderPixels(const ChartRequest& request) const;
+    // The curve's runs where the frame surface differs from belowCurve in
+    // the rows changedRows gives each strip of columns, and the hint and
+    // border's pixels.
     void collectLayers(const uint32_t* belowCurve,
-                       const std::vector<HintBorderPixel>& hintAndBorder);
+                       const std::vector<HintBorderPixel>& hintAndBorder,
+                       const StripRows& changedRows);
     void setColumns(int32_t column, bool withCurve, DeviceRect& changed);
     void restoreBox(const DeviceRect& box);
     DeviceRect markerBox(PlotPoint head) const;
@@ -161,6 +213,7 @@ private:
     std::size_t pointCount_ = 0;
     double dpiScale_ = 0.0;
     uint32_t accentColor_ = 0;
+    StaticInputs staticInputs_;
 
     int width_ = 0;
     int height_ = 0;

@@ -96,6 +96,8 @@ TEST_F(CardLayersHere, adoption_builds_them_anew_for_the_adopted_record) {
     test::setCurrentWindow(card);
     ChartRequest* fresh = newRequest(false, 0);
     const uint64_t offer = openOffer(fresh, card);
+    const long staticDraws = testing::staticPartDraws();
+    presented.clear();
     ASSERT_EQ(test::offerAndAdopt(card, offer), 1);
     ASSERT_EQ(attached(card), fresh);
     const FrameLayers* layers = testing::frameLayersOf(card);
@@ -105,6 +107,26 @@ TEST_F(CardLayersHere, adoption_builds_them_anew_for_the_adopted_record) {
     // Still one set: the DIB, memory DC and selection of the old record's
     // layers are gone.
     EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 3);
+    // The same texts, accent and axes: the card below the curve was kept from
+    // the old record's layers (that record already freed), and the resting
+    // image is what drawing the new one from nothing gives.
+    EXPECT_EQ(testing::staticPartDraws(), staticDraws);
+    ASSERT_EQ(presented.size(), 1u);
+    std::vector<uint32_t> reference(static_cast<std::size_t>(fresh->surfaceWidth) *
+                                    fresh->surfaceHeight);
+    renderCardToPixels(*fresh, 1.0, fresh->animationSeconds, reference.data());
+    ASSERT_EQ(presented[0].pixels.size(), reference.size());
+    int off = 0;
+    for (std::size_t p = 0; p < reference.size(); ++p) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            if (std::abs(static_cast<int>((presented[0].pixels[p] >> shift) & 0xFFu) -
+                         static_cast<int>((reference[p] >> shift) & 0xFFu)) > 1) {
+                ++off;
+                break;
+            }
+        }
+    }
+    EXPECT_EQ(off, 0);
 }
 
 TEST_F(CardLayersHere, destruction_frees_them_with_the_record) {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
@@ -111,21 +112,31 @@ struct Step {
 // curve off again), with the head at several places along the way.
 const Step STEPS[] = {{0.0, 0.0}, {0.37, 0.4}, {0.5, 0.75}, {1.0, 1.5}, {0.37, 0.2}};
 
-// Composes the steps from layers and compares each with the frame renderer.
-void expectSameFrames(const ChartRequest& request, const char* name) {
-    const std::unique_ptr<FrameLayers> layers = FrameLayers::build(request);
-    ASSERT_NE(layers, nullptr) << name;
-    ASSERT_EQ(layers->width(), request.surfaceWidth);
-    for (const Step& step : STEPS) {
-        layers->compose(request, step.progress, step.elapsedSeconds);
-        const Pixels reference = test::renderToMemory(request, step.progress, step.elapsedSeconds);
-        const FrameDifference d = compareFrames(layers->framePixels(), reference.data.data(),
+// The resting frame an update shows, then a partial reveal that lays the
+// card below the curve bare again.
+const Step UPDATE_STEPS[] = {{1.0, 1.5}, {0.37, 0.2}};
+
+// Composes the steps from the layers and compares each with the frame renderer.
+void expectSameFrames(FrameLayers& layers, const ChartRequest& request, const char* name,
+                      const Step* first, const Step* last) {
+    ASSERT_EQ(layers.width(), request.surfaceWidth);
+    for (const Step* step = first; step != last; ++step) {
+        layers.compose(request, step->progress, step->elapsedSeconds);
+        const Pixels reference =
+            test::renderToMemory(request, step->progress, step->elapsedSeconds);
+        const FrameDifference d = compareFrames(layers.framePixels(), reference.data.data(),
                                                 reference.width, reference.height, 1);
         EXPECT_EQ(d.over, 0) << name << " at scale " << request.dpiScale << ", progress "
-                             << step.progress << ", elapsed " << step.elapsedSeconds
+                             << step->progress << ", elapsed " << step->elapsedSeconds
                              << ": first at " << d.firstX << "," << d.firstY << ", most "
                              << d.most;
     }
+}
+
+void expectSameFrames(const ChartRequest& request, const char* name) {
+    const std::unique_ptr<FrameLayers> layers = FrameLayers::build(request);
+    ASSERT_NE(layers, nullptr) << name;
+    expectSameFrames(*layers, request, name, std::begin(STEPS), std::end(STEPS));
 }
 
 class SameAsFromNothing : public WithGdiplus, public ::testing::WithParamInterface<double> {};
@@ -161,6 +172,41 @@ TEST_P(SameAsFromNothing, one_point_flat_and_negative_only_series) {
     below->accentColor = NEGATIVE;
     setScale(*below, GetParam());
     expectSameFrames(*below, "negative only");
+}
+
+TEST_P(SameAsFromNothing, repeated_points_sharp_turns_and_long_jumps) {
+    // Points on top of each other, spikes whose miters reach far, and a
+    // jump across the whole plot: the curve's stroke in strips of columns
+    // must be the whole stroke in every strip.
+    std::vector<double> xs;
+    std::vector<double> ys;
+    for (int i = 0; i < 120; ++i) {
+        const int x = i < 60 ? i : i + 400;
+        xs.push_back(x);
+        ys.push_back(i % 7 == 0 ? 900.0 : (i % 7 == 1 ? -850.0 : 10.0 * (i % 5)));
+        if (i % 9 == 0) {
+            xs.push_back(x);
+            ys.push_back(ys.back());
+        }
+    }
+    auto request = dataRequest(xs, ys, true);
+    setScale(*request, GetParam());
+    expectSameFrames(*request, "repeated points and spikes");
+}
+
+TEST_P(SameAsFromNothing, miters_reaching_beyond_their_points) {
+    // Chevrons pointing right, every 11 units across the card: each sharp
+    // join's miter juts about 17 units past the point, beyond anything else
+    // of the curve there.
+    std::vector<PlotPoint> points;
+    for (float tip = 40.0f; tip < 900.0f; tip += 11.0f) {
+        points.push_back({tip - 20.0f, 297.6f});
+        points.push_back({tip, 300.0f});
+        points.push_back({tip - 20.0f, 302.4f});
+    }
+    auto request = test::plotRequest(points, -1.0, 3.0, 10.0, GetParam());
+    request->animate = true;
+    expectSameFrames(*request, "miters");
 }
 
 TEST_P(SameAsFromNothing, non_finite_points_are_skipped_alike) {
@@ -281,7 +327,110 @@ TEST_P(SameAsFromNothing, readout_alike_and_only_where_it_reaches) {
 
 INSTANTIATE_TEST_SUITE_P(DpiScales, SameAsFromNothing, ::testing::Values(1.0, 1.25, 2.0, 4.0));
 
+// A record with the data, texts and accent of another, its scale computed.
+std::unique_ptr<ChartRequest> copyOf(const ChartRequest& other) {
+    auto copy = dataRequest(other.xValues, other.yValues, other.numericXAxis != 0);
+    copy->titleText = other.titleText;
+    copy->subtitleText = other.subtitleText;
+    copy->valueText = other.valueText;
+    copy->noteText = other.noteText;
+    copy->accentColor = other.accentColor;
+    return copy;
+}
+
+// An update: the layers of the record a window showed, left at a frame with
+// half the curve and a marker, handed to those of the next record. The old
+// record is freed first, as adoption frees it.
+void expectUpdateDrawsAlike(std::unique_ptr<ChartRequest> before, const ChartRequest& next,
+                            bool keepsStatic, const char* name) {
+    std::unique_ptr<FrameLayers> old = FrameLayers::build(*before);
+    ASSERT_NE(old, nullptr) << name;
+    old->compose(*before, 0.5, 0.75);
+    const uint32_t* surface = old->framePixels();
+    const bool sameSize = before->surfaceWidth == next.surfaceWidth &&
+                          before->surfaceHeight == next.surfaceHeight;
+    before.reset();
+    const long drawsBefore = testing::staticPartDraws();
+    const std::unique_ptr<FrameLayers> layers = FrameLayers::build(next, std::move(old));
+    ASSERT_NE(layers, nullptr) << name;
+    EXPECT_EQ(testing::staticPartDraws() - drawsBefore, keepsStatic ? 0 : 1) << name;
+    if (sameSize) {
+        EXPECT_EQ(layers->framePixels(), surface) << name << ": drawn over the old surface";
+    }
+    expectSameFrames(*layers, next, name, std::begin(UPDATE_STEPS), std::end(UPDATE_STEPS));
+}
+
+class UpdatedLayers : public WithGdiplus, public ::testing::WithParamInterface<double> {
+protected:
+    // A copy of the record, at the scale under test.
+    std::unique_ptr<ChartRequest> at(std::unique_ptr<ChartRequest> request) const {
+        setScale(*request, GetParam());
+        return request;
+    }
+};
+
+TEST_P(UpdatedLayers, keep_the_card_below_the_curve_when_texts_accent_and_axes_stay) {
+    const auto first = at(walkRequest(700, 2.0, 40.0, false));
+    // A point in the middle moves between its neighbours: the axes stay.
+    auto moved = copyOf(*first);
+    moved->yValues[350] = (moved->yValues[349] + moved->yValues[351]) / 2.0 + 7.0;
+    computeChartScale(*moved);
+    ASSERT_EQ(moved->yAxisMin, first->yAxisMin);
+    ASSERT_EQ(moved->yAxisMax, first->yAxisMax);
+    ASSERT_EQ(moved->xMax, first->xMax);
+    moved = at(std::move(moved));
+    expectUpdateDrawsAlike(at(copyOf(*first)), *moved, true, "points moved");
+    expectUpdateDrawsAlike(at(copyOf(*first)), *at(copyOf(*first)), true, "same record");
+}
+
+TEST_P(UpdatedLayers, draw_it_again_when_a_text_the_accent_or_an_axis_changes) {
+    const auto first = at(walkRequest(700, 2.0, 40.0, true));
+    auto value = copyOf(*first);
+    value->valueText = L"+1,235";
+    expectUpdateDrawsAlike(at(copyOf(*first)), *at(std::move(value)), false, "value text");
+    auto title = copyOf(*first);
+    title->titleText = L"Profit ";
+    expectUpdateDrawsAlike(at(copyOf(*first)), *at(std::move(title)), false, "title");
+    auto accent = copyOf(*first);
+    accent->accentColor = NEGATIVE;
+    expectUpdateDrawsAlike(at(copyOf(*first)), *at(std::move(accent)), false, "accent");
+    // Same texts, the y axis doubled.
+    auto taller = copyOf(*first);
+    for (double& y : taller->yValues) {
+        y *= 2.0;
+    }
+    computeChartScale(*taller);
+    ASSERT_NE(taller->yAxisMax, first->yAxisMax);
+    expectUpdateDrawsAlike(at(copyOf(*first)), *at(std::move(taller)), false, "y axis");
+    // One more point: the x axis grows.
+    auto longer = copyOf(*first);
+    longer->xValues.push_back(longer->xValues.back() + 1.0);
+    longer->yValues.push_back(longer->yValues.back());
+    computeChartScale(*longer);
+    expectUpdateDrawsAlike(at(copyOf(*first)), *at(std::move(longer)), false, "x axis");
+}
+
+TEST_P(UpdatedLayers, texts_too_long_to_compare_are_always_drawn_again) {
+    auto first = walkRequest(300, 1.0, 25.0, false);
+    first->titleText = std::wstring(FrameLayers::KEPT_TEXT_UNITS + 1, L'W');
+    first = at(std::move(first));
+    expectUpdateDrawsAlike(at(copyOf(*first)), *at(copyOf(*first)), false, "long title");
+}
+
+INSTANTIATE_TEST_SUITE_P(DpiScales, UpdatedLayers, ::testing::Values(1.0, 2.0, 4.0));
+
 class FrameComparison : public WithGdiplus {};
+
+TEST_F(FrameComparison, layers_of_another_scale_hand_over_nothing) {
+    // The window moved to a monitor of another scale: new surfaces, all drawn.
+    for (const auto& scales : {std::make_pair(2.0, 1.0), std::make_pair(1.0, 4.0)}) {
+        auto before = walkRequest(500, 1.0, 30.0, true);
+        setScale(*before, scales.first);
+        auto next = copyOf(*before);
+        setScale(*next, scales.second);
+        expectUpdateDrawsAlike(std::move(before), *next, false, "other scale");
+    }
+}
 
 TEST_F(FrameComparison, catches_a_single_pixel_one_level_beyond_the_tolerance) {
     auto request = walkRequest(400, 2.0, 30.0, true);

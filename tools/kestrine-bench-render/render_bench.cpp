@@ -3,10 +3,12 @@
 // per second, and the long-series guard. Under Wine or Windows; medians in ms.
 //
 //   kestrine-bench-render [--frames N] [--scratch-limit S] [--only SECTION]
+//                         [--scale D]
 //     N: frames drawn from nothing per 1k-point cell (default 10)
 //     S: seconds a frame drawn from nothing may take before it is given up
 //        (default 60); such frames run in a child process that is stopped
-//     SECTION: frames, present, readout, build, guard or card (default: all)
+//     SECTION: frames, present, readout, build, update, guard or card (default: all)
+//     D: only this dpiScale in the update table (default: 1, 2 and 4)
 
 #include <windows.h>
 
@@ -23,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "card/card_layers.h"
 #include "card/window_seams.h"
 #include "core/animation_clock.h"
 #include "core/axis_scale.h"
@@ -453,6 +456,104 @@ void buildTable() {
                 "targets: 10M points at scale 1: build <= 1000 ms, curve outline <= 300 ms.\n");
 }
 
+// What a live feed's next record changes, from the headline value alone to
+// every text, the accent and the axes.
+enum class FeedChange { Points, Value, ValueAndPoints, ValueAndYAxis, Everything };
+
+// The serial-th record of a 1k-point feed as a card receives it (its scale
+// not yet computed; the window's surface size and scale already in place).
+// Even and odd serials differ in whatever the change touches.
+std::unique_ptr<ChartRequest> feedRecord(size_t points, double dpiScale, int serial,
+                                         FeedChange change) {
+    auto request = benchRequest(points, dpiScale);
+    std::vector<double>& ys = request->yValues;
+    if (change != FeedChange::Value) {
+        // A middle point moves a little towards the series' middle: the
+        // curve changes, the extremes and so the axes do not.
+        const std::size_t i = ys.size() / 2 + static_cast<std::size_t>(serial % 97);
+        if (i < ys.size()) {
+            ys[i] = ys[i] * 0.9 + ys[ys.size() / 3] * 0.1 + (serial % 2);
+        }
+    }
+    if (change == FeedChange::ValueAndYAxis || change == FeedChange::Everything) {
+        const double stretch = serial % 2 == 0 ? 1.0 : 2.5;
+        for (double& y : ys) {
+            y *= stretch;
+        }
+    }
+    if (change != FeedChange::Points) {
+        request->valueText = L"+1,234," + std::to_wstring(100 + serial % 900);
+    }
+    if (change == FeedChange::Everything) {
+        request->titleText += std::to_wstring(serial);
+        request->subtitleText += std::to_wstring(serial);
+        request->noteText += std::to_wstring(serial);
+        request->accentColor = serial % 2 == 0 ? DEFAULT_POSITIVE_COLOR : DEFAULT_NEGATIVE_COLOR;
+    }
+    return request;
+}
+
+// A resting card taking its next record as the window procedure's adoption
+// does: the old record goes, the scale is computed, the layers are prepared
+// and the resting frame is composed and presented.
+void updateTable(HWND window, double onlyScale) {
+    std::printf("\n== A resting 1k-point card taking its next record (median and worst ms of "
+                "15 updates: scale, layers, resting frame presented)\n");
+    std::printf("%5s %-22s | %9s %9s %9s %9s | %s\n", "scale", "record changes", "prepare",
+                "frame", "update", "worst", "axes");
+    const struct {
+        FeedChange change;
+        const char* name;
+    } kinds[] = {{FeedChange::Points, "points"},
+                 {FeedChange::Value, "value text"},
+                 {FeedChange::ValueAndPoints, "value text, points"},
+                 {FeedChange::ValueAndYAxis, "value, points, y axis"},
+                 {FeedChange::Everything, "all texts, accent, axes"}};
+    for (double scale : {1.0, 2.0, 4.0}) {
+        if (onlyScale > 0.0 && scale != onlyScale) {
+            continue;
+        }
+        for (const auto& kind : kinds) {
+            std::unique_ptr<ChartRequest> current = feedRecord(1000, scale, 0, kind.change);
+            computeChartScale(*current);
+            prepareFrameLayers(window, *current);
+            presentChartFrame(window, *current, 1.0, current->animationSeconds, 1.0);
+            pumpMessages();
+            std::vector<double> prepares;
+            std::vector<double> frames;
+            std::vector<double> totals;
+            int axisChanges = 0;
+            for (int serial = 1; serial <= 15; ++serial) {
+                std::unique_ptr<ChartRequest> fresh = feedRecord(1000, scale, serial, kind.change);
+                const double oldMin = current->yAxisMin;
+                const double oldMax = current->yAxisMax;
+                current.reset();  // adoption frees the old record first
+                Clock::time_point start = Clock::now();
+                computeChartScale(*fresh);
+                prepareFrameLayers(window, *fresh);
+                const double prepare = millisecondsSince(start);
+                start = Clock::now();
+                presentChartFrame(window, *fresh, 1.0, fresh->animationSeconds, 1.0);
+                const double frame = millisecondsSince(start);
+                prepares.push_back(prepare);
+                frames.push_back(frame);
+                totals.push_back(prepare + frame);
+                axisChanges += (fresh->yAxisMin != oldMin || fresh->yAxisMax != oldMax) ? 1 : 0;
+                current = std::move(fresh);
+                pumpMessages();
+            }
+            std::printf("%5.1f %-22s | %9.1f %9.1f %9.1f %9.1f | %d of 15 changed\n", scale,
+                        kind.name, median(prepares), median(frames), median(totals),
+                        *std::max_element(totals.begin(), totals.end()), axisChanges);
+            std::fflush(stdout);
+            releaseFrameLayers(window);
+        }
+    }
+    std::printf("prepare: computeChartScale and the layers; frame: the resting frame composed "
+                "and presented (the whole window, the first frame of new layers);\n"
+                "targets (update): <= 50 ms at scale 2, <= 150 ms at scale 4.\n");
+}
+
 void guardTable(double scratchLimit) {
     std::printf("\n== Long series: plot-area pixels more than 16 levels off, layers vs the full "
                 "series drawn from nothing\n");
@@ -608,6 +709,7 @@ int main(int argc, char** argv) {
     }
     int frames = 10;
     double scratchLimit = 60.0;
+    double onlyScale = 0.0;
     std::string only;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--frames") == 0) {
@@ -616,6 +718,8 @@ int main(int argc, char** argv) {
             scratchLimit = (std::max)(1.0, std::atof(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--only") == 0) {
             only = argv[i + 1];
+        } else if (std::strcmp(argv[i], "--scale") == 0) {
+            onlyScale = std::atof(argv[i + 1]);
         }
     }
     const auto wanted = [&only](const char* section) { return only.empty() || only == section; };
@@ -640,6 +744,9 @@ int main(int argc, char** argv) {
     }
     if (wanted("build")) {
         buildTable();
+    }
+    if (wanted("update")) {
+        updateTable(window, onlyScale);
     }
     if (wanted("guard")) {
         guardTable(scratchLimit);
