@@ -81,11 +81,6 @@ bool drawFrame(HWND window, const ChartRequest& request, double progress, double
     return presented;
 }
 
-// The resting image, drawn at exactly the animation's length. The animation
-// timer runs until the window has taken it: a refused frame (a remote session
-// reconnecting, a session switch) would otherwise leave the card showing an
-// earlier one for good, perhaps the fully transparent first, and nobody could
-// see or click it.
 // What the pointer reads on this card now: nothing while the curve grows in,
 // during a press or a drag, or with the pointer off the plot.
 ReadoutPick readoutUnderPointer(HWND window, const ChartRequest& request) {
@@ -105,6 +100,11 @@ ReadoutPick readoutUnderPointer(HWND window, const ChartRequest& request) {
     }
 }
 
+// The resting image, drawn at exactly the animation's length. The animation
+// timer runs until the window has taken it: a refused frame (a remote session
+// reconnecting, a session switch) would otherwise leave the card showing an
+// earlier one for good, perhaps the fully transparent first, and nobody could
+// see or click it.
 void drawRestingFrame(HWND window, ChartRequest& request) {
     // The readout is drawn on the resting frame only: on the first one too,
     // when the pointer already rests on the plot as the curve completes.

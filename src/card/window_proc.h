@@ -1,6 +1,7 @@
 // Card, the layer above draw: one card's window and thread (dll builds on it).
 // The card window's procedure and chart preparation: animation clock, drag
-// and click, auto-close, adoption of a newer call's record, destruction.
+// and click, the readout under the pointer, auto-close, adoption of a newer
+// call's record, destruction.
 // Runs only on the card's UI thread; all state is the record in GWLP_USERDATA.
 #pragma once
 
@@ -30,7 +31,7 @@ constexpr UINT RESTING_RETRY_MS = 100;
 
 LRESULT CALLBACK chartWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Stops both timers, computes the scale, starts the clock, presents the first
+// Stops the card's timers, computes the scale, starts the clock, presents the first
 // frame and starts the timers the record asks for. False only when the scale
 // could not be computed (out of memory): nothing was drawn or started, and
 // the caller destroys the window.
