@@ -645,19 +645,21 @@ std::wstring formatAxisValue(double value) {
     const wchar_t* text = buffer;
     bool negative = *text == L'-';
     if (negative) ++text;
-    size_t length = std::wcslen(text);
+    const std::wstring digits = groupThousands(text, std::wcslen(text));
+    return negative ? L"-" + digits : digits;
+}
 
-    std::wstring label;
-    label.reserve(length + length / 3 + 2);
+std::wstring groupThousands(const wchar_t* digits, size_t length) {
+    std::wstring grouped;
+    grouped.reserve(length + length / 3 + 1);
     // Built back to front: a separator after every third character placed
     // while more are to come.
     for (size_t placed = 0; placed < length;) {
-        label.push_back(text[length - 1 - placed]);
+        grouped.push_back(digits[length - 1 - placed]);
         ++placed;
-        if (placed % 3 == 0 && placed < length) label.push_back(L',');
+        if (placed % 3 == 0 && placed < length) grouped.push_back(L',');
     }
-    if (negative) label.push_back(L'-');
-    return std::wstring(label.rbegin(), label.rend());
+    return std::wstring(grouped.rbegin(), grouped.rend());
 }
 
 }  // namespace kestrine

@@ -35,4 +35,9 @@ int formatBoundedV(wchar_t* buffer, size_t capacity, const wchar_t* format, va_l
 // about 1e63) is cut before grouping.
 std::wstring formatAxisValue(double value);
 
+// A run of digits with "," between groups of three, counted from the right:
+// "1234567" gives "1,234,567"; no leading separator. The axis labels and the
+// readout both group this way.
+std::wstring groupThousands(const wchar_t* digits, size_t length);
+
 }  // namespace kestrine

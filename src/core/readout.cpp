@@ -56,18 +56,24 @@ std::size_t further(const std::vector<PlotPoint>& points, std::size_t a, std::si
     return a > b ? a : b;
 }
 
-// "1234567" -> "1,234,567": separators between groups of three digits,
-// counted from the right.
-std::wstring grouped(const std::wstring& digits) {
-    std::wstring out;
-    out.reserve(digits.size() + digits.size() / 3);
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) {
-            out.push_back(L',');
+// The drawn point of the first count whose position (where(i)) is nearest to
+// target; of points equally near, the later.
+template <typename Position>
+std::size_t nearestDrawn(const std::vector<PlotPoint>& points, std::size_t count, double target,
+                         Position where) {
+    std::size_t best = NO_POINT;
+    double bestDistance = 0.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!drawnAt(points[i])) {
+            continue;
         }
-        out.push_back(digits[i]);
+        const double distance = std::fabs(where(i) - target);
+        if (best == NO_POINT || distance <= bestDistance) {
+            best = i;
+            bestDistance = distance;
+        }
     }
-    return out;
+    return best;
 }
 
 }  // namespace
@@ -82,30 +88,14 @@ double columnCentre(int32_t column, double dpiScale) {
 }
 
 std::size_t nearestDrawnPoint(const std::vector<PlotPoint>& points, double logicalX) {
-    std::size_t best = NO_POINT;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        if (drawnAt(points[i])) {
-            best = nearer(points, logicalX, best, i);
-        }
-    }
-    return best;
+    return nearestDrawn(points, points.size(), logicalX,
+                        [&points](std::size_t i) { return static_cast<double>(points[i].x); });
 }
 
 std::size_t nearestPointToValue(const ChartRequest& request, double x) {
     const std::size_t count = std::min(request.xValues.size(), request.plotPoints.size());
-    std::size_t best = NO_POINT;
-    double bestDistance = 0.0;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!drawnAt(request.plotPoints[i])) {
-            continue;
-        }
-        const double distance = std::fabs(request.xValues[i] - x);
-        if (best == NO_POINT || distance <= bestDistance) {
-            best = i;
-            bestDistance = distance;
-        }
-    }
-    return best;
+    return nearestDrawn(request.plotPoints, count, x,
+                        [&request](std::size_t i) { return request.xValues[i]; });
 }
 
 NearestPointTable NearestPointTable::build(const std::vector<PlotPoint>& points, double dpiScale,
@@ -216,7 +206,7 @@ std::wstring formatReadoutNumber(double value) {
         }
     }
     std::wstring result = negative ? L"-" : L"";
-    result += grouped(text);
+    result += groupThousands(text.data(), text.size());
     if (!fraction.empty()) {
         result += L'.';
         result += fraction;

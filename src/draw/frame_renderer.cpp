@@ -256,8 +256,6 @@ ReadoutLayout layOutReadout(GpGraphics* graphics, const ChartRequest& request,
     }
     const TextExtent text = measureText(graphics, readout.label, READOUT_LABEL_SIZE, kit);
     readout.labelBox = placeReadoutLabel(readout.point, text.width, text.height);
-    readout.textLeft = readout.labelBox.left + READOUT_LABEL_PAD_X;
-    readout.textTop = readout.labelBox.top + READOUT_LABEL_PAD_Y;
     readout.index = pick.index;
     return readout;
 }
@@ -291,8 +289,8 @@ void drawReadout(GpGraphics* graphics, const ChartRequest& request, const Readou
         const GdiplusPen edge = createPen(READOUT_LABEL_EDGE, GRID_PEN_WIDTH);
         GdipDrawRectangle(graphics, edge.get(), left, top, width, height);
     }
-    drawText(graphics, readout.label, readout.textLeft, readout.textTop, READOUT_LABEL_SIZE,
-             TITLE_TEXT_COLOR, kit);
+    drawText(graphics, readout.label, box.left + READOUT_LABEL_PAD_X, box.top + READOUT_LABEL_PAD_Y,
+             READOUT_LABEL_SIZE, TITLE_TEXT_COLOR, kit);
 }
 
 }  // namespace frame_steps

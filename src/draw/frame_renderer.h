@@ -112,9 +112,7 @@ struct ReadoutLayout {
     std::size_t index = NO_POINT;
     PlotPoint point;
     std::wstring label;
-    double textLeft = 0.0;
-    double textTop = 0.0;
-    LogicalRect labelBox;
+    LogicalRect labelBox;  // the text sits inside it by the label's padding
 };
 ReadoutLayout layOutReadout(Gdiplus::GpGraphics* graphics, const ChartRequest& request,
                             ReadoutPick pick, TextKit* kit = nullptr);

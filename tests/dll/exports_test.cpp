@@ -149,6 +149,17 @@ POINT centreOf(HWND window) {
     return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
+// Presses at the card's centre and moves the pointer (20, 10) pixels a step
+// for steps steps, the button still held.
+void pressAndDrag(HWND card, int steps) {
+    const POINT c = centreOf(card);
+    pointerTo(c.x, c.y);
+    buttonDown();
+    for (int step = 1; step <= steps; ++step) {
+        pointerTo(c.x + 20 * step, c.y + 10 * step);
+    }
+}
+
 // ---- the DLL file itself -----------------------------------------------
 
 struct PeFile {
@@ -438,12 +449,7 @@ TEST_F(Input, drag_moves_the_card_and_the_next_card_opens_where_it_was_dropped) 
     ASSERT_NE(card, nullptr);
     pump(200);
     const RECT start = rectOf(card);
-    const POINT c = centreOf(card);
-    pointerTo(c.x, c.y);
-    buttonDown();
-    for (int step = 1; step <= 10; ++step) {
-        pointerTo(c.x + 20 * step, c.y + 10 * step);
-    }
+    pressAndDrag(card, 10);
     buttonUp();
     pump(200);
     ASSERT_TRUE(IsWindow(card)) << "a drag must not close the card";
@@ -468,12 +474,7 @@ TEST_F(Input, host_keeps_the_foreground_through_show_drag_and_a_closing_click) {
     pump(200);
     EXPECT_EQ(GetForegroundWindow(), host) << "after the show";
 
-    const POINT c = centreOf(card);
-    pointerTo(c.x, c.y);
-    buttonDown();
-    for (int step = 1; step <= 5; ++step) {
-        pointerTo(c.x + 20 * step, c.y + 10 * step);
-    }
+    pressAndDrag(card, 5);
     buttonUp();
     pump(200);
     ASSERT_TRUE(IsWindow(card));
@@ -496,11 +497,7 @@ TEST_F(Input, capture_cancelled_by_the_system_ends_the_drag_while_the_button_is_
     pump(200);
     const RECT start = rectOf(card);
     const POINT c = centreOf(card);
-    pointerTo(c.x, c.y);
-    buttonDown();
-    for (int step = 1; step <= 3; ++step) {
-        pointerTo(c.x + 20 * step, c.y + 10 * step);
-    }
+    pressAndDrag(card, 3);
     ASSERT_EQ(rectOf(card).left, start.left + 60);
     // What Windows sends on a switch of the foreground: the capture goes.
     SendMessageW(card, WM_CANCELMODE, 0, 0);
