@@ -47,6 +47,10 @@ void prepareFrameLayers(HWND window, const ChartRequest& request) {
     // their surfaces and keep what the new record does not change; building
     // frees the rest of them first, so that a card never holds two sets.
     std::unique_ptr<FrameLayers> previous = std::move(held->layers);
+    if (!previous) {
+        // A new card draws over the surfaces of the last card to close.
+        previous = takeClosedCardLayers();
+    }
     held->record = &request;
     held->layers = FrameLayers::build(request, std::move(previous));
 }
@@ -90,7 +94,11 @@ ReadoutPick readoutPickAt(HWND window, const ChartRequest& request, int32_t colu
 }
 
 void releaseFrameLayers(HWND window) {
-    delete static_cast<CardLayers*>(RemovePropW(window, LAYERS_PROPERTY));
+    const std::unique_ptr<CardLayers> held(
+        static_cast<CardLayers*>(RemovePropW(window, LAYERS_PROPERTY)));
+    if (held) {
+        keepClosedCardLayers(std::move(held->layers));
+    }
 }
 
 namespace testing {

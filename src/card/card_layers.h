@@ -26,7 +26,8 @@ bool presentChartFrame(HWND window, const ChartRequest& request, double progress
 // in the layers' table, or a scan of the points when there are no layers.
 ReadoutPick readoutPickAt(HWND window, const ChartRequest& request, int32_t column);
 
-// Frees the window's layers and takes the property off the window.
+// Takes the property off the window; its layers are kept for a next card
+// when it is the last card (keepClosedCardLayers), else freed.
 void releaseFrameLayers(HWND window);
 
 }  // namespace kestrine

@@ -142,11 +142,14 @@ void onAnimationTick(HWND window, ChartRequest& request) {
     }
     const AnimationFrame frame =
         animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
-    // Before the frame: the card pumps again once it is drawn.
-    noteCardTick(window, !frame.runOver);
+    // Before the frame: the card pumps again once it is drawn, the last one
+    // too. A run can be over at its first tick, when the first frame took
+    // longer than the run (a new card at dpiScale 4 here).
+    noteCardTick(window, true);
     drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
     if (frame.runOver) {
         drawRestingFrame(window, request);
+        noteCardTick(window, false);  // at rest: it answers offers at once
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace kestrine {
 
 class FrameLayers;
@@ -24,6 +26,9 @@ void setLayeredPresentHook(LayeredPresentHook hook);
 // texts, grid and labels, zero line) rather than kept it from the window's
 // previous layers.
 long staticPartDraws();
+
+// The bytes of the layers kept from the last closed card; 0 when none are.
+std::size_t closedCardLayerBytes();
 
 // The layers the card window holds for its record now; null when it has none
 // and draws from nothing.

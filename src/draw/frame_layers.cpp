@@ -13,6 +13,7 @@
 #include <iterator>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "core/animation_clock.h"
 #include "core/pixel_blend.h"
@@ -20,6 +21,8 @@
 #include "draw/frame_layer_seams.h"
 #include "draw/frame_renderer.h"
 #include "draw/gdiplus_handles.h"
+#include "draw/gdiplus_lifetime.h"
+#include "draw/module_lock.h"
 
 namespace kestrine {
 
@@ -38,6 +41,10 @@ namespace {
 std::atomic<bool> allocationFails{false};
 std::atomic<testing::LayeredPresentHook> presentHook{nullptr};
 std::atomic<long> staticDraws{0};
+
+// The last closed card's layers; guarded by moduleLock. A plain pointer, so
+// that no destructor frees GDI objects as the process ends.
+FrameLayers* closedCardLayers = nullptr;
 
 // The glow's radius bounds the head marker; the margin takes in the rounding
 // of its outline to device pixels.
@@ -892,7 +899,32 @@ LayerBytes FrameLayers::bytes() const {
     return b;
 }
 
+void keepClosedCardLayers(std::unique_ptr<FrameLayers> layers) {
+    // Declared before the lock, so that what is not kept is freed after the
+    // lock is left.
+    std::unique_ptr<FrameLayers> displaced;
+    ModuleLockGuard lock;
+    // The closing card still counts as a user: any other is a card that is
+    // open or starting, which has or is building layers of its own.
+    if (layers && gdiplusUsers == 1) {
+        displaced.reset(closedCardLayers);
+        closedCardLayers = layers.release();
+    } else {
+        displaced = std::move(layers);
+    }
+}
+
+std::unique_ptr<FrameLayers> takeClosedCardLayers() {
+    ModuleLockGuard lock;
+    return std::unique_ptr<FrameLayers>(std::exchange(closedCardLayers, nullptr));
+}
+
 namespace testing {
+
+std::size_t closedCardLayerBytes() {
+    ModuleLockGuard lock;
+    return closedCardLayers != nullptr ? closedCardLayers->bytes().total() : 0;
+}
 
 void setFrameLayerAllocationFailure(bool fail) { allocationFails.store(fail); }
 

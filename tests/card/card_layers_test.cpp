@@ -1,6 +1,7 @@
 // A card window's frame layers through its life on the test's own thread:
 // built, rebuilt for an adopted record, used for frames that match drawing
-// from nothing, freed at destruction; without them a card still animates.
+// from nothing, left to the next card at destruction; without them a card
+// still animates.
 
 #include "card/card_layers.h"
 
@@ -18,6 +19,7 @@
 #include "draw/frame_layer_seams.h"
 #include "draw/frame_layers.h"
 #include "draw/frame_renderer.h"
+#include "draw/gdiplus_lifetime.h"
 #include "draw/test_seams.h"
 
 namespace kestrine {
@@ -35,6 +37,33 @@ struct Presented {
 };
 std::vector<Presented> presented;
 int plainPresents = 0;
+
+// Pixels of a presented frame more than one level off the reference in any
+// channel; all of them when the sizes differ.
+int pixelsOff(const std::vector<uint32_t>& shown, const std::vector<uint32_t>& reference) {
+    if (shown.size() != reference.size()) {
+        return static_cast<int>(reference.size());
+    }
+    int off = 0;
+    for (std::size_t p = 0; p < reference.size(); ++p) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            if (std::abs(static_cast<int>((shown[p] >> shift) & 0xFFu) -
+                         static_cast<int>((reference[p] >> shift) & 0xFFu)) > 1) {
+                ++off;
+                break;
+            }
+        }
+    }
+    return off;
+}
+
+// The resting image of a record drawn from nothing.
+std::vector<uint32_t> restingReference(const ChartRequest& record) {
+    std::vector<uint32_t> reference(static_cast<std::size_t>(record.surfaceWidth) *
+                                    record.surfaceHeight);
+    renderCardToPixels(record, 1.0, record.animationSeconds, reference.data());
+    return reference;
+}
 
 BOOL WINAPI keepIndirect(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
     Presented p;
@@ -59,6 +88,7 @@ protected:
         test::clearFrames();
         presented.clear();
         plainPresents = 0;
+        takeClosedCardLayers();  // an earlier test's last card
         recordsBefore = testing::liveRequests();
         gdiBefore = testing::liveGdiObjects();
         testing::setLayeredPresentHook(&keepIndirect);
@@ -70,6 +100,7 @@ protected:
         testing::setUpdateLayeredWindowHook(nullptr);
         testing::setFrameLayerAllocationFailure(false);
         test::forgetSavedPosition();
+        takeClosedCardLayers();
         EXPECT_EQ(testing::liveRequests(), recordsBefore);
         EXPECT_EQ(testing::liveGdiObjects(), gdiBefore);
     }
@@ -112,31 +143,36 @@ TEST_F(CardLayersHere, adoption_builds_them_anew_for_the_adopted_record) {
     // image is what drawing the new one from nothing gives.
     EXPECT_EQ(testing::staticPartDraws(), staticDraws);
     ASSERT_EQ(presented.size(), 1u);
-    std::vector<uint32_t> reference(static_cast<std::size_t>(fresh->surfaceWidth) *
-                                    fresh->surfaceHeight);
-    renderCardToPixels(*fresh, 1.0, fresh->animationSeconds, reference.data());
-    ASSERT_EQ(presented[0].pixels.size(), reference.size());
-    int off = 0;
-    for (std::size_t p = 0; p < reference.size(); ++p) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            if (std::abs(static_cast<int>((presented[0].pixels[p] >> shift) & 0xFFu) -
-                         static_cast<int>((reference[p] >> shift) & 0xFFu)) > 1) {
-                ++off;
-                break;
-            }
-        }
-    }
-    EXPECT_EQ(off, 0);
+    EXPECT_EQ(pixelsOff(presented[0].pixels, restingReference(*fresh)), 0);
 }
 
-TEST_F(CardLayersHere, destruction_frees_them_with_the_record) {
+// The last card to close leaves its layers, not its record, to the next card,
+// which draws over them; with another card still using GDI+ they are freed.
+TEST_F(CardLayersHere, destruction_frees_the_record_and_leaves_the_layers_to_the_next_card) {
     card = openCardHere(newRequest(true, 0));
     ASSERT_NE(card, nullptr);
+    const uint32_t* surface = testing::frameLayersOf(card)->framePixels();
     EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 3);
     DestroyWindow(card);
     pumpFor(0);
-    EXPECT_EQ(testing::liveGdiObjects(), gdiBefore);
     EXPECT_EQ(testing::liveRequests(), recordsBefore);
+    EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 3);
+    EXPECT_GT(testing::closedCardLayerBytes(), 0u);
+    presented.clear();
+    card = openCardHere(newRequest(false, 0));
+    ASSERT_NE(card, nullptr);
+    ASSERT_NE(testing::frameLayersOf(card), nullptr);
+    EXPECT_EQ(testing::frameLayersOf(card)->framePixels(), surface);
+    EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 3);
+    EXPECT_EQ(testing::closedCardLayerBytes(), 0u);
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(pixelsOff(presented[0].pixels, restingReference(*attached(card))), 0);
+    acquireGdiplus();  // another card
+    DestroyWindow(card);
+    pumpFor(0);
+    releaseGdiplus();
+    EXPECT_EQ(testing::closedCardLayerBytes(), 0u);
+    EXPECT_EQ(testing::liveGdiObjects(), gdiBefore);
 }
 
 TEST_F(CardLayersHere, animation_frames_match_drawing_from_nothing) {
@@ -153,35 +189,19 @@ TEST_F(CardLayersHere, animation_frames_match_drawing_from_nothing) {
     const ChartRequest& record = *attached(card);
     std::vector<uint32_t> reference(static_cast<std::size_t>(record.surfaceWidth) *
                                     record.surfaceHeight);
-    const auto pixelsOff = [&reference](const Presented& shown) {
-        if (shown.pixels.size() != reference.size()) {
-            return static_cast<int>(reference.size());
-        }
-        int off = 0;
-        for (std::size_t p = 0; p < reference.size(); ++p) {
-            for (int shift = 0; shift < 32; shift += 8) {
-                if (std::abs(static_cast<int>((shown.pixels[p] >> shift) & 0xFFu) -
-                             static_cast<int>((reference[p] >> shift) & 0xFFu)) > 1) {
-                    ++off;
-                    break;
-                }
-            }
-        }
-        return off;
-    };
     std::size_t shown = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         renderCardToPixels(record, frames[i].progress, frames[i].elapsedSeconds,
                            reference.data());
         const BYTE alpha = static_cast<BYTE>(constantAlphaFromFade(frames[i].fade));
         if (shown < presented.size() && presented[shown].constantAlpha == alpha &&
-            pixelsOff(presented[shown]) == 0) {
+            pixelsOff(presented[shown].pixels, reference) == 0) {
             ++shown;
             continue;
         }
         ASSERT_GT(shown, 0u) << "frame " << i << " was never shown";
-        EXPECT_EQ(pixelsOff(presented[shown - 1]), 0) << "frame " << i << " at progress "
-                                                      << frames[i].progress;
+        EXPECT_EQ(pixelsOff(presented[shown - 1].pixels, reference), 0)
+            << "frame " << i << " at progress " << frames[i].progress;
         EXPECT_EQ(presented[shown - 1].constantAlpha, alpha) << "frame " << i;
     }
     EXPECT_EQ(shown, presented.size());

@@ -78,6 +78,9 @@ BOOL WINAPI slowPresent(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
     return UpdateLayeredWindowIndirect(window, info);
 }
 
+// Set as the card's first frame at full alpha begins.
+std::atomic<bool> lastFrameStarted{false};
+
 int cardCount() { return static_cast<int>(test::cardWindowsOf(GetCurrentProcessId()).size()); }
 
 HWND onlyCard() { return cardCount() == 1 ? FindWindowW(CARD_WINDOW_CLASS, nullptr) : nullptr; }
@@ -259,6 +262,24 @@ TEST_F(HandOver, update_of_a_card_preparing_its_chart_does_not_wait_for_it) {
     HWND card = nullptr;
     ASSERT_TRUE(waitUntil([&] { return (card = test::readCurrentWindow()) != nullptr; }, 3000));
     expectHandedOverWithoutWaiting(card);
+}
+
+// Nor for its last frame, when the run is over at its first tick because the
+// first frame took longer than the run.
+BOOL WINAPI slowFirstAndLastPresent(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
+    const BYTE alpha = info->pblend->SourceConstantAlpha;
+    if (alpha == 0 || (alpha == 255 && !lastFrameStarted.exchange(true))) {
+        Sleep(SLOW_PRESENT_MS);
+    }
+    return UpdateLayeredWindowIndirect(window, info);
+}
+
+TEST_F(HandOver, update_of_a_card_drawing_its_last_frame_does_not_wait_for_it) {
+    lastFrameStarted = false;
+    testing::setLayeredPresentHook(&slowFirstAndLastPresent);
+    ASSERT_EQ(show(L"A", 1, 0.05), 0);
+    ASSERT_TRUE(waitUntil([] { return lastFrameStarted.load(); }, 3000));
+    expectHandedOverWithoutWaiting(test::readCurrentWindow());
 }
 
 TEST_F(HandOver, stray_quit_ends_the_card_the_usual_way) {

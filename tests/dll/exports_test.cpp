@@ -49,7 +49,13 @@ struct Library {
     int (*lastFrameTitle)(wchar_t*, int) = nullptr;
     LongFn liveDrawingObjects = nullptr;
     int (*windowFrameTitle)(HWND, wchar_t*, int) = nullptr;
+    long long (*keptBytes)() = nullptr;
+    void (*keepMilliseconds)(unsigned int) = nullptr;
 };
+
+// How long the test twin keeps what the last card leaves for a next one
+// (a minute in the shipped DLL), so that tests can see it go.
+constexpr unsigned int KEEP_MS = 1000;
 
 Library dll;
 // Length of the full-speed stress run; make soak sets it.
@@ -528,6 +534,10 @@ protected:
             },
             ms);
     }
+    // What the last card left for a next one has gone.
+    static bool keptFreed(DWORD ms) {
+        return waitUntil([] { return dll.keptBytes() == 0; }, ms);
+    }
 };
 
 // Holds a card's UI thread as a host sees a hung card: a message hook on that
@@ -814,6 +824,7 @@ TEST_F(Counted, eight_threads_at_full_speed_hold_and_leave_nothing_behind) {
     ASSERT_NE(waitForCard(), nullptr);
     closeEverything();
     ASSERT_TRUE(everythingReleased(5000));
+    ASSERT_TRUE(keptFreed(5000));
     const ProcessFigures before = ProcessFigures::now();
 
     std::atomic<bool> stop{false};
@@ -871,6 +882,7 @@ TEST_F(Counted, eight_threads_at_full_speed_hold_and_leave_nothing_behind) {
     // Card threads are gone a moment after their last release; Wine frees an
     // ended thread's handles and X connection shortly after that.
     pump(1000);
+    EXPECT_TRUE(keptFreed(5000));
     const ProcessFigures after = ProcessFigures::now();
     EXPECT_EQ(after.records, before.records);
     EXPECT_EQ(after.drawingObjects, before.drawingObjects);
@@ -944,6 +956,31 @@ TEST_F(Counted, updates_go_on_past_a_hung_card) {
     held.release();
     EXPECT_TRUE(waitUntil([&] { return !IsWindow(hung); }, 5000));
     EXPECT_TRUE(IsWindow(fresh));
+}
+
+// What the last card leaves for a next one (its layers and the card's fill)
+// is bounded by a few surfaces of the card's size, and goes when its time is up.
+TEST_F(Counted, last_card_leaves_a_bounded_set_for_a_while_then_nothing) {
+    ASSERT_TRUE(keptFreed(5000));
+    const long objects = dll.liveDrawingObjects();
+    dll.keepMilliseconds(3000);
+    ASSERT_EQ(show(0, 0), 0);
+    const HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    const RECT r = rectOf(card);
+    closeEverything();
+    ASSERT_TRUE(everythingReleased(5000));
+    const ULONGLONG closed = GetTickCount64();
+    dll.keepMilliseconds(KEEP_MS);
+    // Three surfaces (frame, card below the curve, fill) and the curve's and
+    // the hint's pixels; the surface's DIB, its DC and their selection.
+    const long long surface = 4LL * (r.right - r.left) * (r.bottom - r.top);
+    EXPECT_GE(dll.keptBytes(), 3 * surface);
+    EXPECT_LE(dll.keptBytes(), 4 * surface);
+    EXPECT_EQ(dll.liveDrawingObjects(), objects + 3);
+    EXPECT_TRUE(keptFreed(10000));
+    EXPECT_GE(GetTickCount64() - closed, 2000u);
+    EXPECT_EQ(dll.liveDrawingObjects(), objects);
 }
 
 // Show, close the moment the card's window appears, show again: the second
@@ -1060,6 +1097,11 @@ int main(int argc, char** argv) {
     dll.lastFrameTitle = entry<int (*)(wchar_t*, int)>("KestrineTestLastFrameTitle");
     dll.liveDrawingObjects = entry<LongFn>("KestrineTestLiveDrawingObjects");
     dll.windowFrameTitle = entry<int (*)(HWND, wchar_t*, int)>("KestrineTestWindowFrameTitle");
+    dll.keptBytes = entry<long long (*)()>("KestrineTestKeptBytes");
+    dll.keepMilliseconds = entry<void (*)(unsigned int)>("KestrineTestKeepMilliseconds");
+    if (dll.keepMilliseconds != nullptr) {
+        dll.keepMilliseconds(KEEP_MS);
+    }
     if (dll.show == nullptr || dll.close == nullptr || dll.version == nullptr) {
         std::fprintf(stderr, "%s lacks an export\n", name.c_str());
         return 2;

@@ -1,7 +1,8 @@
 // Extra exports of kestrine_test.dll, the test-only twin of kestrine.dll:
 // counts of live records, pending offers, GDI+ users, drawing objects and
-// presented frames, the title of the last presented frame, and the time of the
-// first frame after a mark, for end-to-end tests and benchmarks.
+// presented frames, the title of the last presented frame, the time of the
+// first frame after a mark, and what is kept for a next card, for end-to-end
+// tests and benchmarks.
 
 #include <windows.h>
 
@@ -13,6 +14,8 @@
 
 #include "card/window_seams.h"
 #include "core/chart_request.h"
+#include "draw/card_base.h"
+#include "draw/frame_layer_seams.h"
 #include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"
 #include "draw/test_seams.h"
@@ -155,4 +158,15 @@ extern "C" int KestrineTestWindowFrameTitle(HWND window, wchar_t* out, int capac
 
 extern "C" long KestrineTestLiveDrawingObjects(void) {
     return kestrine::testing::liveGdiObjects() + kestrine::testing::liveGdiplusObjects();
+}
+
+// What the module keeps for a next card once the last one has closed (card
+// bases, hint and border sets aside), and how long it keeps it.
+extern "C" long long KestrineTestKeptBytes(void) {
+    return static_cast<long long>(kestrine::testing::cardBaseBytes() +
+                                  kestrine::testing::closedCardLayerBytes());
+}
+
+extern "C" void KestrineTestKeepMilliseconds(unsigned int milliseconds) {
+    kestrine::testing::setCardBaseKeepMilliseconds(milliseconds);
 }
