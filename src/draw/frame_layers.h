@@ -261,7 +261,9 @@ private:
 // surfaces (about 200 ms of a new card at dpiScale 4 here) and, showing the
 // same texts, accent and axes, drawing the card below the curve. One set,
 // kept only from the last card using GDI+, forgotten with the card bases a
-// minute after that card (see releaseGdiplus).
+// minute after that card (see releaseGdiplus). Nothing in them belongs to the
+// closed card's thread: a memory DC from CreateCompatibleDC may be used by any
+// thread, one at a time, and is deleted by whichever frees the layers.
 void keepClosedCardLayers(std::unique_ptr<FrameLayers> layers);
 // The kept set, or null; the caller owns it from then on.
 std::unique_ptr<FrameLayers> takeClosedCardLayers();
