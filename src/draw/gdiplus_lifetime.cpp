@@ -29,12 +29,17 @@ DWORD keepCardBasesMs = 60000;
 // The one-shot timer that forgets them; guarded by moduleLock.
 HANDLE forgetBasesTimer = nullptr;
 
+// Everything is freed under the lock, so that nothing the module kept is
+// still about once it holds none.
+void forgetEverythingKept() {
+    forgetCardBases();
+    takeClosedCardLayers().reset();
+}
+
 void CALLBACK forgetUnusedCardBases(PVOID, BOOLEAN) {
-    std::unique_ptr<FrameLayers> closed;  // freed after the lock is left
     ModuleLockGuard lock;
     if (gdiplusUsers <= 0) {
-        forgetCardBases();
-        closed = takeClosedCardLayers();
+        forgetEverythingKept();
     }
 }
 
@@ -88,7 +93,6 @@ void acquireGdiplus() {
 }
 
 void releaseGdiplus() {
-    std::unique_ptr<FrameLayers> closed;  // freed after the lock is left
     ModuleLockGuard lock;
     --gdiplusUsers;
     if (gdiplusUsers <= 0) {
@@ -98,8 +102,7 @@ void releaseGdiplus() {
         if (!CreateTimerQueueTimer(&forgetBasesTimer, nullptr, forgetUnusedCardBases, nullptr,
                                    keepCardBasesMs, 0, WT_EXECUTEONLYONCE)) {
             forgetBasesTimer = nullptr;
-            forgetCardBases();
-            closed = takeClosedCardLayers();
+            forgetEverythingKept();
         }
         if (gdiplusToken != 0) {
             // The generic typographic format belongs to the GDI+ instance

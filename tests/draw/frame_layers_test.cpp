@@ -798,6 +798,7 @@ protected:
         testing::setUpdateLayeredWindowHook(nullptr);
         testing::setFrameLayerAllocationFailure(false);
         releaseFrameLayers(window);
+        takeClosedCardLayers();  // kept for a next card that does not come
         DestroyWindow(window);
     }
 
@@ -962,6 +963,7 @@ TEST_F(PresentedLayers, without_layers_frames_are_drawn_from_nothing) {
     ASSERT_NE(testing::frameLayersOf(window), nullptr);
     releaseFrameLayers(window);
     EXPECT_EQ(testing::frameLayersOf(window), nullptr);
+    takeClosedCardLayers();
     EXPECT_EQ(testing::liveGdiObjects(), 0);
 }
 
