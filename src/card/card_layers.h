@@ -1,6 +1,7 @@
 // The cached frame layers of a card window, held as a window property beside
 // the record in GWLP_USERDATA: built for each record the window takes on, used
-// for its frames, freed with it; without them frames are drawn from nothing.
+// for its frames, freed with it or left to the next card; without them frames
+// are drawn from nothing.
 #pragma once
 
 #include <windows.h>
