@@ -117,6 +117,8 @@ void drawRestingFrame(HWND window, ChartRequest& request) {
         request.restingShown = false;
         SetTimer(window, ANIMATION_TIMER, RESTING_RETRY_MS, nullptr);
     }
+    // At rest, after the frame, not before: it answers offers at once from here.
+    noteCardTick(window, false);
 }
 
 // The resting frame again when the pointer now reads another point (or
@@ -149,7 +151,6 @@ void onAnimationTick(HWND window, ChartRequest& request) {
     drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
     if (frame.runOver) {
         drawRestingFrame(window, request);
-        noteCardTick(window, false);  // at rest: it answers offers at once
     }
 }
 
@@ -614,7 +615,6 @@ bool prepareChart(HWND window, ChartRequest& request) {
         SetTimer(window, ANIMATION_TIMER, ANIMATION_INTERVAL_MS, nullptr);
     } else {
         drawRestingFrame(window, request);
-        noteCardTick(window, false);  // at rest: it answers offers at once
     }
     if (request.autoCloseSeconds > 0) {
         SetTimer(window, AUTOCLOSE_TIMER, autoCloseMilliseconds(request), nullptr);

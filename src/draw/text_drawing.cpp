@@ -53,16 +53,22 @@ GdiplusStringFormat makeCallFormat() {
     return GdiplusStringFormat(clone);
 }
 
-// Width of the text's one-line bounding box; 0 when measuring fails.
-double measureWidth(GpGraphics* graphics, GpFont* font, GpStringFormat* format,
-                    std::wstring_view text) {
+// The text's one-line bounding box; empty when measuring fails.
+RectF measureBox(GpGraphics* graphics, GpFont* font, GpStringFormat* format,
+                 std::wstring_view text) {
     const RectF layout(0.0f, 0.0f, 0.0f, 0.0f);
     RectF box(0.0f, 0.0f, 0.0f, 0.0f);
     if (GdipMeasureString(graphics, text.data(), static_cast<INT>(text.size()), font, &layout,
                           format, &box, nullptr, nullptr) != Ok) {
-        return 0.0;
+        return RectF(0.0f, 0.0f, 0.0f, 0.0f);
     }
-    return box.Width;
+    return box;
+}
+
+// Width of the text's one-line bounding box; 0 when measuring fails.
+double measureWidth(GpGraphics* graphics, GpFont* font, GpStringFormat* format,
+                    std::wstring_view text) {
+    return measureBox(graphics, font, format, text).Width;
 }
 
 // Measures pieces of one text at one size.
@@ -263,14 +269,9 @@ TextExtent measureText(GpGraphics* graphics, const std::wstring& text, double si
         return extent;
     }
     const KitForCall texts(kit);
-    const RectF layout(0.0f, 0.0f, 0.0f, 0.0f);
-    RectF box(0.0f, 0.0f, 0.0f, 0.0f);
-    if (GdipMeasureString(graphics, text.data(), static_cast<INT>(text.size()),
-                          (*texts).font(size), &layout, (*texts).measureFormat(), &box, nullptr,
-                          nullptr) == Ok) {
-        extent.width = box.Width;
-        extent.height = box.Height;
-    }
+    const RectF box = measureBox(graphics, (*texts).font(size), (*texts).measureFormat(), text);
+    extent.width = box.Width;
+    extent.height = box.Height;
     return extent;
 }
 
