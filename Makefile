@@ -111,17 +111,17 @@ bench: deps build-native build-win64 build-win32
 	@$(NATIVE)/core_bench --benchmark_counters_tabular=true
 	@echo "== frame renderer under Wine (own X server)"
 	@$(SESSION) --own-x wine $(WIN64)/kestrine-bench-render.exe
-	@for dpi in 96 192 384; do \
+	@echo "== ShowKestrine return and first frame at 96 DPI, x86-64 and x86 alternately (own X server)"
+	@$(SESSION) --own-x bash tools/kestrine-bench-archs/bench_archs.sh $(WIN64) $(WIN32)
+	@for dpi in 192 384; do \
 	    echo "== ShowKestrine return and first frame under Wine at $$dpi DPI (own X server)"; \
 	    scripts/with-dpi.sh $$dpi wine $(WIN64)/kestrine_bench.exe || exit 1; \
 	done
 	@if scripts/runs-x86.sh; then \
 	    echo "== x86: frame renderer under 32-bit Wine (own X server)"; \
 	    $(SESSION) --own-x wine $(WIN32)/kestrine-bench-render.exe; \
-	    echo "== x86: ShowKestrine return and first frame under 32-bit Wine (own X server)"; \
-	    $(SESSION) --own-x wine $(WIN32)/kestrine_bench.exe; \
 	else \
-	    echo "== x86: benchmarks NOT RUN: this machine's kernel runs no 32-bit programs"; \
+	    echo "== x86: frame renderer NOT RUN: this machine's kernel runs no 32-bit programs"; \
 	fi
 	@echo "== live card: kestrine-show --follow, 10 lines every 10 ms for 30 s, under Wine (own X server)"
 	@$(SESSION) --own-x bash tools/kestrine-bench-follow/follow_bench.sh $(WIN64) 30

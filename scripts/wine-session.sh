@@ -28,6 +28,9 @@ if [ -n "${KESTRINE_WINE_SESSION:-}" ]; then
     exec "$@"
 fi
 
+# Every `wine` in the session is the project's, which starts each program
+# with the loader of its own architecture (scripts/bin/wine).
+export PATH="$root/scripts/bin:$PATH"
 export WINEPREFIX="${KESTRINE_WINEPREFIX:-$root/build/wineprefix}"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -110,10 +113,10 @@ wine_id=$(wine_build)
     if [ ! -f "$ready" ] || [ "$(sed -n 1p "$ready")" != "$settings_sum" ]; then
         if [ ! -f "$ready" ]; then
             echo "wine-session: preparing Wine prefix $WINEPREFIX (once)" >&2
-            wineboot -i >/dev/null 2>&1
+            wine wineboot -i >/dev/null 2>&1
         fi
         for file in "${settings[@]}"; do
-            wine regedit /S "$(winepath -w "$file" 2>/dev/null)" >/dev/null 2>&1
+            wine regedit /S "$(wine winepath -w "$file" 2>/dev/null)" >/dev/null 2>&1
         done
         wineserver -w
         printf '%s\n%s\n' "$settings_sum" "$wine_id" >"$ready"

@@ -101,12 +101,12 @@ void deleteRequest(ChartRequest* request) noexcept {
     }
 }
 
-uint64_t openOffer(ChartRequest* record, HWND card) {
+OfferId openOffer(ChartRequest* record, HWND card) {
     ModuleLockGuard lock;
     return pendingOffers.open(record, windowKey(card));
 }
 
-ChartRequest* claimOffer(uint64_t id, HWND card) noexcept {
+ChartRequest* claimOffer(OfferId id, HWND card) noexcept {
     ModuleLockGuard lock;
     if (card == nullptr || currentWindow != card) {
         return nullptr;  // closing: the sender gives the record to another card
@@ -118,7 +118,7 @@ ChartRequest* claimOffer(uint64_t id, HWND card) noexcept {
     return record;
 }
 
-ChartRequest* withdrawOffer(uint64_t id) noexcept {
+ChartRequest* withdrawOffer(OfferId id) noexcept {
     ModuleLockGuard lock;
     return pendingOffers.withdraw(id);
 }
@@ -320,6 +320,11 @@ long liveRequests() { return liveRequestCount.load(); }
 size_t pendingOfferCount() {
     ModuleLockGuard lock;
     return pendingOffers.pendingCount();
+}
+
+void continueOfferIdsAfter(uint32_t last) {
+    ModuleLockGuard lock;
+    pendingOffers.continueIdsAfter(last);
 }
 
 }  // namespace testing

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "core/chart_request.h"
+#include "core/offer_registry.h"
 
 namespace kestrine {
 
@@ -21,20 +22,31 @@ ChartRequest* adoptBuiltRequest(std::unique_ptr<ChartRequest> request) noexcept;
 void deleteRequest(ChartRequest* request) noexcept;
 
 // Registers record as offered to card and returns the id to send as the
-// lParam of WM_CHART_REPLACE (never 0, never reused). Throws std::bad_alloc;
-// the caller then still owns record.
-uint64_t openOffer(ChartRequest* record, HWND card);
+// lParam of WM_CHART_REPLACE (never 0, never one still pending). Throws
+// std::bad_alloc; the caller then still owns record.
+OfferId openOffer(ChartRequest* record, HWND card);
+
+// An offer id as WM_CHART_REPLACE's lParam and back. Zero-extended: on x86
+// an id from 2^31 up would otherwise come back sign-extended as another
+// number. An lParam that no id makes reads as 0, which names no offer.
+inline LPARAM offerAsLParam(OfferId id) noexcept {
+    return static_cast<LPARAM>(static_cast<ULONG_PTR>(id));
+}
+inline OfferId offerFromLParam(LPARAM lParam) noexcept {
+    const ULONG_PTR value = static_cast<ULONG_PTR>(lParam);
+    return (value >> 16 >> 16) == 0 ? static_cast<OfferId>(value) : 0;
+}
 
 // Called by the card on WM_CHART_REPLACE: the record of a live offer made to
 // this card, now owned by the card, provided the card is still the current
 // one (checked in the same step, so a card that is being displaced or closed
 // never claims); null for anything else. The id is only compared, never
 // dereferenced. A claimed record is the newest one decided so far.
-ChartRequest* claimOffer(uint64_t id, HWND card) noexcept;
+ChartRequest* claimOffer(OfferId id, HWND card) noexcept;
 
 // Called by the sender once it no longer waits: the record when the offer
 // was not claimed (the sender still owns it), null when the card has it.
-ChartRequest* withdrawOffer(uint64_t id) noexcept;
+ChartRequest* withdrawOffer(OfferId id) noexcept;
 
 // One card being started: from the call that routes the first record to it
 // until its window is current, closed, or its thread could not be started.

@@ -409,7 +409,7 @@ LRESULT onChartReplace(HWND window, ChartRequest* request, LPARAM offer) {
     // newer card or to a new one. Queued messages are not peeked at: under
     // Wine PeekMessage runs pending sent messages, which would re-enter this
     // handler.
-    ChartRequest* fresh = claimOffer(static_cast<uint64_t>(offer), window);
+    ChartRequest* fresh = claimOffer(offerFromLParam(offer), window);
     if (fresh == nullptr) {
         return 0;
     }

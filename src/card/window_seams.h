@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kestrine {
 namespace testing {
@@ -57,6 +58,8 @@ void reachCardStep(CardStep step, HWND window);
 // Records alive now (built and not yet deleted), and offers still waiting.
 long liveRequests();
 size_t pendingOfferCount();
+// The next offer id follows last, as if that many offers had been made.
+void continueOfferIdsAfter(uint32_t last);
 
 }  // namespace testing
 }  // namespace kestrine

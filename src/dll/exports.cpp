@@ -31,7 +31,7 @@ constexpr int INTERFACE_VERSION = 100;
 // Offers record to the open card, waiting at most timeoutMs. True when the
 // card took it (it owns it now); false when the record is still the caller's.
 bool offerToCard(HWND card, ChartRequest* record, UINT timeoutMs) noexcept {
-    uint64_t offer = 0;
+    OfferId offer = 0;
     try {
         offer = openOffer(record, card);
     } catch (...) {
@@ -47,7 +47,7 @@ bool offerToCard(HWND card, ChartRequest* record, UINT timeoutMs) noexcept {
     // its own thread's; everything else it tells other windows (WM_CLOSE to
     // a displaced card, its own reminders) is posted. Should a system send
     // still reach a waiting host, the time-out bounds the wait.
-    SendMessageTimeoutW(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(offer),
+    SendMessageTimeoutW(card, WM_CHART_REPLACE, 0, offerAsLParam(offer),
                         SMTO_BLOCK | SMTO_ABORTIFHUNG, timeoutMs, &answer);
     // The card answers 1 exactly when it claimed the offer. The registry
     // settles ownership even when the answer did not arrive in time: an offer

@@ -16,7 +16,7 @@ constexpr uintptr_t OTHER_CARD = 0x5678;
 TEST(OfferClaim, card_takes_a_pending_offer_exactly_once) {
     OfferRegistry registry;
     ChartRequest record;
-    const uint64_t id = registry.open(&record, CARD);
+    const OfferId id = registry.open(&record, CARD);
     EXPECT_EQ(registry.claim(id, CARD), &record);
     EXPECT_EQ(registry.claim(id, CARD), nullptr);
     EXPECT_EQ(registry.withdraw(id), nullptr);  // the sender learns the card owns it
@@ -26,7 +26,7 @@ TEST(OfferClaim, card_takes_a_pending_offer_exactly_once) {
 TEST(OfferClaim, withdrawn_offer_is_void_for_the_card) {
     OfferRegistry registry;
     ChartRequest record;
-    const uint64_t id = registry.open(&record, CARD);
+    const OfferId id = registry.open(&record, CARD);
     EXPECT_EQ(registry.withdraw(id), &record);
     EXPECT_EQ(registry.claim(id, CARD), nullptr);
     EXPECT_EQ(registry.withdraw(id), nullptr);
@@ -35,7 +35,7 @@ TEST(OfferClaim, withdrawn_offer_is_void_for_the_card) {
 TEST(OfferClaim, offer_made_to_another_window_is_refused_and_stays_pending) {
     OfferRegistry registry;
     ChartRequest record;
-    const uint64_t id = registry.open(&record, CARD);
+    const OfferId id = registry.open(&record, CARD);
     EXPECT_EQ(registry.claim(id, OTHER_CARD), nullptr);
     EXPECT_EQ(registry.pendingCount(), 1u);
     EXPECT_EQ(registry.claim(id, CARD), &record);
@@ -44,25 +44,45 @@ TEST(OfferClaim, offer_made_to_another_window_is_refused_and_stays_pending) {
 TEST(OfferClaim, arbitrary_ids_are_refused) {
     OfferRegistry registry;
     ChartRequest record;
-    const uint64_t id = registry.open(&record, CARD);
+    const OfferId id = registry.open(&record, CARD);
     EXPECT_EQ(id, 1u);
     EXPECT_EQ(registry.claim(0, CARD), nullptr);
     EXPECT_EQ(registry.claim(2, CARD), nullptr);
-    EXPECT_EQ(registry.claim(0xDEADBEEFull, CARD), nullptr);
-    EXPECT_EQ(registry.claim(UINT64_MAX, CARD), nullptr);
-    EXPECT_EQ(registry.withdraw(UINT64_MAX), nullptr);
+    EXPECT_EQ(registry.claim(0xDEADBEEFu, CARD), nullptr);
+    EXPECT_EQ(registry.claim(UINT32_MAX, CARD), nullptr);
+    EXPECT_EQ(registry.withdraw(UINT32_MAX), nullptr);
     EXPECT_EQ(registry.pendingCount(), 1u);
+}
+
+TEST(OfferIds, wrap_within_32_bits_past_zero_and_past_ids_still_pending) {
+    OfferRegistry registry;
+    ChartRequest waiting;
+    ChartRequest records[3];
+    registry.continueIdsAfter(0xFFFFFFFDu);
+    EXPECT_EQ(registry.open(&waiting, CARD), 0xFFFFFFFEu);  // left pending throughout
+    registry.continueIdsAfter(0xFFFFFFFDu);
+    const OfferId last = registry.open(&records[0], CARD);
+    const OfferId first = registry.open(&records[1], CARD);
+    registry.continueIdsAfter(0);
+    const OfferId next = registry.open(&records[2], CARD);
+    EXPECT_EQ(last, 0xFFFFFFFFu);
+    EXPECT_EQ(first, 1u);  // 0 is skipped
+    EXPECT_EQ(next, 2u);   // 1 is still pending
+    EXPECT_EQ(registry.claim(0xFFFFFFFEu, CARD), &waiting);
+    EXPECT_EQ(registry.claim(last, CARD), &records[0]);
+    EXPECT_EQ(registry.claim(first, CARD), &records[1]);
+    EXPECT_EQ(registry.claim(next, CARD), &records[2]);
 }
 
 TEST(OfferIds, ids_are_never_reused_after_removal) {
     OfferRegistry registry;
     ChartRequest first;
     ChartRequest second;
-    const uint64_t a = registry.open(&first, CARD);
+    const OfferId a = registry.open(&first, CARD);
     registry.withdraw(a);
-    const uint64_t b = registry.open(&second, CARD);
+    const OfferId b = registry.open(&second, CARD);
     registry.claim(b, CARD);
-    const uint64_t c = registry.open(&first, CARD);
+    const OfferId c = registry.open(&first, CARD);
     EXPECT_EQ(a, 1u);
     EXPECT_EQ(b, 2u);
     EXPECT_EQ(c, 3u);
@@ -73,7 +93,7 @@ TEST(OfferIds, ids_are_never_reused_after_removal) {
 TEST(OfferIds, concurrent_offers_are_kept_apart) {
     OfferRegistry registry;
     ChartRequest records[4];
-    uint64_t ids[4];
+    OfferId ids[4];
     for (int i = 0; i < 4; ++i) {
         ids[i] = registry.open(&records[i], CARD);
     }

@@ -13,8 +13,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -44,6 +42,7 @@ struct Library {
     // Only in kestrine_test.dll.
     LongFn liveRecords = nullptr;
     LongFn pendingOffers = nullptr;
+    void (*continueOfferIdsAfter)(unsigned) = nullptr;
     IntFn gdiplusUsers = nullptr;
     LongFn framesPresented = nullptr;
     int (*lastFrameTitle)(wchar_t*, int) = nullptr;
@@ -166,82 +165,6 @@ void pressAndDrag(HWND card, int steps) {
     }
 }
 
-// ---- the DLL file itself -----------------------------------------------
-
-struct PeFile {
-    std::vector<char> bytes;
-    std::vector<std::string> exports;
-    std::vector<std::string> imports;
-    DWORD exportedFunctions = 0;
-    bool valid = false;
-};
-
-template <typename T>
-const T* at(const std::vector<char>& bytes, size_t offset) {
-    if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) {
-        return nullptr;
-    }
-    return reinterpret_cast<const T*>(bytes.data() + offset);
-}
-
-std::string stringAt(const std::vector<char>& bytes, size_t offset) {
-    std::string s;
-    while (offset < bytes.size() && bytes[offset] != '\0') {
-        s.push_back(bytes[offset++]);
-    }
-    return s;
-}
-
-// Reads the export and import directories from the file on disk.
-PeFile readPe(const std::wstring& path) {
-    PeFile pe;
-    std::ifstream in(path.c_str(), std::ios::binary);
-    pe.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    const auto* dos = at<IMAGE_DOS_HEADER>(pe.bytes, 0);
-    if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) {
-        return pe;
-    }
-    const auto* nt = at<IMAGE_NT_HEADERS64>(pe.bytes, dos->e_lfanew);
-    if (nt == nullptr || nt->Signature != IMAGE_NT_SIGNATURE ||
-        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
-        return pe;
-    }
-    const size_t sectionsAt = dos->e_lfanew + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
-                              nt->FileHeader.SizeOfOptionalHeader;
-    const auto toOffset = [&](DWORD rva) -> size_t {
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-            const auto* s = at<IMAGE_SECTION_HEADER>(pe.bytes, sectionsAt + i * sizeof(IMAGE_SECTION_HEADER));
-            if (s != nullptr && rva >= s->VirtualAddress &&
-                rva < s->VirtualAddress + (std::max)(s->SizeOfRawData, s->Misc.VirtualSize)) {
-                return rva - s->VirtualAddress + s->PointerToRawData;
-            }
-        }
-        return SIZE_MAX;
-    };
-    const IMAGE_DATA_DIRECTORY& exportDir =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    if (const auto* ed = at<IMAGE_EXPORT_DIRECTORY>(pe.bytes, toOffset(exportDir.VirtualAddress))) {
-        pe.exportedFunctions = ed->NumberOfFunctions;
-        for (DWORD i = 0; i < ed->NumberOfNames; ++i) {
-            const auto* nameRva = at<DWORD>(pe.bytes, toOffset(ed->AddressOfNames) + i * 4);
-            if (nameRva != nullptr) {
-                pe.exports.push_back(stringAt(pe.bytes, toOffset(*nameRva)));
-            }
-        }
-    }
-    const IMAGE_DATA_DIRECTORY& importDir =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (size_t offset = toOffset(importDir.VirtualAddress);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-        const auto* d = at<IMAGE_IMPORT_DESCRIPTOR>(pe.bytes, offset);
-        if (d == nullptr || d->Name == 0) {
-            break;
-        }
-        pe.imports.push_back(stringAt(pe.bytes, toOffset(d->Name)));
-    }
-    pe.valid = true;
-    return pe;
-}
-
 // ---- process around the tests ---------------------------------------------
 
 DWORD runProcess(const std::wstring& commandLine) {
@@ -276,24 +199,6 @@ protected:
 using Exports = HostTest;
 
 TEST_F(Exports, version_is_100) { EXPECT_EQ(dll.version(), 100); }
-
-TEST_F(Exports, dll_exports_exactly_the_three_names_and_needs_no_compiler_runtime) {
-    const PeFile pe = readPe(dll.folder + dll.name);
-    ASSERT_TRUE(pe.valid);
-    EXPECT_EQ(pe.exports,
-              (std::vector<std::string>{"CloseKestrine", "KestrineVersion", "ShowKestrine"}));
-    EXPECT_EQ(pe.exportedFunctions, 3u);  // no exports by ordinal only
-    for (const std::string& import : pe.imports) {
-        std::string lower;
-        for (char c : import) {
-            lower.push_back(static_cast<char>(tolower(static_cast<unsigned char>(c))));
-        }
-        EXPECT_EQ(lower.find("libgcc"), std::string::npos) << import;
-        EXPECT_EQ(lower.find("libstdc++"), std::string::npos) << import;
-        EXPECT_EQ(lower.find("libwinpthread"), std::string::npos) << import;
-    }
-    EXPECT_FALSE(pe.imports.empty());
-}
 
 using ShowKestrine = HostTest;
 
@@ -724,6 +629,27 @@ TEST_F(Counted, second_call_updates_the_open_card_in_place) {
     EXPECT_EQ(after.bottom, before.bottom);
 }
 
+// Offer ids from 2^31 up (sign-extended on x86 if the lParam were read as a
+// number) and across the wrap past 2^32: every update still reaches the card
+// at rest as an offer and lands in it, in place.
+TEST_F(Counted, updates_land_in_the_open_card_past_offer_id_2_pow_31_and_the_wrap) {
+    ASSERT_EQ(showTitled(SERIES, L"first", 0), 0);
+    HWND card = waitForCard();
+    ASSERT_NE(card, nullptr);
+    ASSERT_TRUE(waitUntil([] { return lastFrameTitle() == L"first"; }, 3000));
+    for (const unsigned start : {0x7FFFFFFEu, 0xFFFFFFFEu}) {
+        dll.continueOfferIdsAfter(start);
+        for (int i = 0; i < 4; ++i) {
+            const std::wstring title = L"update " + std::to_wstring(start) + L"." + std::to_wstring(i);
+            ASSERT_EQ(showTitled(SERIES, title, 0), 0);
+            ASSERT_TRUE(waitUntil([&] { return onlyCardShows(title); }, 3000))
+                << narrow(title) << ": " << cards().size() << " cards";
+            EXPECT_EQ(cards()[0], card);
+        }
+    }
+    EXPECT_EQ(dll.pendingOffers(), 0);
+}
+
 // Host threads updating one card as fast as ticks come, never closing it:
 // every call lands on the one card, and the card ends up showing the last.
 TEST_F(Counted, threads_updating_without_pause_keep_one_card_showing_the_newest) {
@@ -1022,6 +948,90 @@ TEST_F(Counted, close_and_show_on_every_tick_ends_with_the_last_record) {
 }
 
 // Leaves the library freed (but pinned): the last of this process's tests.
+#ifndef _WIN64
+// The rest of an x86 host's 2 GB committed in blocks from 64 MB down to
+// 64 KB, so that the next allocation of any size fails; then freed from the
+// smallest block up until at least leaveBytes are free again. The blocks are
+// noted in static storage: the heap may have nothing left meanwhile.
+class AddressSpaceFill {
+public:
+    explicit AddressSpaceFill(SIZE_T leaveBytes) {
+        for (SIZE_T size = SIZE_T(64) << 20; size >= SIZE_T(64) << 10; size /= 2) {
+            while (count_ < MAX_BLOCKS) {
+                void* block = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+                if (block == nullptr) {
+                    break;
+                }
+                blocks_[count_++] = Block{block, size};
+            }
+        }
+        SIZE_T freed = 0;
+        while (freed < leaveBytes && count_ > 0) {
+            const Block& last = blocks_[--count_];
+            VirtualFree(last.address, 0, MEM_RELEASE);
+            freed += last.size;
+        }
+    }
+    ~AddressSpaceFill() {
+        while (count_ > 0) {
+            VirtualFree(blocks_[--count_].address, 0, MEM_RELEASE);
+        }
+    }
+    AddressSpaceFill(const AddressSpaceFill&) = delete;
+    AddressSpaceFill& operator=(const AddressSpaceFill&) = delete;
+
+private:
+    struct Block {
+        void* address;
+        SIZE_T size;
+    };
+    static constexpr size_t MAX_BLOCKS = 40000;  // 2 GB in 64 KB blocks is 32,768
+    static Block blocks_[MAX_BLOCKS];
+    size_t count_ = 0;
+};
+AddressSpaceFill::Block AddressSpaceFill::blocks_[MAX_BLOCKS];
+
+// A host that has used up its address space gets an error from every call,
+// never a crash, and a working card once the space is back; nothing that a
+// failed call or a card that could not finish starting took is left behind.
+TEST_F(Counted, x86_calls_with_the_address_space_nearly_full_fail_cleanly) {
+    // Built first: the calls must meet the shortage inside the DLL.
+    std::wstring million;
+    for (int i = 0; i < 1000000; ++i) {
+        million += std::to_wstring(i) + L":" + std::to_wstring(i % 977 - 488) + L";";
+    }
+    std::wstring tenMillion;
+    tenMillion.reserve(40000000);
+    for (int i = 0; i < 10000000; ++i) {
+        tenMillion += (i % 2 == 0) ? L"1:2;" : L"3:4;";
+    }
+    const std::wstring longTitle(10000000, L'\x30ab');
+    for (const SIZE_T leaveMb : {120, 24, 2}) {
+        int results[3] = {};
+        {
+            AddressSpaceFill fill(leaveMb << 20);
+            results[0] = dll.show(million.c_str(), L"1M", nullptr, L"v", nullptr, 0, 0, 1, 0.3, 1, 0, 0);
+            results[1] = dll.show(tenMillion.c_str(), L"10M", nullptr, L"v", nullptr, 0, 0, 1, 0.3, 1, 0, 0);
+            results[2] = dll.show(SERIES, longTitle.c_str(), nullptr, L"v", nullptr, 0, 0, 1, 0.3, 1, 0, 0);
+            dll.close();
+        }
+        for (const int result : results) {
+            EXPECT_TRUE(result == 0 || result == -1 || result == -2)
+                << result << " with " << leaveMb << " MB left";
+        }
+        dll.close();
+        EXPECT_TRUE(waitForNoCards()) << leaveMb << " MB left";
+        EXPECT_TRUE(everythingReleased(15000))
+            << leaveMb << " MB left: records " << dll.liveRecords() << ", GDI+ users "
+            << dll.gdiplusUsers() << ", offers " << dll.pendingOffers();
+    }
+    EXPECT_TRUE(waitUntil([] { return dll.liveDrawingObjects() == 0; }, 5000))
+        << dll.liveDrawingObjects() << " drawing objects";
+    ASSERT_EQ(showTitled(SERIES, L"space back", 0), 0);
+    EXPECT_TRUE(waitUntil([] { return onlyCardShows(L"space back"); }, 5000));
+}
+#endif
+
 TEST_F(Counted, card_keeps_animating_and_closes_after_free_library) {
     ASSERT_EQ(dll.show(SERIES, L"t", nullptr, nullptr, nullptr, 0, 2, 1, 3.0, 1, 0, 0), 0);
     ASSERT_NE(waitForCard(), nullptr);
@@ -1092,6 +1102,7 @@ int main(int argc, char** argv) {
     dll.version = entry<VersionFn>("KestrineVersion");
     dll.liveRecords = entry<LongFn>("KestrineTestLiveRecords");
     dll.pendingOffers = entry<LongFn>("KestrineTestPendingOffers");
+    dll.continueOfferIdsAfter = entry<void (*)(unsigned)>("KestrineTestContinueOfferIdsAfter");
     dll.gdiplusUsers = entry<IntFn>("KestrineTestGdiplusUsers");
     dll.framesPresented = entry<LongFn>("KestrineTestFramesPresented");
     dll.lastFrameTitle = entry<int (*)(wchar_t*, int)>("KestrineTestLastFrameTitle");

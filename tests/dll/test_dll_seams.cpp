@@ -111,6 +111,10 @@ extern "C" long KestrineTestPendingOffers(void) {
     return static_cast<long>(kestrine::testing::pendingOfferCount());
 }
 
+extern "C" void KestrineTestContinueOfferIdsAfter(unsigned int last) {
+    kestrine::testing::continueOfferIdsAfter(last);
+}
+
 extern "C" int KestrineTestGdiplusUsers(void) {
     kestrine::ModuleLockGuard lock;
     return kestrine::gdiplusUsers;

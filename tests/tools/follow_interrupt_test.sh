@@ -17,7 +17,7 @@ printf '0,0\noops\n60,500\n' > "$folder/pnl.txt"
 
 cards() { xwininfo -root -tree | grep -c '"Kestrine": ("kestrine-show.exe"' || true; }
 
-"${run[@]}" "$show" --series-file "$(winepath -w "$folder/pnl.txt")" --follow 2> "$folder/err.txt" &
+"${run[@]}" "$show" --series-file "$(wine winepath -w "$folder/pnl.txt")" --follow 2> "$folder/err.txt" &
 pid=$!
 for _ in $(seq 200); do
     [ "$(cards)" = 1 ] && break

@@ -39,8 +39,8 @@ run() {
     local every=$1
     rm -f "$folder/pnl.txt" "$folder/frames.txt"
     printf '0,0\n' > "$folder/pnl.txt"
-    KESTRINE_TEST_FRAME_REPORT=$(winepath -w "$folder/frames.txt") \
-        wine "$folder/kestrine-show.exe" --series-file "$(winepath -w "$folder/pnl.txt")" --follow \
+    KESTRINE_TEST_FRAME_REPORT=$(wine winepath -w "$folder/frames.txt") \
+        wine "$folder/kestrine-show.exe" --series-file "$(wine winepath -w "$folder/pnl.txt")" --follow \
         --every "$every" --numeric-x --no-animation --title Bench --value-format '{y}' \
         2> "$folder/err.txt" &
     pid=$!

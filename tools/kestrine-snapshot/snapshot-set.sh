@@ -9,7 +9,7 @@ mkdir -p "$out"
 snap() {
     local name=$1
     shift
-    wine "$exe" --out "$(winepath -w "$out/$name.png")" "$@"
+    wine "$exe" --out "$(wine winepath -w "$out/$name.png")" "$@"
 }
 day="0:0;3600:1200;7200:800;10800:2500;14400:3100;18000:2700;21600:4200"
 title="\u672C\u65E5\u306E\u640D\u76CA"    # 本日の損益
