@@ -9,7 +9,7 @@ set(KESTRINE_WIN_SOURCES
     src/draw/card_base.cpp
     src/draw/frame_layers.cpp
     src/card/card_registry.cpp
-    src/card/record_ownership.cpp
+    src/card/hand_over.cpp
     src/card/card_layers.cpp
     src/card/window_proc.cpp
     src/card/ui_thread.cpp

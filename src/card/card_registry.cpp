@@ -5,7 +5,6 @@
 namespace kestrine {
 
 HINSTANCE moduleInstance = nullptr;
-HWND currentWindow = nullptr;
 bool savedPositionValid = false;
 POINT savedPosition = {0, 0};
 bool windowClassRegistered = false;

@@ -1,4 +1,4 @@
-// The process's cards: which one is current, where the user last dropped one,
+// The process's cards: where the user last dropped one,
 // how many windows exist, and the window class they share. Guarded by
 // moduleLock; the module's attach step sets moduleInstance.
 #pragma once
@@ -12,7 +12,6 @@ namespace kestrine {
 extern HINSTANCE moduleInstance;
 
 // Guarded by moduleLock.
-extern HWND currentWindow;
 extern bool savedPositionValid;
 extern POINT savedPosition;
 extern bool windowClassRegistered;

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "card/card_registry.h"
-#include "card/record_ownership.h"
+#include "card/hand_over.h"
 #include "card/window_proc.h"
 #include "card/window_seams.h"
 #include "draw/gdiplus_lifetime.h"
@@ -117,8 +117,6 @@ void closeDisplaced(HWND displaced, HWND window) {
     }
 }
 
-// Makes window the current card and asks the card it displaces to close.
-void becomeCurrent(HWND window) { closeDisplaced(makeCurrentCard(window), window); }
 
 // The window keeps the size it was created with, whichever record it shows.
 void attachRecord(HWND window, ChartRequest* request, const SurfaceSize& size) {
@@ -260,7 +258,9 @@ HWND createCardWindow(ChartRequest* request) {
         return nullptr;
     }
     attachRecord(window, request, size);
-    becomeCurrent(window);
+    const HWND displaced = testing::currentCard();
+    testing::setCurrentCard(window);
+    closeDisplaced(displaced, window);
     return window;
 }
 

@@ -41,10 +41,10 @@ SurfaceSize monitorSurfaceSize(HMONITOR monitor, bool threadPerMonitorAware = fa
 CardOpening chooseNewCardOpening(HMONITOR primary, const RECT& workArea,
                                  bool threadPerMonitorAware = false);
 
-// Sizes and places the card, creates its hidden layered window, attaches the
-// record and makes the window current, asking the card it displaces to close.
-// Returns the window, which then owns the record; or null, and the caller
-// still owns it.
+// For test programs that run a card on their own thread: sizes and places
+// the card, creates its hidden layered window, attaches the record and makes
+// the window current, asking the card it displaces to close. Returns the
+// window, which then owns the record; or null, and the caller still owns it.
 HWND createCardWindow(ChartRequest* request);
 
 // Shows the prepared card without taking the focus, always on top.

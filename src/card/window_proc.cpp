@@ -14,7 +14,7 @@
 
 #include "card/card_layers.h"
 #include "card/card_registry.h"
-#include "card/record_ownership.h"
+#include "card/hand_over.h"
 #include "card/window_seams.h"
 #include "core/animation_clock.h"
 #include "core/axis_scale.h"
@@ -118,7 +118,7 @@ void drawRestingFrame(HWND window, ChartRequest& request) {
         SetTimer(window, ANIMATION_TIMER, RESTING_RETRY_MS, nullptr);
     }
     // At rest, after the frame, not before: it answers offers at once from here.
-    noteCardTick(window, false);
+    noteCardAtRest(window);
 }
 
 // The resting frame again when the pointer now reads another point (or
@@ -144,10 +144,11 @@ void onAnimationTick(HWND window, ChartRequest& request) {
     }
     const AnimationFrame frame =
         animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
-    // Before the frame: the card pumps again once it is drawn, the last one
-    // too. A run can be over at its first tick, when the first frame took
-    // longer than the run (a new card at dpiScale 4 here).
-    noteCardTick(window, true);
+    // Before the frame: records meanwhile are left for the card, which
+    // pumps again once it is drawn, the last one too. A run can be over at
+    // its first tick, when the first frame took longer than the run (a new
+    // card at dpiScale 4 here).
+    noteCardWorking(window);
     drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
     if (frame.runOver) {
         drawRestingFrame(window, request);
@@ -602,10 +603,10 @@ bool prepareChart(HWND window, ChartRequest& request) {
     } catch (...) {
         return false;
     }
-    // The card pumps again as soon as the chart is prepared: a call in the
-    // meantime leaves its record for it rather than wait for the layers (the
-    // first card of a size at scale 4 takes a good part of a second).
-    noteCardTick(window, true);
+    // A call while the chart is prepared leaves its record for the card
+    // rather than wait for the layers (the first card of a size at scale 4
+    // takes a good part of a second); the card takes it once it pumps again.
+    noteCardWorking(window);
     // Before the clock starts, so that building them does not eat into the run.
     prepareFrameLayers(window, request);
     request.animationStartTick = GetTickCount64();

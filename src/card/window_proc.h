@@ -12,7 +12,7 @@
 namespace kestrine {
 
 // Offer of a newer record: wParam 0, lParam the id of a pending offer (see
-// record_ownership.h). Result 1: adopted, the card owns the record; 0: refused.
+// hand_over.h). Result 1: adopted, the card owns the record; 0: refused.
 constexpr UINT WM_CHART_REPLACE = WM_APP + 0x11;
 // Posted by a card to itself after it claimed an offer: prepare the newest
 // claimed record. The sender has long returned by then.

@@ -10,6 +10,9 @@
 #include <cstdint>
 
 namespace kestrine {
+
+struct CardStart;
+
 namespace testing {
 
 using GetProcessDpiAwarenessFn = HRESULT(WINAPI*)(HANDLE process, int* awareness);
@@ -60,6 +63,20 @@ long liveRequests();
 size_t pendingOfferCount();
 // The next offer id follows last, as if that many offers had been made.
 void continueOfferIdsAfter(uint32_t last);
+
+// What starts a new card's UI thread instead of CreateThread(uiThreadMain):
+// false stands for a thread that could not be created. Null: the real one.
+using CardThreadStarter = bool (*)(CardStart* start);
+void setCardThreadStarter(CardThreadStarter starter);
+
+// Called by CloseKestrine's walk for each card window as it is found, before
+// any is asked to close; the hook may destroy windows. Null: none.
+using CloseWalkHook = void (*)(HWND found);
+void setCloseWalkHook(CloseWalkHook hook);
+
+// The card that takes records, set and read directly.
+void setCurrentCard(HWND window);
+HWND currentCard();
 
 }  // namespace testing
 }  // namespace kestrine

@@ -4,6 +4,8 @@
 
 #include "dll/module_state.h"
 
+#include "card/hand_over.h"
+
 #include "card/card_registry.h"
 #include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"
@@ -32,6 +34,7 @@ void detachModule(bool processTerminating) {
         return;
     }
     stopForgettingCardBases();
+    stopRescuingDeposits();
     DeleteCriticalSection(&moduleLock);
     moduleLockInitialized = false;
 }

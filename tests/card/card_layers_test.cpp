@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "card/record_ownership.h"
+#include "card/hand_over.h"
 #include "card/window_proc.h"
 #include "card/window_seams.h"
 #include "card_test_support.h"

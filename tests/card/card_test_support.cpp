@@ -9,7 +9,7 @@
 #include <string>
 
 #include "card/card_registry.h"
-#include "card/record_ownership.h"
+#include "card/hand_over.h"
 #include "card/ui_thread.h"
 #include "card/window_proc.h"
 #include "card/window_seams.h"
@@ -159,15 +159,9 @@ int gdiplusUserCount() {
     return gdiplusUsers;
 }
 
-void setCurrentWindow(HWND window) {
-    ModuleLockGuard lock;
-    currentWindow = window;
-}
+void setCurrentWindow(HWND window) { testing::setCurrentCard(window); }
 
-HWND readCurrentWindow() {
-    ModuleLockGuard lock;
-    return currentWindow;
-}
+HWND readCurrentWindow() { return testing::currentCard(); }
 
 void forgetSavedPosition() {
     ModuleLockGuard lock;

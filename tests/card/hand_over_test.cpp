@@ -12,9 +12,10 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "card/card_registry.h"
-#include "card/record_ownership.h"
+#include "card/hand_over.h"
 #include "card/ui_thread.h"
 #include "card/window_seams.h"
 #include "card_test_support.h"
@@ -203,45 +204,181 @@ TEST_F(HandOver, update_past_a_busy_card_then_a_newer_one_all_land) {
     expectShown(L"D");
 }
 
-TEST_F(HandOver, a_starting_card_takes_every_record_and_its_failure_fails_every_call_on_it) {
-    ChartRequest* first = test::newRequest(false, 0);
-    ChartRequest* newer = test::newRequest(false, 0);
-    HWND card = nullptr;
-    ChartRequest* replaced = nullptr;
-    CardStart* start = nullptr;
-    CardStart* same = nullptr;
-    ASSERT_EQ(routeRecord(first, nullptr, true, true, &card, &replaced, &start),
-              HandOverRoute::newCard);
-    // The starting card takes records ahead of the card it will displace.
-    HWND displaced = test::makeOtherWindow();
-    test::setCurrentWindow(displaced);
-    const HandOverRoute route =
-        routeRecord(newer, nullptr, true, true, &card, &replaced, &same);
-    test::setCurrentWindow(nullptr);
-    DestroyWindow(displaced);
-    EXPECT_EQ(route, HandOverRoute::startingCard);
-    EXPECT_EQ(same, start);
-    std::atomic<int> answer{-1};
-    std::thread waiting;
-    if (route == HandOverRoute::startingCard) {
-        deleteRequest(replaced);
-        waiting = std::thread([&] { answer = awaitCardThread(same) ? 1 : 0; });
-        Sleep(100);
-        EXPECT_EQ(answer.load(), -1);  // the outcome is not known yet
-    } else {
-        deleteRequest(newer);
+// The first card's thread cannot be created, with a newer record handed to
+// that start meanwhile: both calls learn it, neither record is left, and the
+// next call starts a card of its own.
+HANDLE starterEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE starterReleased = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+std::atomic<bool> failNextStart{false};
+
+bool failingStarter(CardStart* start) {
+    if (failNextStart.exchange(false)) {
+        SetEvent(starterEntered);
+        WaitForSingleObject(starterReleased, 10000);
+        return false;
     }
-    settleCardThread(start, false);
-    if (waiting.joinable()) {
-        waiting.join();
-        EXPECT_EQ(answer.load(), 0);
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
+    if (thread != nullptr) {
+        CloseHandle(thread);
     }
+    return thread != nullptr;
+}
+
+TEST_F(HandOver, a_failed_card_thread_fails_every_call_on_its_start_and_frees_their_records) {
+    ResetEvent(starterEntered);
+    ResetEvent(starterReleased);
+    failNextStart = true;
+    testing::setCardThreadStarter(&failingStarter);
+    std::atomic<int> first{1};
+    std::atomic<int> newer{1};
+    std::thread a([&] { first = show(L"A"); });
+    ASSERT_EQ(WaitForSingleObject(starterEntered, 5000), WAIT_OBJECT_0);
+    std::thread b([&] { newer = show(L"B"); });
+    Sleep(200);
+    EXPECT_EQ(newer.load(), 1) << "returned before the start it waits on was settled";
+    SetEvent(starterReleased);
+    a.join();
+    b.join();
+    EXPECT_EQ(first.load(), KESTRINE_NOT_STARTED);
+    // Had B started a card of its own, its thread would have started.
+    EXPECT_EQ(newer.load(), KESTRINE_NOT_STARTED);
     EXPECT_EQ(testing::liveRequests(), records);
-    // The failed start is over: the next record starts a card of its own.
-    ChartRequest* next = test::newRequest(false, 0);
-    ASSERT_EQ(routeRecord(next, nullptr, true, true, &card, &replaced, &start),
-              HandOverRoute::newCard);
-    settleCardThread(start, false);
+    EXPECT_EQ(cardCount(), 0);
+    ASSERT_EQ(show(L"C"), 0);
+    expectShown(L"C");
+    testing::setCardThreadStarter(nullptr);
+}
+
+// A present held until released, entered once per arming.
+HANDLE presentEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE presentReleased = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+std::atomic<DWORD> presentHoldMs{0};
+
+BOOL WINAPI heldPresent(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
+    const DWORD hold = presentHoldMs.exchange(0);
+    if (hold != 0) {
+        SetEvent(presentEntered);
+        WaitForSingleObject(presentReleased, hold);
+    }
+    return UpdateLayeredWindowIndirect(window, info);
+}
+
+void holdNextPresent(DWORD ms) {
+    ResetEvent(presentEntered);
+    ResetEvent(presentReleased);
+    presentHoldMs = ms;
+    testing::setLayeredPresentHook(&heldPresent);
+}
+
+// A card inside one long frame takes records as left for it, however far into
+// the frame a call comes (short of the hand-over limit), and shows the last.
+TEST_F(HandOver, calls_during_a_long_frame_return_at_once_and_the_last_is_shown) {
+    ASSERT_EQ(show(L"A", 1, 10.0), 0);
+    HWND card = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return test::shownTitleOf(card = onlyCard()) == L"A"; }, 3000));
+    holdNextPresent(1500);
+    ASSERT_EQ(WaitForSingleObject(presentEntered, 3000), WAIT_OBJECT_0);
+    const ULONGLONG entered = GetTickCount64();
+    const wchar_t* titles[] = {L"B", L"C", L"D"};
+    const ULONGLONG at[] = {100, 800, 1400};
+    for (int i = 0; i < 3; ++i) {
+        const ULONGLONG now = GetTickCount64() - entered;
+        if (now < at[i]) {
+            Sleep(static_cast<DWORD>(at[i] - now));
+        }
+        const ULONGLONG before = GetTickCount64();
+        EXPECT_EQ(show(titles[i], 1, 10.0), 0);
+        EXPECT_LT(GetTickCount64() - before, 50u) << narrow(titles[i]);
+    }
+    testing::setLayeredPresentHook(nullptr);
+    expectShown(L"D");
+    EXPECT_EQ(onlyCard(), card);
+}
+
+// A card that stops right after a record was left for it, and no call comes
+// after: the record goes to a new card within the hand-over limit and a
+// little, and the stopped card closes once it runs again.
+TEST_F(HandOver, a_record_left_for_a_card_that_stops_is_shown_by_a_new_card) {
+    ASSERT_EQ(show(L"A", 1, 10.0), 0);
+    HWND card = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return test::shownTitleOf(card = onlyCard()) == L"A"; }, 3000));
+    holdNextPresent(10000);
+    ASSERT_EQ(WaitForSingleObject(presentEntered, 3000), WAIT_OBJECT_0);
+    const ULONGLONG called = GetTickCount64();
+    ASSERT_EQ(show(L"B", 1, 10.0), 0);  // left for the card, inside its frame
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(card, nullptr));
+    ASSERT_NE(thread, nullptr);
+    ASSERT_NE(SuspendThread(thread), static_cast<DWORD>(-1));
+    SetEvent(presentReleased);
+    testing::setLayeredPresentHook(nullptr);
+    HWND rescuer = nullptr;
+    const bool shown = waitUntil(
+        [&] {
+            for (HWND w : test::cardWindowsOf(GetCurrentProcessId())) {
+                if (w != card && test::shownTitleOf(w) == L"B") {
+                    rescuer = w;
+                }
+            }
+            return rescuer != nullptr;
+        },
+        5000);
+    const ULONGLONG took = GetTickCount64() - called;
+    ResumeThread(thread);
+    CloseHandle(thread);
+    ASSERT_TRUE(shown) << "the record left for the stopped card was never shown";
+    EXPECT_LT(took, 4000u);
+    EXPECT_TRUE(waitUntil([&] { return !IsWindow(card); }, 5000));
+    expectShown(L"B");
+    EXPECT_EQ(onlyCard(), rescuer);
+}
+
+// A window destroyed after CloseKestrine has found it ends nothing: every
+// other card is asked to close and counted.
+std::vector<HWND> standIns;
+
+void destroyFirstStandIn(HWND found) {
+    if (!standIns.empty() && found == standIns.front() && IsWindow(found)) {
+        DestroyWindow(found);
+    }
+}
+
+TEST_F(HandOver, close_asks_every_card_though_one_goes_during_the_walk) {
+    ASSERT_EQ(show(L"A"), 0);
+    ASSERT_TRUE(waitUntil([] { return test::shownTitleOf(onlyCard()) == L"A"; }, 3000));
+    ASSERT_TRUE(registerCardClass());
+    standIns.clear();
+    for (int i = 0; i < 3; ++i) {
+        // Windows of the card class without a card's state: their procedure
+        // lets WM_CLOSE destroy them.
+        standIns.push_back(CreateWindowExW(WS_EX_TOOLWINDOW, CARD_WINDOW_CLASS, L"stand-in", WS_POPUP,
+                                           0, 0, 10, 10, nullptr, nullptr, moduleInstance, nullptr));
+        ASSERT_NE(standIns.back(), nullptr);
+    }
+    // The walk meets them before the card, whichever comes first on the desktop.
+    testing::setCloseWalkHook(&destroyFirstStandIn);
+    const int asked = CloseKestrine();
+    testing::setCloseWalkHook(nullptr);
+    EXPECT_EQ(asked, 3);  // two stand-ins and the card
+    test::pumpFor(200);   // the stand-ins' WM_CLOSE, and the quits they post
+    for (HWND w : standIns) {
+        EXPECT_FALSE(IsWindow(w));
+    }
+    EXPECT_TRUE(waitUntil([] { return cardCount() == 0; }, 3000));
+}
+
+// CloseKestrine right after ShowKestrine, before the card's window exists:
+// the card never shows, its record is freed, and it is not counted.
+TEST_F(HandOver, close_cancels_a_card_that_is_still_starting) {
+    arm(testing::CardStep::beforeWindow);
+    ASSERT_EQ(show(L"A"), 0);
+    ASSERT_TRUE(reached(testing::CardStep::beforeWindow));
+    EXPECT_EQ(CloseKestrine(), 0);
+    release(testing::CardStep::beforeWindow);
+    EXPECT_TRUE(waitUntil([&] { return testing::liveRequests() == records; }, 3000));
+    Sleep(300);
+    EXPECT_EQ(cardCount(), 0);
+    ASSERT_EQ(show(L"B"), 0);
+    expectShown(L"B");
 }
 
 // An animating card pumps every tick: the call leaves the record for it and

@@ -4,6 +4,7 @@
 // including a failed creation.
 
 #include "card/ui_thread.h"
+#include "kestrine.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@
 #include <vector>
 
 #include "card/card_registry.h"
-#include "card/record_ownership.h"
+#include "card/hand_over.h"
 #include "card/window_proc.h"
 #include "card/window_seams.h"
 #include "card_test_support.h"
@@ -366,16 +367,26 @@ TEST(CardWindow, class_is_registered_once_with_the_card_procedure) {
     EXPECT_EQ(info.hbrBackground, nullptr);
 }
 
-// Starts a card's thread as ShowKestrine does, with request waiting for it.
+// The thread of the last card started, kept so that a test can wait for it.
+HANDLE lastCardThread = nullptr;
+bool startKeepingHandle(CardStart* start) {
+    lastCardThread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
+    return lastCardThread != nullptr;
+}
+
+// A start kept without its thread: the test starts it once records are in.
+CardStart* heldStart = nullptr;
+bool holdStart(CardStart* start) {
+    heldStart = start;
+    return true;
+}
+
+// Hands request over as ShowKestrine does, the card's thread started there.
 DWORD runThread(ChartRequest* request, DWORD waitMs, HWND* cardOut) {
-    HWND none = nullptr;
-    ChartRequest* replaced = nullptr;
-    CardStart* start = nullptr;
-    EXPECT_EQ(routeRecord(request, nullptr, true, true, &none, &replaced, &start),
-              HandOverRoute::newCard);
-    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
-    EXPECT_NE(thread, nullptr);
-    settleCardThread(start, thread != nullptr);
+    testing::setCardThreadStarter(&startKeepingHandle);
+    EXPECT_EQ(handOverRecord(request), KESTRINE_OK);
+    testing::setCardThreadStarter(nullptr);
+    HANDLE thread = lastCardThread;
     if (cardOut != nullptr) {
         // Wait for the card, then close it as CloseKestrine would.
         HWND card = nullptr;
@@ -414,22 +425,16 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
     const long records = testing::liveRequests();
     ChartRequest* older = test::newRequest(false, 0);
     ChartRequest* newest = test::newRequest(false, 0);
-    HWND card = nullptr;
-    ChartRequest* replaced = nullptr;
-    CardStart* start = nullptr;
-    CardStart* sameStart = nullptr;
-    ASSERT_EQ(routeRecord(older, nullptr, true, true, &card, &replaced, &start),
-              HandOverRoute::newCard);
-    // Until its window exists, the starting card takes every record.
-    ASSERT_EQ(routeRecord(newest, nullptr, true, true, &card, &replaced, &sameStart),
-              HandOverRoute::startingCard);
-    EXPECT_EQ(sameStart, start);
-    EXPECT_EQ(replaced, older);
-    deleteRequest(replaced);
-    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
+    testing::setCardThreadStarter(&holdStart);
+    ASSERT_EQ(handOverRecord(older), KESTRINE_OK);
+    // Until its window exists, the starting card takes every record, and
+    // the older one is freed unseen.
+    ASSERT_EQ(handOverRecord(newest), KESTRINE_OK);
+    testing::setCardThreadStarter(nullptr);
+    EXPECT_EQ(testing::liveRequests(), records + 1);
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, heldStart, 0, nullptr);
     ASSERT_NE(thread, nullptr);
-    settleCardThread(start, true);
-    EXPECT_TRUE(awaitCardThread(sameStart));
+    HWND card = nullptr;
     for (int i = 0; i < 200 && (card = FindWindowW(CARD_WINDOW_CLASS, nullptr)) == nullptr; ++i) {
         Sleep(10);
     }
@@ -438,18 +443,12 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
         Sleep(10);
     }
     EXPECT_EQ(GetWindowLongPtrW(card, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(newest));
-    // Once it is current, records go to it: as offers, or left for it while
-    // it prepares its chart (then its closing frees them).
-    ChartRequest* later = test::newRequest(false, 0);
-    const HandOverRoute route = routeRecord(later, nullptr, true, true, &card, &replaced, &start);
-    EXPECT_TRUE(route == HandOverRoute::offer || route == HandOverRoute::deposited);
-    if (route == HandOverRoute::offer) {
-        deleteRequest(later);
-    }
+    // Once it is current, records go to it, as offers or left for it.
+    EXPECT_EQ(handOverRecord(test::newRequest(false, 0)), KESTRINE_OK);
     PostMessageW(card, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
     CloseHandle(thread);
-    EXPECT_EQ(testing::liveRequests(), records);
+    EXPECT_TRUE(test::waitUntil([&] { return testing::liveRequests() == records; }, 3000));
 }
 
 TEST(CardThread, failed_window_creation_frees_the_record_and_the_gdiplus_reference) {

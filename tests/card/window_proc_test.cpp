@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "card/card_registry.h"
-#include "card/record_ownership.h"
+#include "card/hand_over.h"
 #include "card/ui_thread.h"
 #include "card/window_seams.h"
 #include "card_test_support.h"

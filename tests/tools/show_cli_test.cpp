@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "card/record_ownership.h"
+#include "card/hand_over.h"
 #include "card/window_seams.h"
 #include "card_test_support.h"
 #include "core/request_building.h"

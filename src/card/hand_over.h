@@ -1,8 +1,9 @@
-// Who owns a ChartRequest while it moves between a host thread and a card:
-// the one place records are deleted (so tests can count live ones), the
-// module-wide registry of hand-over offers that are still waiting for a card,
-// the one card that is starting, and the order that says which record is
-// newest. All of it is decided under moduleLock, in one place.
+// The hand-over: the whole route of a ChartRequest from ShowKestrine's thread
+// to the card that shows it, and every piece of state that route is decided
+// on (the current card, the card being started, the record left for a busy
+// card, the offers in flight, the order that says which record is newest),
+// in one struct under moduleLock. Also the one place records are deleted, so
+// that tests can count live ones.
 #pragma once
 
 #include <windows.h>
@@ -52,49 +53,26 @@ ChartRequest* withdrawOffer(OfferId id) noexcept;
 // until its window is current, closed, or its thread could not be started.
 struct CardStart;
 
-// Where ShowKestrine's record goes next, decided in one look at the module's
-// state under moduleLock. While a card is starting every record goes to it,
-// ahead of the current card, so that the newest record is never left with a
-// card that the starting one is about to displace.
-enum class HandOverRoute {
-    offer,         // offer the record to the current card (*card)
-    startingCard,  // the starting card (*start) took it; *replaced, if not
-                   // null, is the older record it displaced, the caller's to
-                   // free; the caller then awaits the card's thread
-    newCard,       // the record waits in a new CardStart (*start): start its
-                   // UI thread with it and settle the outcome
-    notStarted,    // no memory for a new start: the record is still the caller's
-    deposited,     // the current card (*card) is animating and takes the record
-                   // at its next message: post it WM_CHART_HANDED_ON; *replaced,
-                   // if not null, is an older deposit, the caller's to free
-};
+// ShowKestrine's route for a record it built: offered to the current card
+// at rest, left for it while it animates or works, or given to a new card
+// (or the one starting). KESTRINE_OK once a card owns it or a card thread
+// that will show it runs; KESTRINE_NOT_STARTED when no card could be
+// started (the record is freed). Always takes the record.
+int handOverRecord(ChartRequest* record) noexcept;
 
-// refused: a card that has just refused or not answered, never offered to
-// again; mayOffer false: offer to no card (the hand-over's time is up);
-// mayDeposit false: offer rather than deposit.
-HandOverRoute routeRecord(ChartRequest* record, HWND refused, bool mayOffer, bool mayDeposit,
-                          HWND* card, ChartRequest** replaced, CardStart** start) noexcept;
+// CloseKestrine's first step: a card still starting is cancelled, whether
+// or not its window exists yet. It shows nothing and frees its record; the
+// next record starts a new card.
+void cancelStartingCard() noexcept;
 
-// A deposit whose WM_CHART_HANDED_ON could not be posted is taken back, if
-// the card has not taken it and no newer deposit has replaced it (which
-// freed it): true when record is the caller's again.
-bool reclaimDeposit(HWND card, ChartRequest* record) noexcept;
-
-// The current card's animation ticks: while it is animating it pumps its
-// queue every tick, so a record deposited for it is taken within a tick or
-// so, and the caller need not wait for the frame the card has in hand.
-void noteCardTick(HWND window, bool animating) noexcept;
-
-// The caller that got newCard reports whether CreateThread(uiThreadMain,
-// start) succeeded. On failure the waiting record (the newest handed in) is
-// freed and every call waiting on this start learns it was not started.
-void settleCardThread(CardStart* start, bool started) noexcept;
-
-// A call whose record went to a starting card waits here until that card's
-// thread is known to run (true) or could not be started (false), a matter of
-// microseconds: no call is told its data will be shown by a thread that
-// never existed.
-bool awaitCardThread(CardStart* start) noexcept;
+// The current card starts a piece of work that keeps it from its queue (a
+// chart's preparation, a frame) or goes on animating: a record for it is
+// left for it meanwhile, and the caller does not wait. A card that spends
+// longer than the hand-over limit on one piece is given up on: the next
+// record, or the one left for it, goes to a new card that displaces it.
+void noteCardWorking(HWND window) noexcept;
+// The current card is at rest and answers offers at once.
+void noteCardAtRest(HWND window) noexcept;
 
 // The starting card's UI thread, first thing: which thread it is, so that a
 // CloseKestrine that finds its window before it is current can tell.
@@ -124,9 +102,8 @@ void handOnRecord(HWND from, ChartRequest* record) noexcept;
 // destroyed): the record handed on to this window, now its own; or null.
 ChartRequest* takeHandedOnRecord(HWND window) noexcept;
 
-// Makes window the current card (or none, for null) with nothing claimed
-// yet; the card it displaces is returned.
-HWND makeCurrentCard(HWND window) noexcept;
+// The module's detach: no rescue of a deposit runs or is due afterwards.
+void stopRescuingDeposits() noexcept;
 
 // True while window is the current card.
 bool isCurrentCard(HWND window) noexcept;
