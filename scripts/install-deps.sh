@@ -23,6 +23,10 @@ if "$here/runs-x86.sh"; then
     packages+=(wine32:i386)
 fi
 
+# npm fetches Node.js for Windows for the Node.js host test; Debian's only
+# where the machine has no npm of its own.
+command -v npm >/dev/null || packages+=(npm)
+
 missing=()
 for p in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
