@@ -8,7 +8,7 @@ packages=(
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
-    wine wine64 xvfb xauth x11-utils imagemagick
+    wine wine64 xvfb xauth x11-utils xdotool imagemagick
     fonts-ipafont-gothic fonts-liberation2
     zip unzip
 )
