@@ -85,6 +85,21 @@ target_include_directories(kestrine-host-c PRIVATE include)
 target_link_libraries(kestrine-host-c PRIVATE kestrine)
 add_test(NAME example_host_c COMMAND kestrine-host-c)
 
+# A script host nobody here wrote: Node.js for Windows with the koffi FFI
+# module (fetched from the npm registry into build/node), running the Node.js
+# example and its checks in a Windows 10 prefix of its own.
+if(CMAKE_HOST_UNIX)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(_node_arch x86)
+    else()
+        set(_node_arch x64)
+    endif()
+    add_test(NAME node_host
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/node/node_host_test.sh ${_node_arch} ${CMAKE_BINARY_DIR})
+    # The first run also fetches about 40 MB and copies the prefix.
+    set_tests_properties(node_host PROPERTIES TIMEOUT 300)
+endif()
+
 # On x86, each export called through a __stdcall pointer with the arguments
 # pushed by hand, the stack pointer compared across the call.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_C_COMPILER_ID STREQUAL "GNU")

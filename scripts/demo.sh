@@ -45,6 +45,14 @@ card_on_screen() { xwininfo -root -tree 2>/dev/null | grep -q '"Kestrine"'; }
 # Inside the private session: show, wait for the window and for the
 # animation to come to rest, capture the screen, then close the card.
 capture() {
+    # Xvfb starts with the pointer at the middle of the screen, over the plot
+    # of a centred card, where the card would show the readout of a pointer
+    # nobody moved. The pointer is parked in the top-left corner first, as a
+    # user's would be elsewhere. The parking client stays connected until the
+    # card is up: Xvfb resets when its last client leaves, and a reset puts
+    # the pointer back in the middle.
+    xdotool mousemove 0 0 sleep 30 &
+    local parker=$!
     wine "$show" "${card[@]}" &
     local shower=$!
     local waited=0
@@ -56,6 +64,8 @@ capture() {
             return 1
         fi
     done
+    kill "$parker" 2>/dev/null || true
+    wait "$parker" 2>/dev/null || true
     sleep "$ANIMATION_SECONDS"
     # The card is at rest when two captures a moment apart are the same.
     local previous

@@ -8,7 +8,7 @@ packages=(
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
-    wine wine64 xvfb xauth x11-utils imagemagick
+    wine wine64 xvfb xauth x11-utils xdotool imagemagick
     fonts-ipafont-gothic fonts-liberation2
     zip unzip
 )
@@ -22,6 +22,10 @@ if "$here/runs-x86.sh"; then
     x86=1
     packages+=(wine32:i386)
 fi
+
+# npm fetches Node.js for Windows for the Node.js host test; Debian's only
+# where the machine has no npm of its own.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
