@@ -74,9 +74,12 @@ extern "C" {
  * the card is drawn. The strings are copied before the call returns.
  *
  * Threading: any host thread, concurrently with the other functions. The call
- * blocks for the parsing of the series and, when a card is open, for at most
- * 3 seconds while that card takes the data (a hung card is given up on at
- * once and a new card opens). Each card runs on a thread of its own; no
+ * blocks for the parsing of the series and, when a card at rest is open, until
+ * it takes the data: at once, or at most 3 seconds (plus one last 0.25 s offer)
+ * for a card that does not answer, which a new card then replaces. A card that
+ * is animating, preparing a chart or drawing a frame is left the data without
+ * a wait; one that has not taken it within 3 seconds is replaced by a new card
+ * showing it, whether or not another call comes. Each card runs on a thread of its own; no
  * window is created on the caller's thread. Once loaded, the library stays
  * in the process until it ends, so cards outlive FreeLibrary. */
 KESTRINE_API int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t* titleText,

@@ -22,7 +22,7 @@ struct CardStart {
     ChartRequest* record = nullptr;  // the newest record handed to the card
     DWORD threadId = 0;              // its UI thread, once that runs
     CardThread thread = CardThread::pending;
-    bool closed = false;  // CloseKestrine cancelled it before it was current
+    bool closed = false;  // CloseKestrine found its window before it was current
     // The starter, the UI thread and every call awaiting the thread.
     int holders = 2;
 };
@@ -402,14 +402,6 @@ int handOverRecord(ChartRequest* record) noexcept {
             return KESTRINE_OK;
         }
         refused = card;
-    }
-}
-
-void cancelStartingCard() noexcept {
-    ModuleLockGuard lock;
-    if (state.starting != nullptr) {
-        state.starting->closed = true;
-        state.starting = nullptr;
     }
 }
 

@@ -60,11 +60,6 @@ struct CardStart;
 // started (the record is freed). Always takes the record.
 int handOverRecord(ChartRequest* record) noexcept;
 
-// CloseKestrine's first step: a card still starting is cancelled, whether
-// or not its window exists yet. It shows nothing and frees its record; the
-// next record starts a new card.
-void cancelStartingCard() noexcept;
-
 // The current card starts a piece of work that keeps it from its queue (a
 // chart's preparation, a frame) or goes on animating: a record for it is
 // left for it meanwhile, and the caller does not wait. A card that spends

@@ -366,21 +366,6 @@ TEST_F(HandOver, close_asks_every_card_though_one_goes_during_the_walk) {
     EXPECT_TRUE(waitUntil([] { return cardCount() == 0; }, 3000));
 }
 
-// CloseKestrine right after ShowKestrine, before the card's window exists:
-// the card never shows, its record is freed, and it is not counted.
-TEST_F(HandOver, close_cancels_a_card_that_is_still_starting) {
-    arm(testing::CardStep::beforeWindow);
-    ASSERT_EQ(show(L"A"), 0);
-    ASSERT_TRUE(reached(testing::CardStep::beforeWindow));
-    EXPECT_EQ(CloseKestrine(), 0);
-    release(testing::CardStep::beforeWindow);
-    EXPECT_TRUE(waitUntil([&] { return testing::liveRequests() == records; }, 3000));
-    Sleep(300);
-    EXPECT_EQ(cardCount(), 0);
-    ASSERT_EQ(show(L"B"), 0);
-    expectShown(L"B");
-}
-
 // An animating card pumps every tick: the call leaves the record for it and
 // returns without waiting for the frame the card has in hand.
 TEST_F(HandOver, update_of_an_animating_card_does_not_wait_for_its_frame) {
