@@ -128,6 +128,11 @@ configure_file(cmake/KestrineConfig.cmake.in ${_package_config}/KestrineConfig.c
 # The version file also refuses a consumer of the other architecture.
 write_basic_package_version_file(${_package_config}/KestrineConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+# The README's pictures and pages, so that its links work in the package.
+set(_doc_files ${CMAKE_SOURCE_DIR}/docs/card.png ${CMAKE_SOURCE_DIR}/docs/card-hover.png
+    ${CMAKE_SOURCE_DIR}/docs/card-from-script.png ${CMAKE_SOURCE_DIR}/docs/kestrine-show.md
+    ${CMAKE_SOURCE_DIR}/docs/threading.md ${CMAKE_SOURCE_DIR}/docs/building-on-windows.md
+    ${CMAKE_SOURCE_DIR}/docs/performance.md)
 set(_strip_commands)
 if(CMAKE_STRIP)
     set(_strip_commands COMMAND ${CMAKE_STRIP} --strip-debug ${_stage}/kestrine.dll
@@ -141,12 +146,15 @@ add_custom_command(OUTPUT ${KESTRINE_DIST_ZIP}
         ${CMAKE_SOURCE_DIR}/src/kestrine.def ${CMAKE_SOURCE_DIR}/README.md
         ${CMAKE_SOURCE_DIR}/LICENSE ${_package_config}/KestrineConfig.cmake
         ${_package_config}/KestrineConfigVersion.cmake ${_stage}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${_stage}/docs
+    COMMAND ${CMAKE_COMMAND} -E copy ${_doc_files} ${_stage}/docs
     ${_strip_commands}
     COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/dist
         ${CMAKE_COMMAND} -E tar cf ${KESTRINE_DIST_NAME}.zip --format=zip ${KESTRINE_DIST_NAME}
     DEPENDS kestrine kestrine-show ${CMAKE_SOURCE_DIR}/include/kestrine.h
         ${_package_config}/KestrineConfig.cmake ${_package_config}/KestrineConfigVersion.cmake
         ${CMAKE_SOURCE_DIR}/src/kestrine.def ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE
+        ${_doc_files}
     COMMENT "Packing ${KESTRINE_DIST_NAME}.zip"
     VERBATIM)
 add_custom_target(kestrine_dist ALL DEPENDS ${KESTRINE_DIST_ZIP})

@@ -9,6 +9,13 @@ expected="KestrineConfig.cmake
 KestrineConfigVersion.cmake
 LICENSE
 README.md
+docs/building-on-windows.md
+docs/card-from-script.png
+docs/card-hover.png
+docs/card.png
+docs/kestrine-show.md
+docs/performance.md
+docs/threading.md
 kestrine-show.exe
 kestrine.def
 kestrine.dll
