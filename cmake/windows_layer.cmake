@@ -11,6 +11,7 @@ set(KESTRINE_WIN_SOURCES
     src/card/card_registry.cpp
     src/card/record_ownership.cpp
     src/card/card_layers.cpp
+    src/card/card_accessible.cpp
     src/card/window_proc.cpp
     src/card/ui_thread.cpp
     src/dll/module_state.cpp
@@ -111,6 +112,13 @@ if(TARGET kestrine AND KESTRINE_TESTS)
     # Its own Wine prefix (LogPixels 120), X server and wineserver.
     add_test(NAME card_host_dpi120
              COMMAND ${CMAKE_SOURCE_DIR}/tests/dll/run_dpi120.sh $<TARGET_FILE:card_host_test>)
+
+    # A screen reader's view of the cards, in a process of its own.
+    add_executable(card_access_test tests/dll/accessibility_test.cpp)
+    target_include_directories(card_access_test PRIVATE include tests/shared)
+    target_link_libraries(card_access_test PRIVATE GTest::gtest ole32 oleaut32)
+    add_dependencies(card_access_test kestrine_test)
+    add_test(NAME card_access COMMAND card_access_test --dll=kestrine_test.dll --gtest_brief=1)
 
     # The harness: a test program that crashes ends with Wine's backtrace
     # instead of hanging on a crash dialog.

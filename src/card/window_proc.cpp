@@ -12,6 +12,7 @@
 #include <limits>
 #include <utility>
 
+#include "card/card_accessible.h"
 #include "card/card_layers.h"
 #include "card/card_registry.h"
 #include "card/record_ownership.h"
@@ -366,6 +367,7 @@ void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
     fresh->pointerLeaveTracked = old->pointerLeaveTracked;
     fresh->pointerAt = old->pointerAt;
     const bool dragInProgress = old->dragPressed;
+    const CardTextChanges told = cardTextChanges(*old, *fresh);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(fresh));
     deleteRequest(old);
     // The new record starts with no drag; a capture left from the old one
@@ -378,6 +380,8 @@ void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
         return;
     }
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // After the first frame, which does not wait for screen readers.
+    announceCardTextChanges(window, told);
 }
 
 // Keeps fresh as the chart to prepare next. A record still waiting there is
@@ -526,6 +530,7 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ChartRequest* request = attachedRequest(window);
     switch (message) {
     case WM_DESTROY:
+        disconnectCardAccessible(window);  // before the record goes
         onDestroy(window, request);
         return 0;
     case WM_TIMER:
@@ -575,6 +580,8 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             onCaptureChanged(window, *request, reinterpret_cast<HWND>(lParam));
         }
         return 0;
+    case WM_GETOBJECT:
+        return answerAccessibilityQuery(window, wParam, lParam);
     case WM_CHART_REPLACE:
         return onChartReplace(window, request, lParam);
     case WM_CHART_ADOPT:
