@@ -94,9 +94,9 @@ if(TARGET kestrine AND KESTRINE_TESTS)
     # and on threads of their own, reached through the exports.
     add_executable(window_tests tests/card/window_proc_test.cpp tests/card/ui_thread_test.cpp
                 tests/card/card_layers_test.cpp tests/card/hand_over_test.cpp
-                tests/card/card_test_support.cpp)
+                tests/card/card_accessible_test.cpp tests/card/card_test_support.cpp)
     target_include_directories(window_tests PRIVATE tests/shared)
-    target_link_libraries(window_tests PRIVATE kestrine_win GTest::gtest_main)
+    target_link_libraries(window_tests PRIVATE kestrine_win GTest::gtest_main oleacc oleaut32)
     add_test(NAME window_tests COMMAND window_tests --gtest_brief=1)
 
     # A real host: loads the DLL by name, drives it with real input.

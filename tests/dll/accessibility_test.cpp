@@ -247,9 +247,17 @@ TEST_F(Accessibility, default_action_closes_the_card_as_a_click_does) {
     EXPECT_TRUE(waitUntil([] { return dll.liveRecords() == 0; }, 3000));
 }
 
+// A call through a proxy whose card's thread has ended fails in COM, not in
+// the object: RPC_E_DISCONNECTED on Windows; Wine 8 answers that the
+// interface is unknown to it (measured).
+bool disconnected(HRESULT result) {
+    return result == RPC_E_DISCONNECTED || result == HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF);
+}
+
 // A screen reader may hold the object long after the card: every call then
 // fails as disconnected, the card's object is already gone (the client's
 // reference is only its proxy's), and the release from this thread is clean.
+
 TEST_F(Accessibility, object_held_past_the_card_fails_cleanly) {
     ASSERT_EQ(show(SERIES, L"P&L", L"+1", 1), 0);
     const HWND card = waitForCard();
@@ -264,13 +272,13 @@ TEST_F(Accessibility, object_held_past_the_card_fails_cleanly) {
         [] { return dll.liveRecords() == 0 && dll.liveAccessibleObjects() == 0; }, 3000))
         << dll.liveAccessibleObjects() << " accessible objects";
     IAccessible* a = object.get();
-    EXPECT_EQ(read(a, &IAccessible::get_accName).result, RPC_E_DISCONNECTED);
-    EXPECT_EQ(read(a, &IAccessible::get_accValue).result, RPC_E_DISCONNECTED);
+    EXPECT_TRUE(disconnected(read(a, &IAccessible::get_accName).result));
+    EXPECT_TRUE(disconnected(read(a, &IAccessible::get_accValue).result));
     VARIANT state;
-    EXPECT_EQ(a->get_accState(self(), &state), RPC_E_DISCONNECTED);
+    EXPECT_TRUE(disconnected(a->get_accState(self(), &state)));
     LONG x, y, w, h;
-    EXPECT_EQ(a->accLocation(&x, &y, &w, &h, self()), RPC_E_DISCONNECTED);
-    EXPECT_EQ(a->accDoDefaultAction(self()), RPC_E_DISCONNECTED);
+    EXPECT_TRUE(disconnected(a->accLocation(&x, &y, &w, &h, self())));
+    EXPECT_TRUE(disconnected(a->accDoDefaultAction(self())));
     object.reset();
 }
 
