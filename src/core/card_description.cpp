@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "core/axis_ticks.h"
 #include "core/labels.h"
@@ -29,10 +30,17 @@ std::wstring signedY(double y) {
     return y > 0.0 ? L"+" + text : text;
 }
 
+// Without a copy: the card compares names while it adopts a record, where
+// nothing may fail.
+std::wstring_view nameOf(const ChartRequest& request) {
+    return request.titleText.empty() ? std::wstring_view(WINDOW_TITLE)
+                                     : std::wstring_view(request.titleText);
+}
+
 }  // namespace
 
 std::wstring cardAccessibleName(const ChartRequest& request) {
-    return request.titleText.empty() ? std::wstring(WINDOW_TITLE) : request.titleText;
+    return std::wstring(nameOf(request));
 }
 
 std::wstring seriesSentence(const ChartRequest& request) {
@@ -87,9 +95,9 @@ std::wstring cardAccessibleDescription(const ChartRequest& request) {
     return description;
 }
 
-CardTextChanges cardTextChanges(const ChartRequest& shown, const ChartRequest& fresh) {
+CardTextChanges cardTextChanges(const ChartRequest& shown, const ChartRequest& fresh) noexcept {
     CardTextChanges changes;
-    changes.name = cardAccessibleName(shown) != cardAccessibleName(fresh);
+    changes.name = nameOf(shown) != nameOf(fresh);
     changes.value = shown.valueText != fresh.valueText;
     return changes;
 }

@@ -25,11 +25,12 @@ std::wstring seriesSentence(const ChartRequest& request);
 // one a line, leaving out an empty text.
 std::wstring cardAccessibleDescription(const ChartRequest& request);
 
-// What a newer record changes of what a screen reader was told.
+// What a newer record changes of what a screen reader was told. Allocates
+// nothing, so that it cannot fail while a card adopts a record.
 struct CardTextChanges {
     bool name = false;
     bool value = false;
 };
-CardTextChanges cardTextChanges(const ChartRequest& shown, const ChartRequest& fresh);
+CardTextChanges cardTextChanges(const ChartRequest& shown, const ChartRequest& fresh) noexcept;
 
 }  // namespace kestrine
