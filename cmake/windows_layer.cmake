@@ -11,6 +11,7 @@ set(KESTRINE_WIN_SOURCES
     src/card/card_registry.cpp
     src/card/hand_over.cpp
     src/card/card_layers.cpp
+    src/card/card_accessible.cpp
     src/card/window_proc.cpp
     src/card/ui_thread.cpp
     src/dll/module_state.cpp
@@ -93,9 +94,9 @@ if(TARGET kestrine AND KESTRINE_TESTS)
     # and on threads of their own, reached through the exports.
     add_executable(window_tests tests/card/window_proc_test.cpp tests/card/ui_thread_test.cpp
                 tests/card/card_layers_test.cpp tests/card/hand_over_test.cpp
-                tests/card/card_test_support.cpp)
+                tests/card/card_accessible_test.cpp tests/card/card_test_support.cpp)
     target_include_directories(window_tests PRIVATE tests/shared)
-    target_link_libraries(window_tests PRIVATE kestrine_win GTest::gtest_main)
+    target_link_libraries(window_tests PRIVATE kestrine_win GTest::gtest_main oleacc oleaut32)
     add_test(NAME window_tests COMMAND window_tests --gtest_brief=1)
 
     # A real host: loads the DLL by name, drives it with real input.
@@ -111,6 +112,13 @@ if(TARGET kestrine AND KESTRINE_TESTS)
     # Its own Wine prefix (LogPixels 120), X server and wineserver.
     add_test(NAME card_host_dpi120
              COMMAND ${CMAKE_SOURCE_DIR}/tests/dll/run_dpi120.sh $<TARGET_FILE:card_host_test>)
+
+    # A screen reader's view of the cards, in a process of its own.
+    add_executable(card_access_test tests/dll/accessibility_test.cpp)
+    target_include_directories(card_access_test PRIVATE include tests/shared)
+    target_link_libraries(card_access_test PRIVATE GTest::gtest ole32 oleaut32)
+    add_dependencies(card_access_test kestrine_test)
+    add_test(NAME card_access COMMAND card_access_test --dll=kestrine_test.dll --gtest_brief=1)
 
     # The harness: a test program that crashes ends with Wine's backtrace
     # instead of hanging on a crash dialog.

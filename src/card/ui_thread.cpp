@@ -7,6 +7,7 @@
 #include <atomic>
 #include <optional>
 
+#include "card/card_accessible.h"
 #include "card/card_registry.h"
 #include "card/hand_over.h"
 #include "card/window_proc.h"
@@ -297,6 +298,8 @@ void runCardMessageLoop(HWND window) {
 }
 
 DWORD WINAPI uiThreadMain(LPVOID parameter) {
+    // Declared first, so that COM, if a screen reader had it started here, ends last.
+    CardThreadAccessibility accessibility;
     CardStart* start = static_cast<CardStart*>(parameter);
     noteCardThread(start);
     acquireGdiplus();
@@ -330,6 +333,7 @@ DWORD WINAPI uiThreadMain(LPVOID parameter) {
     // it is not touched again after preparation.
     if (prepareChart(window, *request)) {
         showCard(window);
+        announceCardShown(window);
     } else {
         DestroyWindow(window);
     }

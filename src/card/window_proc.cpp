@@ -12,6 +12,7 @@
 #include <limits>
 #include <utility>
 
+#include "card/card_accessible.h"
 #include "card/card_layers.h"
 #include "card/card_registry.h"
 #include "card/hand_over.h"
@@ -367,6 +368,7 @@ void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
     fresh->pointerLeaveTracked = old->pointerLeaveTracked;
     fresh->pointerAt = old->pointerAt;
     const bool dragInProgress = old->dragPressed;
+    const CardTextChanges told = cardTextChanges(*old, *fresh);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(fresh));
     deleteRequest(old);
     // The new record starts with no drag; a capture left from the old one
@@ -379,6 +381,8 @@ void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
         return;
     }
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // After the first frame, which does not wait for screen readers.
+    announceCardTextChanges(window, told);
 }
 
 // Keeps fresh as the chart to prepare next. A record still waiting there is
@@ -527,6 +531,7 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ChartRequest* request = attachedRequest(window);
     switch (message) {
     case WM_DESTROY:
+        disconnectCardAccessible(window);  // before the record goes
         onDestroy(window, request);
         return 0;
     case WM_TIMER:
@@ -576,6 +581,8 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             onCaptureChanged(window, *request, reinterpret_cast<HWND>(lParam));
         }
         return 0;
+    case WM_GETOBJECT:
+        return answerAccessibilityQuery(window, wParam, lParam);
     case WM_CHART_REPLACE:
         return onChartReplace(window, request, lParam);
     case WM_CHART_ADOPT:

@@ -61,6 +61,8 @@ void reachCardStep(CardStep step, HWND window);
 // Records alive now (built and not yet deleted), and offers still waiting.
 long liveRequests();
 size_t pendingOfferCount();
+// Accessible objects of cards alive now (made for a client and not yet let go).
+long liveAccessibleObjects();
 // The next offer id follows last, as if that many offers had been made.
 void continueOfferIdsAfter(uint32_t last);
 

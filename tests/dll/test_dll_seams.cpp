@@ -107,6 +107,10 @@ struct FrameReport {
 
 extern "C" long KestrineTestLiveRecords(void) { return kestrine::testing::liveRequests(); }
 
+extern "C" long KestrineTestLiveAccessibleObjects(void) {
+    return kestrine::testing::liveAccessibleObjects();
+}
+
 extern "C" long KestrineTestPendingOffers(void) {
     return static_cast<long>(kestrine::testing::pendingOfferCount());
 }
