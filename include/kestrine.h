@@ -91,9 +91,11 @@ KESTRINE_API int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t
 
 /* Asks every card window on the desktop (window class "KestrineWindow") to
  * close and returns how many it asked. The cards close shortly after, on their
- * own threads; the call does not wait. A card whose window does not exist yet
- * is not counted. A ShowKestrine after this opens a new card rather than
- * handing its data to one that is closing. Any thread. */
+ * own threads; the call does not wait. A card still starting (a ShowKestrine
+ * just before this, whose window may not exist yet) is cancelled too: it never
+ * shows and its data is freed; it is counted only if its window was found. A
+ * ShowKestrine after this opens a new card rather than handing its data to
+ * one that is closing. Any thread. */
 KESTRINE_API int KESTRINE_CALL CloseKestrine(void);
 
 /* Returns KESTRINE_VERSION (100). Any thread; no other effect. */

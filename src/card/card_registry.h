@@ -15,8 +15,9 @@ extern HINSTANCE moduleInstance;
 extern bool savedPositionValid;
 extern POINT savedPosition;
 extern bool windowClassRegistered;
-// Windows of card threads that exist now, closing ones included; signalled
-// through cardWindowsChanged whenever one goes.
+// Windows of card threads that exist now, closing ones included, and places
+// taken for windows about to be made; signalled through cardWindowsChanged
+// whenever one goes, and as a starting card is cancelled.
 extern int cardWindows;
 extern CONDITION_VARIABLE cardWindowsChanged;
 

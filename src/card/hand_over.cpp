@@ -22,7 +22,7 @@ struct CardStart {
     ChartRequest* record = nullptr;  // the newest record handed to the card
     DWORD threadId = 0;              // its UI thread, once that runs
     CardThread thread = CardThread::pending;
-    bool closed = false;  // CloseKestrine found its window before it was current
+    bool closed = false;  // CloseKestrine cancelled it before it was current
     // The starter, the UI thread and every call awaiting the thread.
     int holders = 2;
 };
@@ -408,6 +408,27 @@ int handOverRecord(ChartRequest* record) noexcept {
 void noteCardThread(CardStart* start) noexcept {
     ModuleLockGuard lock;
     start->threadId = GetCurrentThreadId();
+}
+
+void cancelStartingCard() noexcept {
+    ChartRequest* unshown = nullptr;
+    {
+        ModuleLockGuard lock;
+        if (state.starting == nullptr) {
+            return;
+        }
+        state.starting->closed = true;
+        unshown = state.starting->record;
+        state.starting->record = nullptr;
+        state.starting = nullptr;
+    }
+    WakeAllConditionVariable(&cardWindowsChanged);
+    deleteRequest(unshown);
+}
+
+bool cardStartCancelled(const CardStart* start) noexcept {
+    ModuleLockGuard lock;
+    return start->closed;
 }
 
 ChartRequest* finishCardStart(CardStart* start, HWND window, HWND* displaced,

@@ -73,6 +73,16 @@ void noteCardAtRest(HWND window) noexcept;
 // CloseKestrine that finds its window before it is current can tell.
 void noteCardThread(CardStart* start) noexcept;
 
+// CloseKestrine's first step: the card being started, if any, is cancelled,
+// whether or not its window exists yet. Its record is freed here, it shows
+// nothing, and the next record starts a new card. Wakes its thread should it
+// be waiting for closing cards, so that a cancelled start never lingers.
+void cancelStartingCard() noexcept;
+
+// True once start has been cancelled; the starting card's thread asks before
+// it creates its window. Under moduleLock or not.
+bool cardStartCancelled(const CardStart* start) noexcept;
+
 // The starting card's window exists (or could not be created: window null).
 // Takes the newest waiting record and, with a window, makes it the current
 // card in the same step; *displaced is the card it replaces, if any. *closed

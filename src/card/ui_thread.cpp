@@ -141,13 +141,22 @@ HWND createBareCardWindow(SurfaceSize* size, bool threadPerMonitorAware) {
                            nullptr, nullptr, moduleInstance, nullptr);
 }
 
-void waitForClosingCards() {
+// Waits while too many card windows are still closing, then takes a place
+// among them for the window about to be made, in the same step: cards
+// admitted together cannot all pass one look at the count. False, with no
+// place taken, once start is cancelled meanwhile: it makes no window, and
+// its thread is gone at once rather than when the wait is up.
+bool admitCard(const CardStart* start) {
     const ULONGLONG deadline = GetTickCount64() + CLOSING_WAIT_MS;
     ModuleLockGuard lock;
-    while (cardWindows >= MOST_CLOSING_CARDS) {
+    for (;;) {
+        if (cardStartCancelled(start)) {
+            return false;
+        }
         const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
-            break;
+        if (cardWindows < MOST_CLOSING_CARDS || now >= deadline) {
+            ++cardWindows;
+            return true;
         }
         SleepConditionVariableCS(&cardWindowsChanged, &moduleLock,
                                  static_cast<DWORD>(deadline - now));
@@ -303,15 +312,19 @@ DWORD WINAPI uiThreadMain(LPVOID parameter) {
     CardStart* start = static_cast<CardStart*>(parameter);
     noteCardThread(start);
     acquireGdiplus();
-    waitForClosingCards();
+    const bool admitted = admitCard(start);
     testing::reachCardStep(testing::CardStep::beforeWindow, nullptr);
-    // Before the window exists: a window keeps the context it was created in.
-    const bool perMonitorAware = makeThreadPerMonitorAware();
+    HWND window = nullptr;
     SurfaceSize size;
-    HWND window = createBareCardWindow(&size, perMonitorAware);
+    if (admitted && !cardStartCancelled(start)) {
+        // Before the window exists: a window keeps the context it was created in.
+        const bool perMonitorAware = makeThreadPerMonitorAware();
+        window = createBareCardWindow(&size, perMonitorAware);
+    }
     if (window != nullptr) {
-        countCardWindow(+1);
         testing::reachCardStep(testing::CardStep::windowNotCurrent, window);
+    } else if (admitted) {
+        countCardWindow(-1);  // the place taken for a window that was not made
     }
     // The newest record handed in while the window was being created; from
     // here on new records reach this card as offers.

@@ -67,6 +67,9 @@ extern "C" int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t* 
 
 extern "C" int KESTRINE_CALL CloseKestrine(void) {
     using namespace kestrine;
+    // A card still starting shows nothing: cancelled before the walk, so
+    // that it cannot become current behind it.
+    cancelStartingCard();
     // The top-level windows as they are now, listed before any is asked to
     // close: a walk that stepped from window to window would end at one that
     // closed meanwhile (its own click, its delay, a displaced card going).

@@ -151,6 +151,47 @@ TEST_F(HandOver, close_before_the_window_exists_leaves_the_newest_record_shown) 
     expectShown(L"B");
 }
 
+// CloseKestrine right after ShowKestrine, before the card's window exists:
+// the card never shows, its record is freed, and it is not counted.
+TEST_F(HandOver, close_cancels_a_card_that_is_still_starting) {
+    arm(testing::CardStep::beforeWindow);
+    ASSERT_EQ(show(L"A"), 0);
+    ASSERT_TRUE(reached(testing::CardStep::beforeWindow));
+    EXPECT_EQ(CloseKestrine(), 0);
+    EXPECT_EQ(testing::liveRequests(), records);
+    release(testing::CardStep::beforeWindow);
+    EXPECT_TRUE(waitUntil([&] { return test::gdiplusUserCount() == users; }, 3000));
+    EXPECT_EQ(cardCount(), 0);
+    ASSERT_EQ(show(L"B"), 0);
+    expectShown(L"B");
+}
+
+// Shows and closes at full speed while closing cards fill their limit: each
+// start waits for room, is cancelled, and its thread ends then, not when the
+// wait would be up; none makes a window. Threads left waiting would all make
+// windows together once room came.
+TEST_F(HandOver, cancelled_starts_waiting_for_closing_cards_end_at_once) {
+    {
+        ModuleLockGuard lock;
+        cardWindows += 3;  // as many as may be closing
+    }
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(show(L"A"), 0);
+        CloseKestrine();
+    }
+    // The wait for room would hold them 2 s.
+    EXPECT_TRUE(waitUntil([&] { return test::gdiplusUserCount() == users; }, 1500))
+        << test::gdiplusUserCount() - users << " card threads still there";
+    EXPECT_EQ(cardCount(), 0);
+    EXPECT_EQ(testing::liveRequests(), records);
+    {
+        ModuleLockGuard lock;
+        cardWindows -= 3;
+    }
+    ASSERT_EQ(show(L"B"), 0);
+    expectShown(L"B");
+}
+
 TEST_F(HandOver, close_of_a_window_not_yet_current_sends_later_records_to_a_new_card) {
     arm(testing::CardStep::windowNotCurrent);
     ASSERT_EQ(show(L"A"), 0);
