@@ -11,4 +11,14 @@ bool windowClassRegistered = false;
 int cardWindows = 0;
 CONDITION_VARIABLE cardWindowsChanged = CONDITION_VARIABLE_INIT;
 
+void countCardWindow(int change) {
+    {
+        ModuleLockGuard lock;
+        cardWindows += change;
+    }
+    if (change < 0) {
+        WakeAllConditionVariable(&cardWindowsChanged);
+    }
+}
+
 }  // namespace kestrine

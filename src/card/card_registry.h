@@ -15,10 +15,13 @@ extern HINSTANCE moduleInstance;
 extern bool savedPositionValid;
 extern POINT savedPosition;
 extern bool windowClassRegistered;
-// Windows of card threads that exist now, closing ones included, and places
-// taken for windows about to be made; signalled through cardWindowsChanged
+// Card windows that exist now, closing ones included, counted by the window
+// procedure as each is created and destroyed; cardWindowsChanged is signalled
 // whenever one goes, and as a starting card is cancelled.
 extern int cardWindows;
 extern CONDITION_VARIABLE cardWindowsChanged;
+
+// Takes moduleLock; wakes the waiters on cardWindowsChanged when one goes.
+void countCardWindow(int change);
 
 }  // namespace kestrine

@@ -61,8 +61,10 @@ struct HandOverState {
     ChartRequest* deposit = nullptr;
     HWND depositFor = nullptr;
     ULONGLONG depositedAt = 0;
-    // The timer that rescues a deposit its card has not taken in time.
+    // The timer that rescues a deposit its card has not taken in time; none
+    // is armed once rescues have stopped (the module's detach).
     HANDLE rescueTimer = nullptr;
+    bool rescuesStopped = false;
     // Offers sent to the current card at rest and still awaited.
     OfferRegistry offers;
 };
@@ -150,7 +152,7 @@ VOID CALLBACK rescueDeposit(PVOID, BOOLEAN);
 // Under moduleLock: a rescue check due in ms unless one is due already. With
 // no timer to be had, a later call still finds the card stalled by its work.
 void armRescue(DWORD ms) {
-    if (state.rescueTimer == nullptr &&
+    if (state.rescueTimer == nullptr && !state.rescuesStopped &&
         !CreateTimerQueueTimer(&state.rescueTimer, nullptr, rescueDeposit, nullptr, ms, 0,
                                WT_EXECUTEONLYONCE)) {
         state.rescueTimer = nullptr;
@@ -224,11 +226,11 @@ VOID CALLBACK rescueDeposit(PVOID, BOOLEAN) {
         ModuleLockGuard lock;
         timer = state.rescueTimer;
         state.rescueTimer = nullptr;
-        const ULONGLONG age = GetTickCount64() - state.depositedAt;
         // A deposit for a card that is no longer current has been overtaken:
         // the card that displaced it shows something newer.
         if (state.deposit != nullptr && state.depositedAt != 0 &&
             state.depositFor == state.current) {
+            const ULONGLONG age = GetTickCount64() - state.depositedAt;
             if (age < HANDOVER_TIMEOUT_MS) {
                 armRescue(static_cast<DWORD>(HANDOVER_TIMEOUT_MS - age));
             } else {
@@ -545,6 +547,7 @@ void stopRescuingDeposits() noexcept {
         ModuleLockGuard lock;
         timer = state.rescueTimer;
         state.rescueTimer = nullptr;
+        state.rescuesStopped = true;  // a callback running now arms no other
     }
     if (timer != nullptr) {
         // Waits for a callback that is running; it takes moduleLock, which
@@ -568,11 +571,6 @@ void continueOfferIdsAfter(uint32_t last) {
 }
 
 void setCardThreadStarter(CardThreadStarter starter) { cardThreadStarter.store(starter); }
-
-void setCurrentCard(HWND window) {
-    ModuleLockGuard lock;
-    setCurrent(window, 0);
-}
 
 HWND currentCard() {
     ModuleLockGuard lock;

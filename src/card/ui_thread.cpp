@@ -141,6 +141,10 @@ HWND createBareCardWindow(SurfaceSize* size, bool threadPerMonitorAware) {
                            nullptr, nullptr, moduleInstance, nullptr);
 }
 
+// Cards admitted past the wait for closing cards whose window is still being
+// made; guarded by moduleLock.
+int cardsBeingMade = 0;
+
 // Waits while too many card windows are still closing, then takes a place
 // among them for the window about to be made, in the same step: cards
 // admitted together cannot all pass one look at the count. False, with no
@@ -154,8 +158,8 @@ bool admitCard(const CardStart* start) {
             return false;
         }
         const ULONGLONG now = GetTickCount64();
-        if (cardWindows < MOST_CLOSING_CARDS || now >= deadline) {
-            ++cardWindows;
+        if (cardWindows + cardsBeingMade < MOST_CLOSING_CARDS || now >= deadline) {
+            ++cardsBeingMade;
             return true;
         }
         SleepConditionVariableCS(&cardWindowsChanged, &moduleLock,
@@ -163,14 +167,14 @@ bool admitCard(const CardStart* start) {
     }
 }
 
-void countCardWindow(int change) {
+// The admitted card's window is made (it counts itself from now on) or
+// could not be.
+void endCardMaking() {
     {
         ModuleLockGuard lock;
-        cardWindows += change;
+        --cardsBeingMade;
     }
-    if (change < 0) {
-        WakeAllConditionVariable(&cardWindowsChanged);
-    }
+    WakeAllConditionVariable(&cardWindowsChanged);
 }
 
 }  // namespace
@@ -261,19 +265,6 @@ CardOpening chooseNewCardOpening(HMONITOR primary, const RECT& workArea,
     return chooseCardOpening(centred, primarySize, saved, savedMonitorSize, resizedOverlaps);
 }
 
-HWND createCardWindow(ChartRequest* request) {
-    SurfaceSize size;
-    HWND window = createBareCardWindow(&size, false);
-    if (window == nullptr) {
-        return nullptr;
-    }
-    attachRecord(window, request, size);
-    const HWND displaced = testing::currentCard();
-    testing::setCurrentCard(window);
-    closeDisplaced(displaced, window);
-    return window;
-}
-
 void showCard(HWND window) {
     ShowWindow(window, SW_SHOWNOACTIVATE);
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -306,12 +297,8 @@ void runCardMessageLoop(HWND window) {
     }
 }
 
-DWORD WINAPI uiThreadMain(LPVOID parameter) {
-    // Declared first, so that COM, if a screen reader had it started here, ends last.
-    CardThreadAccessibility accessibility;
-    CardStart* start = static_cast<CardStart*>(parameter);
+HWND openStartedCard(CardStart* start) {
     noteCardThread(start);
-    acquireGdiplus();
     const bool admitted = admitCard(start);
     testing::reachCardStep(testing::CardStep::beforeWindow, nullptr);
     HWND window = nullptr;
@@ -321,10 +308,11 @@ DWORD WINAPI uiThreadMain(LPVOID parameter) {
         const bool perMonitorAware = makeThreadPerMonitorAware();
         window = createBareCardWindow(&size, perMonitorAware);
     }
+    if (admitted) {
+        endCardMaking();
+    }
     if (window != nullptr) {
         testing::reachCardStep(testing::CardStep::windowNotCurrent, window);
-    } else if (admitted) {
-        countCardWindow(-1);  // the place taken for a window that was not made
     }
     // The newest record handed in while the window was being created; from
     // here on new records reach this card as offers.
@@ -334,11 +322,9 @@ DWORD WINAPI uiThreadMain(LPVOID parameter) {
     if (window == nullptr || request == nullptr || closed) {
         if (window != nullptr) {
             DestroyWindow(window);
-            countCardWindow(-1);
         }
         deleteRequest(request);
-        releaseGdiplus();
-        return 1;
+        return nullptr;
     }
     attachRecord(window, request, size);
     closeDisplaced(displaced, window);
@@ -350,10 +336,19 @@ DWORD WINAPI uiThreadMain(LPVOID parameter) {
     } else {
         DestroyWindow(window);
     }
-    runCardMessageLoop(window);  // ends once the window is destroyed
-    countCardWindow(-1);
+    return window;
+}
+
+DWORD WINAPI uiThreadMain(LPVOID parameter) {
+    // Declared first, so that COM, if a screen reader had it started here, ends last.
+    CardThreadAccessibility accessibility;
+    acquireGdiplus();
+    const HWND window = openStartedCard(static_cast<CardStart*>(parameter));
+    if (window != nullptr) {
+        runCardMessageLoop(window);  // ends once the window is destroyed
+    }
     releaseGdiplus();
-    return 0;
+    return window != nullptr ? 0 : 1;
 }
 
 namespace testing {

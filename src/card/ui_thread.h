@@ -20,6 +20,17 @@ constexpr wchar_t CARD_WINDOW_TITLE[] = L"Kestrine";
 // asked to close before it became current (the record is freed).
 DWORD WINAPI uiThreadMain(LPVOID cardStart);
 
+struct CardStart;
+
+// uiThreadMain's steps before its message loop, on the calling thread (test
+// programs run a card on their own thread with it): waits while too many
+// cards are closing, creates the window, takes the newest record handed to
+// start and becomes current, then prepares and shows the card. The window,
+// for a message loop to run until it is destroyed; null when none was made
+// or it closed before it became current (the record is freed). The thread's
+// GDI+ reference is the caller's.
+HWND openStartedCard(CardStart* start);
+
 // The steps of uiThreadMain, for test programs that run a card on their own
 // thread. registerCardClass: once per process, under moduleLock.
 bool registerCardClass();
@@ -40,12 +51,6 @@ SurfaceSize monitorSurfaceSize(HMONITOR monitor, bool threadPerMonitorAware = fa
 // it would still overlap a monitor at that size.
 CardOpening chooseNewCardOpening(HMONITOR primary, const RECT& workArea,
                                  bool threadPerMonitorAware = false);
-
-// For test programs that run a card on their own thread: sizes and places
-// the card, creates its hidden layered window, attaches the record and makes
-// the window current, asking the card it displaces to close. Returns the
-// window, which then owns the record; or null, and the caller still owns it.
-HWND createCardWindow(ChartRequest* request);
 
 // Shows the prepared card without taking the focus, always on top.
 void showCard(HWND window);

@@ -530,6 +530,14 @@ void onDestroy(HWND window, ChartRequest* request) {
 LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ChartRequest* request = attachedRequest(window);
     switch (message) {
+    case WM_NCCREATE:
+        // Counted from here to WM_NCDESTROY, which follows even a creation
+        // that fails after this.
+        countCardWindow(+1);
+        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_NCDESTROY:
+        countCardWindow(-1);
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_DESTROY:
         disconnectCardAccessible(window);  // before the record goes
         onDestroy(window, request);

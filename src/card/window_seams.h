@@ -76,8 +76,7 @@ void setCardThreadStarter(CardThreadStarter starter);
 using CloseWalkHook = void (*)(HWND found);
 void setCloseWalkHook(CloseWalkHook hook);
 
-// The card that takes records, set and read directly.
-void setCurrentCard(HWND window);
+// The card that takes records now, or null.
 HWND currentCard();
 
 }  // namespace testing

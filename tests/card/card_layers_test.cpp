@@ -84,7 +84,6 @@ class CardLayersHere : public ::testing::Test {
 protected:
     void SetUp() override {
         test::forgetSavedPosition();
-        test::setCurrentWindow(nullptr);
         test::clearFrames();
         presented.clear();
         plainPresents = 0;
@@ -124,7 +123,6 @@ TEST_F(CardLayersHere, preparation_builds_them_for_the_attached_record) {
 TEST_F(CardLayersHere, adoption_builds_them_anew_for_the_adopted_record) {
     card = openCardHere(newRequest(true, 0));
     ASSERT_NE(card, nullptr);
-    test::setCurrentWindow(card);
     ChartRequest* fresh = newRequest(false, 0);
     const uint64_t offer = openOffer(fresh, card);
     const long staticDraws = testing::staticPartDraws();
@@ -223,7 +221,6 @@ TEST_F(CardLayersHere, without_layers_a_card_animates_from_nothing) {
     EXPECT_EQ(frames.back().progress, 1.0);
     // A later record of the same card gets layers again once memory is there.
     testing::setFrameLayerAllocationFailure(false);
-    test::setCurrentWindow(card);
     ChartRequest* fresh = newRequest(false, 0);
     const uint64_t offer = openOffer(fresh, card);
     ASSERT_EQ(test::offerAndAdopt(card, offer), 1);

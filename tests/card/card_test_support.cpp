@@ -17,6 +17,7 @@
 #include "dll/module_state.h"
 #include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"
+#include "kestrine.h"
 
 namespace kestrine {
 namespace test {
@@ -73,6 +74,12 @@ public:
 ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new CardEnvironment);
 
+CardStart* keptStart = nullptr;
+bool keepStart(CardStart* start) {
+    keptStart = start;
+    return true;
+}
+
 LRESULT CALLBACK otherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -89,14 +96,28 @@ ChartRequest* newRequest(bool animate, int autoCloseSeconds, double animationSec
                                                0xFFFFFFFFu));
 }
 
+CardStart* routeToNewStart(ChartRequest* request) {
+    keptStart = nullptr;
+    testing::setCardThreadStarter(&keepStart);
+    const int routed = handOverRecord(request);
+    testing::setCardThreadStarter(nullptr);
+    return routed == KESTRINE_OK ? keptStart : nullptr;
+}
+
 HWND openCardHere(ChartRequest* request) {
     // The pointer away from the card: one resting on its plot would bring a
     // readout frame into tests that count frames.
     SetCursorPos(0, 0);
-    HWND card = createCardWindow(request);
-    if (card != nullptr && prepareChart(card, *request)) {
-        showCard(card);
+    CardStart* start = routeToNewStart(request);
+    if (start == nullptr) {
+        return nullptr;
     }
+    // The test thread keeps the DPI context it has: a card thread's own
+    // context would stay with it into the tests that follow.
+    static const testing::ThreadDpiStandIn noThreadContexts;
+    testing::setThreadDpiStandIn(&noThreadContexts);
+    HWND card = openStartedCard(start);
+    testing::setThreadDpiStandIn(nullptr);
     return card;
 }
 
@@ -158,8 +179,6 @@ int gdiplusUserCount() {
     ModuleLockGuard lock;
     return gdiplusUsers;
 }
-
-void setCurrentWindow(HWND window) { testing::setCurrentCard(window); }
 
 HWND readCurrentWindow() { return testing::currentCard(); }
 

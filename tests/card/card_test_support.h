@@ -13,6 +13,9 @@
 #include "win_test_support.h"
 
 namespace kestrine {
+
+struct CardStart;
+
 namespace test {
 
 struct Frame {
@@ -29,7 +32,13 @@ void clearFrames();
 // A counted record (as ShowKestrine would make it) of three points.
 ChartRequest* newRequest(bool animate, int autoCloseSeconds, double animationSeconds = 1.5);
 
-// A card on the calling thread: created, prepared and shown, owning request.
+// request handed over as ShowKestrine hands it, to a new card whose thread is
+// not started: the start, for openStartedCard or uiThreadMain; null when the
+// record went elsewhere (a card was current). Takes request in every case.
+CardStart* routeToNewStart(ChartRequest* request);
+// A card opened on the calling thread the way a card thread opens it: request
+// routed to a new start, the window made current, prepared and shown. Null
+// when no card was opened (the record is freed or went to the current card).
 HWND openCardHere(ChartRequest* request);
 // The record a card window holds, or null.
 ChartRequest* attached(HWND card);
@@ -52,7 +61,6 @@ void closeCardHere(HWND card);
 HWND makeOtherWindow();
 
 int gdiplusUserCount();
-void setCurrentWindow(HWND window);
 HWND readCurrentWindow();
 void forgetSavedPosition();
 

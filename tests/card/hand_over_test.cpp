@@ -93,7 +93,6 @@ protected:
             hold.armed.store(false);
         }
         testing::setCardStepHook(&holdStep);
-        test::setCurrentWindow(nullptr);
         records = testing::liveRequests();
         users = test::gdiplusUserCount();
     }
@@ -135,6 +134,16 @@ protected:
         EXPECT_LT(waited, SLOW_PRESENT_MS / 2);
         expectShown(L"B");
         EXPECT_EQ(onlyCard(), card);
+    }
+
+    // A card opened with title, animating for 10 s, once it shows it; or null.
+    static HWND showAnimatingCard(const wchar_t* title) {
+        HWND card = nullptr;
+        if (show(title, 1, 10.0) != 0 ||
+            !waitUntil([&] { return test::shownTitleOf(card = onlyCard()) == title; }, 3000)) {
+            return nullptr;
+        }
+        return card;
     }
 
     long records = 0;
@@ -314,9 +323,8 @@ void holdNextPresent(DWORD ms) {
 // A card inside one long frame takes records as left for it, however far into
 // the frame a call comes (short of the hand-over limit), and shows the last.
 TEST_F(HandOver, calls_during_a_long_frame_return_at_once_and_the_last_is_shown) {
-    ASSERT_EQ(show(L"A", 1, 10.0), 0);
-    HWND card = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return test::shownTitleOf(card = onlyCard()) == L"A"; }, 3000));
+    HWND card = showAnimatingCard(L"A");
+    ASSERT_NE(card, nullptr);
     holdNextPresent(1500);
     ASSERT_EQ(WaitForSingleObject(presentEntered, 3000), WAIT_OBJECT_0);
     const ULONGLONG entered = GetTickCount64();
@@ -340,9 +348,8 @@ TEST_F(HandOver, calls_during_a_long_frame_return_at_once_and_the_last_is_shown)
 // after: the record goes to a new card within the hand-over limit and a
 // little, and the stopped card closes once it runs again.
 TEST_F(HandOver, a_record_left_for_a_card_that_stops_is_shown_by_a_new_card) {
-    ASSERT_EQ(show(L"A", 1, 10.0), 0);
-    HWND card = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return test::shownTitleOf(card = onlyCard()) == L"A"; }, 3000));
+    HWND card = showAnimatingCard(L"A");
+    ASSERT_NE(card, nullptr);
     holdNextPresent(10000);
     ASSERT_EQ(WaitForSingleObject(presentEntered, 3000), WAIT_OBJECT_0);
     const ULONGLONG called = GetTickCount64();
@@ -410,9 +417,8 @@ TEST_F(HandOver, close_asks_every_card_though_one_goes_during_the_walk) {
 // An animating card pumps every tick: the call leaves the record for it and
 // returns without waiting for the frame the card has in hand.
 TEST_F(HandOver, update_of_an_animating_card_does_not_wait_for_its_frame) {
-    ASSERT_EQ(show(L"A", 1, 10.0), 0);
-    HWND card = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return test::shownTitleOf(card = onlyCard()) == L"A"; }, 3000));
+    HWND card = showAnimatingCard(L"A");
+    ASSERT_NE(card, nullptr);
     testing::setLayeredPresentHook(&slowPresent);
     Sleep(SLOW_PRESENT_MS / 2);  // the card is inside a slow frame now
     expectHandedOverWithoutWaiting(card);

@@ -286,7 +286,7 @@ TEST_F(CardPlacement, card_at_a_drop_point_is_sized_for_the_monitor_it_opens_on)
     const LONG right = primaryRect().right;
     savePosition(right + 200, 100);
     ChartRequest* request = test::newRequest(false, 0);
-    HWND card = createCardWindow(request);
+    HWND card = test::openCardHere(request);
     ASSERT_NE(card, nullptr);
     RECT r = {};
     GetWindowRect(card, &r);
@@ -312,14 +312,33 @@ TEST_F(CardPlacement, card_shrunk_off_every_monitor_opens_centred_at_the_primary
     EXPECT_EQ(opening.size.height, 560);
 }
 
-TEST(CardWindow, created_hidden_layered_topmost_and_current_with_its_record) {
+// Seen at the step where the card's window exists and is not current yet.
+struct WindowAtItsMaking {
+    bool seen = false;
+    bool visible = true;
+    bool current = true;
+} atMaking;
+
+void noteWindowAtItsMaking(testing::CardStep step, HWND window) {
+    if (step == testing::CardStep::windowNotCurrent) {
+        atMaking.seen = true;
+        atMaking.visible = IsWindowVisible(window) != FALSE;
+        atMaking.current = test::readCurrentWindow() == window;
+    }
+}
+
+TEST(CardWindow, created_hidden_layered_topmost_then_current_with_its_record) {
     test::forgetSavedPosition();
     const long records = testing::liveRequests();
-    HWND displaced = test::makeOtherWindow();
-    test::setCurrentWindow(displaced);
     ChartRequest* request = test::newRequest(false, 0);
-    HWND card = createCardWindow(request);
+    atMaking = WindowAtItsMaking{};
+    testing::setCardStepHook(&noteWindowAtItsMaking);
+    HWND card = test::openCardHere(request);
+    testing::setCardStepHook(nullptr);
     ASSERT_NE(card, nullptr);
+    EXPECT_TRUE(atMaking.seen);
+    EXPECT_FALSE(atMaking.visible);
+    EXPECT_FALSE(atMaking.current);
 
     wchar_t text[64] = {};
     GetClassNameW(card, text, 64);
@@ -328,7 +347,7 @@ TEST(CardWindow, created_hidden_layered_topmost_and_current_with_its_record) {
     EXPECT_STREQ(text, L"Kestrine");
     const LONG style = GetWindowLongW(card, GWL_STYLE);
     EXPECT_TRUE(style & WS_POPUP);
-    EXPECT_FALSE(style & (WS_VISIBLE | WS_CAPTION | WS_THICKFRAME | WS_BORDER));
+    EXPECT_FALSE(style & (WS_CAPTION | WS_THICKFRAME | WS_BORDER));
     const LONG exStyle = GetWindowLongW(card, GWL_EXSTYLE);
     EXPECT_EQ(exStyle & (WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST),
               WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
@@ -343,11 +362,8 @@ TEST(CardWindow, created_hidden_layered_topmost_and_current_with_its_record) {
     EXPECT_EQ(request->surfaceHeight, 560);
     EXPECT_EQ(reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA)), request);
     EXPECT_EQ(test::readCurrentWindow(), card);
-    MSG message;
-    EXPECT_TRUE(PeekMessageW(&message, displaced, WM_CLOSE, WM_CLOSE, PM_REMOVE));
 
     test::closeCardHere(card);
-    DestroyWindow(displaced);
     EXPECT_EQ(testing::liveRequests(), records);
 }
 
@@ -372,13 +388,6 @@ HANDLE lastCardThread = nullptr;
 bool startKeepingHandle(CardStart* start) {
     lastCardThread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
     return lastCardThread != nullptr;
-}
-
-// A start kept without its thread: the test starts it once records are in.
-CardStart* heldStart = nullptr;
-bool holdStart(CardStart* start) {
-    heldStart = start;
-    return true;
 }
 
 // Hands request over as ShowKestrine does, the card's thread started there.
@@ -408,7 +417,6 @@ DWORD runThread(ChartRequest* request, DWORD waitMs, HWND* cardOut) {
 }
 
 TEST(CardThread, runs_a_card_to_its_end_and_drops_its_references) {
-    test::setCurrentWindow(nullptr);
     const long records = testing::liveRequests();
     const int users = test::gdiplusUserCount();
     HWND card = nullptr;
@@ -421,18 +429,17 @@ TEST(CardThread, runs_a_card_to_its_end_and_drops_its_references) {
 }
 
 TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
-    test::setCurrentWindow(nullptr);
     const long records = testing::liveRequests();
     ChartRequest* older = test::newRequest(false, 0);
     ChartRequest* newest = test::newRequest(false, 0);
-    testing::setCardThreadStarter(&holdStart);
-    ASSERT_EQ(handOverRecord(older), KESTRINE_OK);
+    // A start kept without its thread: the test starts it once records are in.
+    CardStart* start = test::routeToNewStart(older);
+    ASSERT_NE(start, nullptr);
     // Until its window exists, the starting card takes every record, and
     // the older one is freed unseen.
     ASSERT_EQ(handOverRecord(newest), KESTRINE_OK);
-    testing::setCardThreadStarter(nullptr);
     EXPECT_EQ(testing::liveRequests(), records + 1);
-    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, heldStart, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     HWND card = nullptr;
     for (int i = 0; i < 200 && (card = FindWindowW(CARD_WINDOW_CLASS, nullptr)) == nullptr; ++i) {
@@ -452,7 +459,6 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
 }
 
 TEST(CardThread, failed_window_creation_frees_the_record_and_the_gdiplus_reference) {
-    test::setCurrentWindow(nullptr);
     const long records = testing::liveRequests();
     const int users = test::gdiplusUserCount();
     // The flag claims a class that is not there, so creation fails.

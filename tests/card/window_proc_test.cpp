@@ -47,7 +47,6 @@ class CardHere : public ::testing::Test {
 protected:
     void SetUp() override {
         test::forgetSavedPosition();
-        test::setCurrentWindow(nullptr);
         recordsBefore = testing::liveRequests();
         card = openCardHere(newRequest(false, 0));
         ASSERT_NE(card, nullptr);
@@ -192,15 +191,22 @@ TEST_F(ReplacementOffer, card_asked_to_close_refuses_so_the_chart_is_not_lost) {
     EXPECT_FALSE(IsWindow(card));
 }
 
+// The card closing (asked to, as CloseKestrine asks) and the next record's
+// card current in its place, both the product's way.
+void openNewerCard(HWND closing, HWND* newer) {
+    noteCardAskedToClose(closing);
+    *newer = openCardHere(newRequest(false, 0));
+    ASSERT_NE(*newer, nullptr);
+    ASSERT_EQ(test::readCurrentWindow(), *newer);
+}
+
 TEST_F(ReplacementOffer, card_displaced_by_a_newer_one_refuses) {
-    other = test::makeOtherWindow();
-    test::setCurrentWindow(other);  // a newer card has taken over
+    openNewerCard(card, &other);
     ChartRequest* fresh = newRequest(false, 0);
     const uint64_t id = openOffer(fresh, card);
     EXPECT_EQ(offer(card, id), 0);
     EXPECT_EQ(withdrawOffer(id), fresh);
     deleteRequest(fresh);
-    test::setCurrentWindow(nullptr);
 }
 
 TEST_F(ReplacementOffer, adoption_ends_a_drag_and_gives_back_the_capture) {
@@ -249,12 +255,17 @@ TEST_F(Destruction, frees_the_record_clears_current_and_ends_the_loop) {
     EXPECT_EQ(test::quitMessagesSeen(), quits + 1);
 }
 
+// The older card's record is older than the newer card's: it is freed, not
+// handed on.
 TEST_F(Destruction, newer_current_card_stays_current) {
-    other = test::makeOtherWindow();
-    test::setCurrentWindow(other);
+    openNewerCard(card, &other);
+    ChartRequest* shown = attached(other);
     DestroyWindow(card);
     EXPECT_EQ(test::readCurrentWindow(), other);
-    test::setCurrentWindow(nullptr);
+    EXPECT_EQ(attached(other), shown);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 1);
+    pumpFor(20);
+    EXPECT_EQ(attached(other), shown);
 }
 
 TEST_F(Destruction, autoclose_timer_destroys_the_card) {

@@ -134,20 +134,26 @@ void expectLoadableAnywhere(const PeFile& pe) {
     EXPECT_EQ(pe.exportedFunctions, 3u);  // no exports by ordinal only
 }
 
-TEST(DllFile, x86_64_dll_is_pe32_plus_with_the_three_exports_and_windows_imports) {
-    const PeFile pe = readPe(win64Dll);
-    ASSERT_TRUE(pe.valid) << win64Dll;
-    EXPECT_EQ(pe.machine, MACHINE_AMD64);
-    EXPECT_EQ(pe.magic, PE32_PLUS);
-    expectLoadableAnywhere(pe);
-}
-
-TEST(DllFile, x86_dll_is_pe32_with_the_three_exports_and_windows_imports) {
-    const PeFile pe = readPe(win32Dll);
-    ASSERT_TRUE(pe.valid) << win32Dll;
-    EXPECT_EQ(pe.machine, MACHINE_I386);
-    EXPECT_EQ(pe.magic, PE32);
-    expectLoadableAnywhere(pe);
+TEST(DllFile, each_build_is_of_its_architecture_with_the_three_exports_and_windows_imports) {
+    struct Build {
+        const char* name;
+        const std::string& path;
+        uint32_t machine;
+        uint32_t magic;
+    };
+    const Build builds[] = {{"x86-64", win64Dll, MACHINE_AMD64, PE32_PLUS},
+                            {"x86", win32Dll, MACHINE_I386, PE32}};
+    for (const Build& build : builds) {
+        SCOPED_TRACE(build.name);
+        const PeFile pe = readPe(build.path);
+        if (!pe.valid) {
+            ADD_FAILURE() << "not a PE file: " << build.path;
+            continue;
+        }
+        EXPECT_EQ(pe.machine, build.machine);
+        EXPECT_EQ(pe.magic, build.magic);
+        expectLoadableAnywhere(pe);
+    }
 }
 
 }  // namespace
