@@ -15,9 +15,11 @@ namespace kestrine {
 // other object id, and when the system's accessibility libraries are missing.
 LRESULT answerAccessibilityQuery(HWND window, WPARAM wParam, LPARAM lParam);
 
-// At WM_DESTROY, before the record goes: the window's object stops reading
-// the card, its clients are cut off (each call fails with
-// RPC_E_DISCONNECTED), and the window's reference is dropped. The object
+// At WM_NCDESTROY, the window's last message: the window's object stops
+// reading the card, its clients are cut off (each call fails with
+// RPC_E_DISCONNECTED), and the window's reference is dropped. Between
+// WM_DESTROY and then, the object finds no record (WM_DESTROY detaches it)
+// and reads nothing freed. The object
 // itself lives on until its last client lets it go.
 void disconnectCardAccessible(HWND window);
 

@@ -536,10 +536,12 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         countCardWindow(+1);
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_NCDESTROY:
+        // The window's last message: also an object made for a query that
+        // came after WM_DESTROY goes with it.
+        disconnectCardAccessible(window);
         countCardWindow(-1);
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_DESTROY:
-        disconnectCardAccessible(window);  // before the record goes
         onDestroy(window, request);
         return 0;
     case WM_TIMER:

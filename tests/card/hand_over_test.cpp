@@ -313,11 +313,13 @@ BOOL WINAPI heldPresent(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
     return UpdateLayeredWindowIndirect(window, info);
 }
 
-void holdNextPresent(DWORD ms) {
+// True once the card is inside the held present.
+bool holdNextPresent(DWORD ms) {
     ResetEvent(presentEntered);
     ResetEvent(presentReleased);
     presentHoldMs = ms;
     testing::setLayeredPresentHook(&heldPresent);
+    return WaitForSingleObject(presentEntered, 3000) == WAIT_OBJECT_0;
 }
 
 // A card inside one long frame takes records as left for it, however far into
@@ -325,8 +327,7 @@ void holdNextPresent(DWORD ms) {
 TEST_F(HandOver, calls_during_a_long_frame_return_at_once_and_the_last_is_shown) {
     HWND card = showAnimatingCard(L"A");
     ASSERT_NE(card, nullptr);
-    holdNextPresent(1500);
-    ASSERT_EQ(WaitForSingleObject(presentEntered, 3000), WAIT_OBJECT_0);
+    ASSERT_TRUE(holdNextPresent(1500));
     const ULONGLONG entered = GetTickCount64();
     const wchar_t* titles[] = {L"B", L"C", L"D"};
     const ULONGLONG at[] = {100, 800, 1400};
@@ -350,8 +351,7 @@ TEST_F(HandOver, calls_during_a_long_frame_return_at_once_and_the_last_is_shown)
 TEST_F(HandOver, a_record_left_for_a_card_that_stops_is_shown_by_a_new_card) {
     HWND card = showAnimatingCard(L"A");
     ASSERT_NE(card, nullptr);
-    holdNextPresent(10000);
-    ASSERT_EQ(WaitForSingleObject(presentEntered, 3000), WAIT_OBJECT_0);
+    ASSERT_TRUE(holdNextPresent(10000));
     const ULONGLONG called = GetTickCount64();
     ASSERT_EQ(show(L"B", 1, 10.0), 0);  // left for the card, inside its frame
     HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(card, nullptr));

@@ -292,11 +292,8 @@ int main(int argc, char** argv) {
             name = argv[i] + 6;
         }
     }
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    folder.erase(folder.find_last_of(L"\\/") + 1);
-    dll.module = LoadLibraryW((folder + std::wstring(name.begin(), name.end())).c_str());
+    dll.module = LoadLibraryW(
+        (kestrine::test::programFolder() + std::wstring(name.begin(), name.end())).c_str());
     if (dll.module == nullptr) {
         std::fprintf(stderr, "cannot load %s\n", name.c_str());
         return 2;

@@ -1093,10 +1093,7 @@ int main(int argc, char** argv) {
             stressSeconds = (std::max)(1, std::atoi(argv[i] + 17));
         }
     }
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    dll.folder = path;
-    dll.folder.erase(dll.folder.find_last_of(L"\\/") + 1);
+    dll.folder = kestrine::test::programFolder();
     dll.name.assign(name.begin(), name.end());
     dll.module = LoadLibraryW((dll.folder + dll.name).c_str());
     if (dll.module == nullptr) {

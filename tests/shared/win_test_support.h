@@ -9,10 +9,21 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kestrine {
 namespace test {
+
+// The folder of the running test program, with its trailing separator: the
+// DLL and the tools are built beside it.
+inline std::wstring programFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    folder.resize(folder.find_last_of(L"\\/") + 1);
+    return folder;
+}
 
 // WM_QUIT messages pumpFor has taken off the calling threads' queues.
 inline int& quitMessageCount() {

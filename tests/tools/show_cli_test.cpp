@@ -28,14 +28,6 @@ namespace {
 
 constexpr DWORD RUN_TIMEOUT_MS = 30000;
 
-std::wstring ownFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    folder.resize(folder.find_last_of(L"\\/") + 1);
-    return folder;
-}
-
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.
 std::wstring quoteArgument(const std::wstring& argument) {
     std::wstring quoted = L"\"";
@@ -255,7 +247,7 @@ private:
     std::wstring path_;
 };
 
-const std::wstring SHOW = ownFolder() + L"kestrine-show.exe";
+const std::wstring SHOW = kestrine::test::programFolder() + L"kestrine-show.exe";
 const std::wstring DAY = L"0:0;3600:1200;7200:800;10800:2500;14400:3100";
 
 // A run that must end at once with exit code 2 and one line on standard error.
@@ -341,7 +333,7 @@ TEST(show_cli_bad_input, reports_a_missing_dll) {
 TEST(show_cli_bad_input, reports_a_dll_without_the_exports) {
     TempFolder folder;
     ASSERT_TRUE(CopyFileW(SHOW.c_str(), (folder.path() + L"kestrine-show.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((ownFolder() + L"show_test_empty.dll").c_str(),
+    ASSERT_TRUE(CopyFileW((kestrine::test::programFolder() + L"show_test_empty.dll").c_str(),
                           (folder.path() + L"kestrine.dll").c_str(), FALSE));
     const std::string err = badInput({L"--series", DAY}, folder.path() + L"kestrine-show.exe");
     EXPECT_NE(err.find("kestrine.dll lacks the export ShowKestrine\n"), std::string::npos) << err;
