@@ -15,7 +15,6 @@ set(KESTRINE_CORE_TESTS
     tests/core/text_reach_test.cpp
     tests/core/animation_clock_test.cpp
     tests/core/placement_test.cpp
-    tests/core/offer_registry_test.cpp
     tests/core/readout_test.cpp
     tests/core/card_description_test.cpp
 )

@@ -28,13 +28,6 @@ constexpr DWORD CARD_EX_STYLE =
 constexpr int MDT_EFFECTIVE_DPI_VALUE = 0;
 constexpr UINT DEFAULT_QUERY_DPI = 96;
 constexpr DWORD LOOP_RECHECK_MS = 250;
-// A new card waits while this many card windows are still closing, so that
-// a host that shows and closes at full speed never has more than one more
-// than that on the screen. Cards that do not close (a hung thread) hold it
-// up at most CLOSING_WAIT_MS.
-constexpr int MOST_CLOSING_CARDS = 3;
-constexpr DWORD CLOSING_WAIT_MS = 2000;
-
 std::atomic<const testing::ShcoreStandIn*> shcoreStandIn{nullptr};
 std::atomic<const testing::ThreadDpiStandIn*> threadDpiStandIn{nullptr};
 std::atomic<testing::MonitorFromRectFn> monitorFromRectStandIn{nullptr};
@@ -110,17 +103,9 @@ RECT primaryWorkArea(HMONITOR primary) {
     return area;
 }
 
-// A card that a newer one has displaced is asked to close; called after the
-// lock is left.
-void closeDisplaced(HWND displaced, HWND window) {
-    if (displaced != nullptr && displaced != window && IsWindow(displaced)) {
-        PostMessageW(displaced, WM_CLOSE, 0, 0);
-    }
-}
-
-
 // The window keeps the size it was created with, whichever record it shows.
-void attachRecord(HWND window, ChartRequest* request, const SurfaceSize& size) {
+void attachRecord(HWND window, ChartRequest* request, const SurfaceSize& size, CardId card) {
+    request->cardId = card;
     request->dpiScale = size.scale;
     request->surfaceWidth = size.width;
     request->surfaceHeight = size.height;
@@ -139,42 +124,6 @@ HWND createBareCardWindow(SurfaceSize* size, bool threadPerMonitorAware) {
     return CreateWindowExW(CARD_EX_STYLE, CARD_WINDOW_CLASS, CARD_WINDOW_TITLE, CARD_STYLE,
                            opening.topLeft.x, opening.topLeft.y, size->width, size->height,
                            nullptr, nullptr, moduleInstance, nullptr);
-}
-
-// Cards admitted past the wait for closing cards whose window is still being
-// made; guarded by moduleLock.
-int cardsBeingMade = 0;
-
-// Waits while too many card windows are still closing, then takes a place
-// among them for the window about to be made, in the same step: cards
-// admitted together cannot all pass one look at the count. False, with no
-// place taken, once start is cancelled meanwhile: it makes no window, and
-// its thread is gone at once rather than when the wait is up.
-bool admitCard(const CardStart* start) {
-    const ULONGLONG deadline = GetTickCount64() + CLOSING_WAIT_MS;
-    ModuleLockGuard lock;
-    for (;;) {
-        if (cardStartCancelled(start)) {
-            return false;
-        }
-        const ULONGLONG now = GetTickCount64();
-        if (cardWindows + cardsBeingMade < MOST_CLOSING_CARDS || now >= deadline) {
-            ++cardsBeingMade;
-            return true;
-        }
-        SleepConditionVariableCS(&cardWindowsChanged, &moduleLock,
-                                 static_cast<DWORD>(deadline - now));
-    }
-}
-
-// The admitted card's window is made (it counts itself from now on) or
-// could not be.
-void endCardMaking() {
-    {
-        ModuleLockGuard lock;
-        --cardsBeingMade;
-    }
-    WakeAllConditionVariable(&cardWindowsChanged);
 }
 
 }  // namespace
@@ -297,53 +246,38 @@ void runCardMessageLoop(HWND window) {
     }
 }
 
-HWND openStartedCard(CardStart* start) {
-    noteCardThread(start);
-    const bool admitted = admitCard(start);
+HWND openStartedCard(CardId card) {
+    if (!admitCardWindow(card)) {
+        return nullptr;  // closed or replaced while it waited
+    }
     testing::reachCardStep(testing::CardStep::beforeWindow, nullptr);
-    HWND window = nullptr;
+    // Before the window exists: a window keeps the context it was created in.
+    const bool perMonitorAware = makeThreadPerMonitorAware();
     SurfaceSize size;
-    if (admitted && !cardStartCancelled(start)) {
-        // Before the window exists: a window keeps the context it was created in.
-        const bool perMonitorAware = makeThreadPerMonitorAware();
-        window = createBareCardWindow(&size, perMonitorAware);
-    }
-    if (admitted) {
-        endCardMaking();
-    }
-    if (window != nullptr) {
-        testing::reachCardStep(testing::CardStep::windowNotCurrent, window);
-    }
-    // The newest record handed in while the window was being created; from
-    // here on new records reach this card as offers.
-    HWND displaced = nullptr;
-    bool closed = false;
-    ChartRequest* request = finishCardStart(start, window, &displaced, &closed);
-    if (window == nullptr || request == nullptr || closed) {
+    const HWND window = createBareCardWindow(&size, perMonitorAware);
+    ChartRequest* request = takeFirstRecord(card, window);
+    if (request == nullptr) {
         if (window != nullptr) {
-            DestroyWindow(window);
+            DestroyWindow(window);  // void: it never shows
         }
-        deleteRequest(request);
         return nullptr;
     }
-    attachRecord(window, request, size);
-    closeDisplaced(displaced, window);
-    // From here the window owns the record; an adoption may replace it, so
-    // it is not touched again after preparation.
-    if (prepareChart(window, *request)) {
-        showCard(window);
-        announceCardShown(window);
-    } else {
+    attachRecord(window, request, size, card);
+    testing::reachCardStep(testing::CardStep::preparing, window);
+    // From here the window owns the record; an update may replace it, so it
+    // is not touched again after preparation. A card closed or replaced while
+    // it prepared is destroyed unseen; its loop still runs to its quit.
+    if (!prepareChart(window, *request) || !showIfStillCurrent(card, window)) {
         DestroyWindow(window);
     }
     return window;
 }
 
-DWORD WINAPI uiThreadMain(LPVOID parameter) {
+DWORD runCardThread(CardId card) {
     // Declared first, so that COM, if a screen reader had it started here, ends last.
     CardThreadAccessibility accessibility;
     acquireGdiplus();
-    const HWND window = openStartedCard(static_cast<CardStart*>(parameter));
+    const HWND window = openStartedCard(card);
     if (window != nullptr) {
         runCardMessageLoop(window);  // ends once the window is destroyed
     }

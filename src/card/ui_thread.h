@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "core/chart_request.h"
+#include "core/hand_over_machine.h"
 #include "core/placement.h"
 
 namespace kestrine {
@@ -13,26 +14,21 @@ namespace kestrine {
 constexpr wchar_t CARD_WINDOW_CLASS[] = L"KestrineWindow";
 constexpr wchar_t CARD_WINDOW_TITLE[] = L"Kestrine";
 
-// Thread routine that ShowKestrine starts for a new card, with the CardStart
-// that routeRecord made: once its window exists it takes the newest record
-// waiting for the starting card and makes the window current. 0: the window
-// existed and its loop has ended; 1: the window could not be created, or was
-// asked to close before it became current (the record is freed).
-DWORD WINAPI uiThreadMain(LPVOID cardStart);
+// The body of a card's UI thread, which the hand-over starts for a new card:
+// its GDI+ reference, openStartedCard, then its message loop. 0: the window
+// existed and its loop has ended; 1: it made no window, or it was void.
+DWORD runCardThread(CardId card);
 
-struct CardStart;
-
-// uiThreadMain's steps before its message loop, on the calling thread (test
+// runCardThread's steps before its message loop, on the calling thread (test
 // programs run a card on their own thread with it): waits while too many
-// cards are closing, creates the window, takes the newest record handed to
-// start and becomes current, then prepares and shows the card. The window,
-// for a message loop to run until it is destroyed; null when none was made
-// or it closed before it became current (the record is freed). The thread's
+// card windows exist, creates the window, takes its first record, prepares
+// it and shows the card, unless the card was closed or replaced meanwhile.
+// The window, for a message loop to run until it is destroyed (it may be
+// destroyed already); null when none was made or it was void. The thread's
 // GDI+ reference is the caller's.
-HWND openStartedCard(CardStart* start);
+HWND openStartedCard(CardId card);
 
-// The steps of uiThreadMain, for test programs that run a card on their own
-// thread. registerCardClass: once per process, under moduleLock.
+// registerCardClass: once per process, under moduleLock.
 bool registerCardClass();
 
 // Makes the windows the calling thread creates per-monitor aware (v2, else

@@ -118,8 +118,6 @@ void drawRestingFrame(HWND window, ChartRequest& request) {
         request.restingShown = false;
         SetTimer(window, ANIMATION_TIMER, RESTING_RETRY_MS, nullptr);
     }
-    // At rest, after the frame, not before: it answers offers at once from here.
-    noteCardAtRest(window);
 }
 
 // The resting frame again when the pointer now reads another point (or
@@ -145,11 +143,8 @@ void onAnimationTick(HWND window, ChartRequest& request) {
     }
     const AnimationFrame frame =
         animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
-    // Before the frame: records meanwhile are left for the card, which
-    // pumps again once it is drawn, the last one too. A run can be over at
-    // its first tick, when the first frame took longer than the run (a new
-    // card at dpiScale 4 here).
-    noteCardWorking(window);
+    // A run can be over at its first tick, when the first frame took longer
+    // than the run (a new card at dpiScale 4 here).
     drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
     if (frame.runOver) {
         drawRestingFrame(window, request);
@@ -367,6 +362,7 @@ void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
     fresh->pointerOver = old->pointerOver;
     fresh->pointerLeaveTracked = old->pointerLeaveTracked;
     fresh->pointerAt = old->pointerAt;
+    fresh->cardId = old->cardId;
     const bool dragInProgress = old->dragPressed;
     const CardTextChanges told = cardTextChanges(*old, *fresh);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(fresh));
@@ -382,124 +378,18 @@ void adopt(HWND window, ChartRequest* old, ChartRequest* fresh) {
     }
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     // After the first frame, which does not wait for screen readers.
-    announceCardTextChanges(window, told);
+    announceIfStillCurrent(fresh->cardId, window, told);
 }
 
-// Keeps fresh as the chart to prepare next. A record still waiting there is
-// freed unseen (only the newest is worth preparing) and its reminder, already
-// queued, serves fresh. False when no reminder could be queued; the caller
-// then still owns fresh.
-bool keepAsNextChart(HWND window, ChartRequest& request, ChartRequest* fresh) {
-    ChartRequest* waiting = request.nextChart;
-    if (waiting != nullptr) {
-        request.nextChart = fresh;
-        deleteRequest(waiting);
-        return true;
-    }
-    if (!PostMessageW(window, WM_CHART_ADOPT, 0, 0)) {
-        return false;
-    }
-    request.nextChart = fresh;
-    return true;
-}
-
-LRESULT onChartReplace(HWND window, ChartRequest* request, LPARAM offer) {
-    if (offer == 0 || request == nullptr || request->destroyed) {
-        return 0;
-    }
-    // Only a live offer of this module, made to this window and still awaited
-    // by its sender, yields a record; the lParam itself is never followed. A
-    // card that is no longer current (displaced by a newer card, or asked to
-    // close) refuses, in the same step, and the sender gives the record to the
-    // newer card or to a new one. Queued messages are not peeked at: under
-    // Wine PeekMessage runs pending sent messages, which would re-enter this
-    // handler.
-    ChartRequest* fresh = claimOffer(offerFromLParam(offer), window);
-    if (fresh == nullptr) {
-        return 0;
-    }
-    // The sender is released at once: preparing the chart can take far longer
-    // than a host should wait on every update. The card goes on showing the
-    // previous chart until WM_CHART_ADOPT comes round.
-    if (!keepAsNextChart(window, *request, fresh)) {
-        adopt(window, request, fresh);  // claimed is owned: prepared here and now
-    }
-    return 1;
-}
-
-void onAdoptNextChart(HWND window, ChartRequest* request) {
-    if (request == nullptr || request->destroyed || request->nextChart == nullptr) {
-        return;  // also a stray WM_CHART_ADOPT from anywhere else
-    }
-    testing::reachCardStep(testing::CardStep::claimedNotAdopted, window);
-    ChartRequest* fresh = request->nextChart;
-    request->nextChart = nullptr;
-    if (!isCurrentCard(window)) {
-        // Displaced or asked to close since it claimed the record: the record
-        // goes on to the card that takes over, unless that has a newer one.
-        handOnRecord(window, fresh);
+// Told that a record waits: the card takes it, if it is still the card to
+// take records, and prepares it now. Nothing in the message is trusted.
+void onLook(HWND window, ChartRequest* request) {
+    if (request == nullptr || request->destroyed) {
         return;
     }
-    adopt(window, request, fresh);
-}
-
-// The newest record a card holds: the one waiting to be prepared, or the one
-// it shows.
-uint64_t newestOrderHeld(const ChartRequest& request) {
-    return request.nextChart != nullptr ? request.nextChart->order : request.order;
-}
-
-void onHandedOn(HWND window, ChartRequest* request) {
-    ChartRequest* fresh = takeHandedOnRecord(window);
-    if (fresh == nullptr) {
-        return;
-    }
-    if (request == nullptr || request->destroyed || fresh->order <= newestOrderHeld(*request)) {
-        deleteRequest(fresh);  // this card has taken something newer meanwhile
-        return;
-    }
-    if (!isCurrentCard(window)) {
-        handOnRecord(window, fresh);
-        return;
-    }
-    if (!keepAsNextChart(window, *request, fresh)) {
+    if (ChartRequest* fresh = takeWaitingRecord(request->cardId)) {
         adopt(window, request, fresh);
     }
-}
-
-// A closing card's records: the newest of what it shows, what it claimed and
-// what was handed on to it goes on to the card that takes over; the rest is
-// freed.
-void handOnNewest(HWND window, ChartRequest* shown, ChartRequest* handedOn) {
-    ChartRequest* claimed = nullptr;
-    if (shown != nullptr) {
-        claimed = shown->nextChart;
-        shown->nextChart = nullptr;
-        // It leaves this window's live state behind; a card that takes it
-        // over prepares it afresh.
-        shown->destroyed = false;
-        shown->dragPressed = false;
-        shown->dragMoved = false;
-        shown->dragInOwnMove = false;
-        shown->captureLostInOwnMove = false;
-        shown->pointerOver = false;
-        shown->pointerLeaveTracked = false;
-        shown->restingShown = false;
-        shown->readoutDue = false;
-        shown->readoutShown = ReadoutPick{};
-    }
-    ChartRequest* newest = nullptr;
-    for (ChartRequest* held : {shown, claimed, handedOn}) {
-        if (held != nullptr && (newest == nullptr || newest->order < held->order)) {
-            newest = held;
-        }
-    }
-    for (ChartRequest* held : {shown, claimed, handedOn}) {
-        if (held != newest) {
-            deleteRequest(held);
-        }
-    }
-    handOnRecord(window, newest);
 }
 
 void onDestroy(HWND window, ChartRequest* request) {
@@ -507,22 +397,13 @@ void onDestroy(HWND window, ChartRequest* request) {
     KillTimer(window, AUTOCLOSE_TIMER);
     KillTimer(window, READOUT_TIMER);
     releaseFrameLayers(window);
-    // A newer card that has already taken over stays current. A card closed
-    // while current (a click, its delay, its own failure) takes what it holds
-    // with it; one that was displaced or asked to close first hands on the
-    // newest record it holds, which the card that takes over keeps unless it
-    // has a newer one.
-    const bool wasCurrent = leaveCurrentCard(window);
-    ChartRequest* handedOn = takeHandedOnRecord(window);
     if (request != nullptr) {
         request->destroyed = true;
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    }
-    if (wasCurrent) {
+        // A record that waits for this card, current until now, goes to a
+        // new card; what the card showed goes with it.
+        cardEnded(request->cardId);
         deleteRequest(request);
-        deleteRequest(handedOn);
-    } else {
-        handOnNewest(window, request, handedOn);
     }
     PostQuitMessage(0);
 }
@@ -533,13 +414,13 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NCCREATE:
         // Counted from here to WM_NCDESTROY, which follows even a creation
         // that fails after this.
-        countCardWindow(+1);
+        cardWindowCounted(+1);
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_NCDESTROY:
         // The window's last message: also an object made for a query that
         // came after WM_DESTROY goes with it.
         disconnectCardAccessible(window);
-        countCardWindow(-1);
+        cardWindowCounted(-1);
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_DESTROY:
         onDestroy(window, request);
@@ -593,13 +474,8 @@ LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_GETOBJECT:
         return answerAccessibilityQuery(window, wParam, lParam);
-    case WM_CHART_REPLACE:
-        return onChartReplace(window, request, lParam);
-    case WM_CHART_ADOPT:
-        onAdoptNextChart(window, request);
-        return 0;
-    case WM_CHART_HANDED_ON:
-        onHandedOn(window, request);
+    case WM_CHART_LOOK:
+        onLook(window, request);
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);
@@ -620,10 +496,6 @@ bool prepareChart(HWND window, ChartRequest& request) {
     } catch (...) {
         return false;
     }
-    // A call while the chart is prepared leaves its record for the card
-    // rather than wait for the layers (the first card of a size at scale 4
-    // takes a good part of a second); the card takes it once it pumps again.
-    noteCardWorking(window);
     // Before the clock starts, so that building them does not eat into the run.
     prepareFrameLayers(window, request);
     request.animationStartTick = GetTickCount64();

@@ -11,15 +11,10 @@
 
 namespace kestrine {
 
-// Offer of a newer record: wParam 0, lParam the id of a pending offer (see
-// hand_over.h). Result 1: adopted, the card owns the record; 0: refused.
-constexpr UINT WM_CHART_REPLACE = WM_APP + 0x11;
-// Posted by a card to itself after it claimed an offer: prepare the newest
-// claimed record. The sender has long returned by then.
-constexpr UINT WM_CHART_ADOPT = WM_APP + 0x12;
-// Posted to the current card when a closing card has handed on a newer record
-// it had claimed (see handOnRecord).
-constexpr UINT WM_CHART_HANDED_ON = WM_APP + 0x13;
+// Posted to the current card when a record waits for it: it asks the
+// hand-over for the record and prepares it. Anyone may post it (another
+// process too); a card only ever takes what the hand-over holds for it.
+constexpr UINT WM_CHART_LOOK = WM_APP + 0x11;
 
 constexpr UINT_PTR ANIMATION_TIMER = 1;
 constexpr UINT_PTR AUTOCLOSE_TIMER = 2;

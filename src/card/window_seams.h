@@ -1,7 +1,7 @@
 // Hooks of the card windows that only test programs use: stand-ins for the two
 // shcore functions and the monitor lookup, a watcher of every presented frame,
-// a hold at each step of a card's life, and counts of live records and
-// pending offers. The shipped DLL never sets or exports them.
+// a hold at each step of a card's life, and the count of live records. The
+// shipped DLL never sets or exports them.
 #pragma once
 
 #include <windows.h>
@@ -10,8 +10,6 @@
 #include <cstdint>
 
 namespace kestrine {
-
-struct CardStart;
 
 namespace testing {
 
@@ -49,26 +47,21 @@ using FrameWatcher = void (*)(HWND window, double progress, double elapsedSecond
 void setFrameWatcher(FrameWatcher watcher);
 
 // The steps of a card's life at which a test can hold it (the hook runs on
-// the card's UI thread and may block): before its window exists; its window
-// exists but is not current yet; it has claimed a record and is about to
-// adopt it (or hand it on, if it is no longer current by then).
-enum class CardStep { beforeWindow, windowNotCurrent, claimedNotAdopted };
+// the card's UI thread and may block): admitted, before its window exists;
+// its window exists, hidden, with its first record, before preparing it.
+enum class CardStep { beforeWindow, preparing };
 using CardStepHook = void (*)(CardStep step, HWND window);
 void setCardStepHook(CardStepHook hook);
 // Called by the card at each step; runs the hook when one is set.
 void reachCardStep(CardStep step, HWND window);
 
-// Records alive now (built and not yet deleted), and offers still waiting.
+// Records alive now (built and not yet deleted).
 long liveRequests();
-size_t pendingOfferCount();
 // Accessible objects of cards alive now (made for a client and not yet let go).
 long liveAccessibleObjects();
-// The next offer id follows last, as if that many offers had been made.
-void continueOfferIdsAfter(uint32_t last);
-
-// What starts a new card's UI thread instead of CreateThread(uiThreadMain):
-// false stands for a thread that could not be created. Null: the real one.
-using CardThreadStarter = bool (*)(CardStart* start);
+// What starts a new card's UI thread instead of CreateThread: false stands
+// for a thread that could not be created. Null: the real one.
+using CardThreadStarter = bool (*)(uint64_t card);
 void setCardThreadStarter(CardThreadStarter starter);
 
 // Called by CloseKestrine's walk for each card window as it is found, before
@@ -76,8 +69,10 @@ void setCardThreadStarter(CardThreadStarter starter);
 using CloseWalkHook = void (*)(HWND found);
 void setCloseWalkHook(CloseWalkHook hook);
 
-// The card that takes records now, or null.
+// The card that takes records now: its window (null while it has none, or
+// none is current), and its number (0: none).
 HWND currentCard();
+uint64_t currentCardId();
 
 }  // namespace testing
 }  // namespace kestrine

@@ -69,6 +69,8 @@ struct ChartRequest {
     std::vector<PlotPoint> plotPoints;
 
     // The owning window's live state.
+    // The card that holds it, as the hand-over numbers cards.
+    uint64_t cardId = 0;
     double dpiScale = 1.0;
     uint64_t animationStartTick = 0;
     bool destroyed = false;
@@ -93,14 +95,6 @@ struct ChartRequest {
     bool restingShown = false;
     bool readoutDue = false;
     ReadoutPick readoutShown;
-    // Where the record stands among all records of the process: stamped when
-    // its destination (a starting card, or the current card's claim) is
-    // decided. Later is newer.
-    uint64_t order = 0;
-    // The newest record this window has claimed and not yet prepared; owned
-    // by this record, freed with it (deleteRequest).
-    ChartRequest* nextChart = nullptr;
-
     ChartRequest() = default;
     // A record moves between owners only as a pointer; it is never copied.
     ChartRequest(const ChartRequest&) = delete;

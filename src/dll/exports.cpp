@@ -1,7 +1,7 @@
 // Dll, the top layer: the module a host loads, built on card, draw and core.
 // The three exported entry points. ShowKestrine builds the record on the
-// caller's thread and hands it over (card/hand_over.h); CloseKestrine asks
-// every card to close. Nothing thrown inside may reach the host.
+// caller's thread and hands it over (card/hand_over.h); CloseKestrine voids
+// what began before and asks every card window to close. Nothing thrown inside may reach the host.
 
 #include <windows.h>
 
@@ -67,20 +67,17 @@ extern "C" int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t* 
 
 extern "C" int KESTRINE_CALL CloseKestrine(void) {
     using namespace kestrine;
-    // A card still starting shows nothing: cancelled before the walk, so
-    // that it cannot become current behind it.
-    cancelStartingCard();
+    // First, before the walk: every card and record from before this call is
+    // void, so that none becomes visible after it returns, whether or not
+    // the walk finds its window.
+    voidCardsForClose();
     // The top-level windows as they are now, listed before any is asked to
     // close: a walk that stepped from window to window would end at one that
-    // closed meanwhile (its own click, its delay, a displaced card going).
+    // closed meanwhile (its own click, its delay, a replaced card going).
     std::vector<HWND> cards;
     EnumWindows(collectCardWindow, reinterpret_cast<LPARAM>(&cards));
     int asked = 0;
     for (HWND card : cards) {
-        // A card asked to close is no longer the one to take records: a
-        // ShowKestrine right after this opens a new card instead of handing
-        // its chart to one that is about to go.
-        noteCardAskedToClose(card);
         if (PostMessageW(card, WM_CLOSE, 0, 0)) {
             ++asked;  // a window gone meanwhile was not asked
         }

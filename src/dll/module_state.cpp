@@ -34,7 +34,7 @@ void detachModule(bool processTerminating) {
         return;
     }
     stopForgettingCardBases();
-    stopRescuingDeposits();
+    stopRescues();
     DeleteCriticalSection(&moduleLock);
     moduleLockInitialized = false;
 }

@@ -15,6 +15,7 @@
 #include "card/window_proc.h"
 #include "card/window_seams.h"
 #include "card_test_support.h"
+#include "kestrine.h"
 #include "core/animation_clock.h"
 #include "draw/frame_layer_seams.h"
 #include "draw/frame_layers.h"
@@ -124,10 +125,9 @@ TEST_F(CardLayersHere, adoption_builds_them_anew_for_the_adopted_record) {
     card = openCardHere(newRequest(true, 0));
     ASSERT_NE(card, nullptr);
     ChartRequest* fresh = newRequest(false, 0);
-    const uint64_t offer = openOffer(fresh, card);
     const long staticDraws = testing::staticPartDraws();
     presented.clear();
-    ASSERT_EQ(test::offerAndAdopt(card, offer), 1);
+    ASSERT_EQ(test::updateCardHere(card, fresh), KESTRINE_OK);
     ASSERT_EQ(attached(card), fresh);
     const FrameLayers* layers = testing::frameLayersOf(card);
     ASSERT_NE(layers, nullptr);
@@ -222,8 +222,7 @@ TEST_F(CardLayersHere, without_layers_a_card_animates_from_nothing) {
     // A later record of the same card gets layers again once memory is there.
     testing::setFrameLayerAllocationFailure(false);
     ChartRequest* fresh = newRequest(false, 0);
-    const uint64_t offer = openOffer(fresh, card);
-    ASSERT_EQ(test::offerAndAdopt(card, offer), 1);
+    ASSERT_EQ(test::updateCardHere(card, fresh), KESTRINE_OK);
     EXPECT_NE(testing::frameLayersOf(card), nullptr);
     EXPECT_EQ(presented.size(), 1u);
 }

@@ -39,7 +39,7 @@ size_t nextShownTitle = 0;
 DWORD testThread = 0;
 
 void recordFrame(HWND window, double progress, double elapsedSeconds, double fade) {
-    // Cards of other threads (uiThreadMain runs) are not this list's business.
+    // Cards of other threads (card threads) are not this list's business.
     if (GetWindowThreadProcessId(window, nullptr) == testThread) {
         seenFrames.push_back(Frame{window, progress, elapsedSeconds, fade});
         return;
@@ -74,9 +74,9 @@ public:
 ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new CardEnvironment);
 
-CardStart* keptStart = nullptr;
-bool keepStart(CardStart* start) {
-    keptStart = start;
+uint64_t keptCard = 0;
+bool keepCard(uint64_t card) {
+    keptCard = card;
     return true;
 }
 
@@ -96,29 +96,29 @@ ChartRequest* newRequest(bool animate, int autoCloseSeconds, double animationSec
                                                0xFFFFFFFFu));
 }
 
-CardStart* routeToNewStart(ChartRequest* request) {
-    keptStart = nullptr;
-    testing::setCardThreadStarter(&keepStart);
+uint64_t routeToNewCard(ChartRequest* request) {
+    keptCard = 0;
+    testing::setCardThreadStarter(&keepCard);
     const int routed = handOverRecord(request);
     testing::setCardThreadStarter(nullptr);
-    return routed == KESTRINE_OK ? keptStart : nullptr;
+    return routed == KESTRINE_OK ? keptCard : 0;
 }
 
 HWND openCardHere(ChartRequest* request) {
     // The pointer away from the card: one resting on its plot would bring a
     // readout frame into tests that count frames.
     SetCursorPos(0, 0);
-    CardStart* start = routeToNewStart(request);
-    if (start == nullptr) {
+    const uint64_t card = routeToNewCard(request);
+    if (card == 0) {
         return nullptr;
     }
     // The test thread keeps the DPI context it has: a card thread's own
     // context would stay with it into the tests that follow.
     static const testing::ThreadDpiStandIn noThreadContexts;
     testing::setThreadDpiStandIn(&noThreadContexts);
-    HWND card = openStartedCard(start);
+    HWND window = openStartedCard(card);
     testing::setThreadDpiStandIn(nullptr);
-    return card;
+    return window;
 }
 
 std::wstring shownTitleOf(HWND card) {
@@ -135,22 +135,13 @@ ChartRequest* attached(HWND card) {
     return reinterpret_cast<ChartRequest*>(GetWindowLongPtrW(card, GWLP_USERDATA));
 }
 
-LRESULT offerAndAdopt(HWND card, uint64_t id) {
-    const LRESULT answer = chartWindowProc(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(id));
+int updateCardHere(HWND card, ChartRequest* request) {
+    const int result = request != nullptr ? handOverRecord(request) : KESTRINE_OK;
     MSG message;
-    while (PeekMessageW(&message, card, WM_CHART_ADOPT, WM_CHART_ADOPT, PM_REMOVE)) {
+    while (PeekMessageW(&message, card, WM_CHART_LOOK, WM_CHART_LOOK, PM_REMOVE)) {
         DispatchMessageW(&message);
     }
-    return answer;
-}
-
-int takeQueuedAdoptions(HWND card) {
-    int count = 0;
-    MSG message;
-    while (PeekMessageW(&message, card, WM_CHART_ADOPT, WM_CHART_ADOPT, PM_REMOVE)) {
-        ++count;
-    }
-    return count;
+    return result;
 }
 
 void closeCardHere(HWND card) {

@@ -14,8 +14,6 @@
 
 namespace kestrine {
 
-struct CardStart;
-
 namespace test {
 
 struct Frame {
@@ -33,22 +31,19 @@ void clearFrames();
 ChartRequest* newRequest(bool animate, int autoCloseSeconds, double animationSeconds = 1.5);
 
 // request handed over as ShowKestrine hands it, to a new card whose thread is
-// not started: the start, for openStartedCard or uiThreadMain; null when the
-// record went elsewhere (a card was current). Takes request in every case.
-CardStart* routeToNewStart(ChartRequest* request);
+// not started: the card's number, for openStartedCard or runCardThread; 0
+// when the record went elsewhere (a card was current). Takes request.
+uint64_t routeToNewCard(ChartRequest* request);
 // A card opened on the calling thread the way a card thread opens it: request
-// routed to a new start, the window made current, prepared and shown. Null
-// when no card was opened (the record is freed or went to the current card).
+// routed to a new card, its window made, the record taken, prepared and
+// shown. Null when no card was opened (the record went to the current card).
 HWND openCardHere(ChartRequest* request);
 // The record a card window holds, or null.
 ChartRequest* attached(HWND card);
 
-// Offers the record of offer id to card through its window procedure and,
-// when claimed, dispatches the WM_CHART_ADOPT it queued for itself, as its
-// message loop would. The card's answer to the offer.
-LRESULT offerAndAdopt(HWND card, uint64_t id);
-// How many WM_CHART_ADOPT are queued for card; removes them.
-int takeQueuedAdoptions(HWND card);
+// Hands request (if not null) over as ShowKestrine does, to card on this
+// thread, current, and lets it look as its message loop would.
+int updateCardHere(HWND card, ChartRequest* request);
 
 // The title of the record behind the last frame that card presented, for
 // cards running on threads of their own: which chart a card really shows.

@@ -312,22 +312,23 @@ TEST_F(CardPlacement, card_shrunk_off_every_monitor_opens_centred_at_the_primary
     EXPECT_EQ(opening.size.height, 560);
 }
 
-// Seen at the step where the card's window exists and is not current yet.
+// Seen at the step where the card's window exists with its record, before
+// the card is prepared.
 struct WindowAtItsMaking {
     bool seen = false;
     bool visible = true;
-    bool current = true;
+    bool current = false;
 } atMaking;
 
 void noteWindowAtItsMaking(testing::CardStep step, HWND window) {
-    if (step == testing::CardStep::windowNotCurrent) {
+    if (step == testing::CardStep::preparing) {
         atMaking.seen = true;
         atMaking.visible = IsWindowVisible(window) != FALSE;
         atMaking.current = test::readCurrentWindow() == window;
     }
 }
 
-TEST(CardWindow, created_hidden_layered_topmost_then_current_with_its_record) {
+TEST(CardWindow, created_hidden_layered_topmost_current_with_its_record) {
     test::forgetSavedPosition();
     const long records = testing::liveRequests();
     ChartRequest* request = test::newRequest(false, 0);
@@ -338,7 +339,7 @@ TEST(CardWindow, created_hidden_layered_topmost_then_current_with_its_record) {
     ASSERT_NE(card, nullptr);
     EXPECT_TRUE(atMaking.seen);
     EXPECT_FALSE(atMaking.visible);
-    EXPECT_FALSE(atMaking.current);
+    EXPECT_TRUE(atMaking.current);
 
     wchar_t text[64] = {};
     GetClassNameW(card, text, 64);
@@ -385,8 +386,13 @@ TEST(CardWindow, class_is_registered_once_with_the_card_procedure) {
 
 // The thread of the last card started, kept so that a test can wait for it.
 HANDLE lastCardThread = nullptr;
-bool startKeepingHandle(CardStart* start) {
-    lastCardThread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
+DWORD WINAPI cardThreadProc(LPVOID card) {
+    return runCardThread(reinterpret_cast<uintptr_t>(card));
+}
+bool startKeepingHandle(uint64_t card) {
+    lastCardThread = CreateThread(nullptr, 0, cardThreadProc,
+                                  reinterpret_cast<LPVOID>(static_cast<uintptr_t>(card)), 0,
+                                  nullptr);
     return lastCardThread != nullptr;
 }
 
@@ -432,14 +438,16 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
     const long records = testing::liveRequests();
     ChartRequest* older = test::newRequest(false, 0);
     ChartRequest* newest = test::newRequest(false, 0);
-    // A start kept without its thread: the test starts it once records are in.
-    CardStart* start = test::routeToNewStart(older);
-    ASSERT_NE(start, nullptr);
-    // Until its window exists, the starting card takes every record, and
-    // the older one is freed unseen.
+    // A card kept without its thread: the test starts it once records are in.
+    const uint64_t start = test::routeToNewCard(older);
+    ASSERT_NE(start, 0u);
+    // Until its window exists, the newest record waits for it, and the
+    // older one is freed unseen.
     ASSERT_EQ(handOverRecord(newest), KESTRINE_OK);
     EXPECT_EQ(testing::liveRequests(), records + 1);
-    HANDLE thread = CreateThread(nullptr, 0, uiThreadMain, start, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, cardThreadProc,
+                                 reinterpret_cast<LPVOID>(static_cast<uintptr_t>(start)), 0,
+                                 nullptr);
     ASSERT_NE(thread, nullptr);
     HWND card = nullptr;
     for (int i = 0; i < 200 && (card = FindWindowW(CARD_WINDOW_CLASS, nullptr)) == nullptr; ++i) {
@@ -450,7 +458,7 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
         Sleep(10);
     }
     EXPECT_EQ(GetWindowLongPtrW(card, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(newest));
-    // Once it is current, records go to it, as offers or left for it.
+    // Once its window exists, records wait for it and it is told to look.
     EXPECT_EQ(handOverRecord(test::newRequest(false, 0)), KESTRINE_OK);
     PostMessageW(card, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
@@ -458,21 +466,33 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
     EXPECT_TRUE(test::waitUntil([&] { return testing::liveRequests() == records; }, 3000));
 }
 
-TEST(CardThread, failed_window_creation_frees_the_record_and_the_gdiplus_reference) {
+// The record of a call that returned 0 outlives a window that could not be
+// made: it waits, and the rescue gives it to a new card once the window
+// class is back.
+TEST(CardThread, a_window_that_cannot_be_made_leaves_the_record_to_the_rescue) {
     const long records = testing::liveRequests();
     const int users = test::gdiplusUserCount();
     // The flag claims a class that is not there, so creation fails.
     ASSERT_TRUE(registerCardClass());
     ASSERT_TRUE(UnregisterClassW(CARD_WINDOW_CLASS, moduleInstance));
+    const ULONGLONG called = GetTickCount64();
     EXPECT_EQ(runThread(test::newRequest(false, 0), 5000, nullptr), 1u);
-    EXPECT_EQ(testing::liveRequests(), records);
+    EXPECT_EQ(testing::liveRequests(), records + 1);
     EXPECT_EQ(test::gdiplusUserCount(), users);
     EXPECT_EQ(test::readCurrentWindow(), nullptr);
     {
         ModuleLockGuard lock;
         windowClassRegistered = false;
     }
-    EXPECT_TRUE(registerCardClass());
+    ASSERT_TRUE(registerCardClass());
+    HWND card = nullptr;
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return (card = FindWindowW(CARD_WINDOW_CLASS, nullptr)) != nullptr &&
+                     IsWindowVisible(card); },
+        6000));
+    EXPECT_GE(GetTickCount64() - called, 2900u);  // the rescue's time, not before
+    PostMessageW(card, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(test::waitUntil([&] { return testing::liveRequests() == records; }, 3000));
 }
 
 }  // namespace

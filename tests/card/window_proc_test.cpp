@@ -1,5 +1,5 @@
 // Tests of the card window procedure, run on the test's own thread and often
-// called directly: offers and adoption, destruction, the animation clock's
+// called directly: updates, destruction, the animation clock's
 // frames, and press, drag, release and capture loss.
 
 #include "card/window_proc.h"
@@ -33,10 +33,6 @@ using test::newRequest;
 using test::openCardHere;
 using test::pumpFor;
 
-LRESULT offer(HWND card, uint64_t id) {
-    return chartWindowProc(card, WM_CHART_REPLACE, 0, static_cast<LPARAM>(id));
-}
-
 RECT windowRect(HWND card) {
     RECT r = {0, 0, 0, 0};
     GetWindowRect(card, &r);
@@ -59,7 +55,6 @@ protected:
         }
         test::forgetSavedPosition();
         EXPECT_EQ(testing::liveRequests(), recordsBefore);
-        EXPECT_EQ(testing::pendingOfferCount(), 0u);
     }
     POINT centre() const {
         const RECT r = windowRect(card);
@@ -70,54 +65,33 @@ protected:
     HWND other = nullptr;
 };
 
-using ReplacementOffer = CardHere;
+using Update = CardHere;
 
 // 0x41 in every byte of a pointer-sized value, on x86 as on x86-64.
 const LPARAM JUNK_ADDRESS = static_cast<LPARAM>(~uintptr_t{0} / 0xFF * 0x41);
 
-TEST_F(ReplacementOffer, null_and_foreign_lparams_are_refused_without_being_followed) {
+// A look with nothing waiting, with any parameters (another process may post
+// it too), changes nothing; nothing in it is followed.
+TEST_F(Update, looks_take_only_what_waits_for_the_card) {
     ChartRequest* before = attached(card);
-    // Followed as pointers, these would crash or corrupt memory.
-    for (LPARAM junk : {LPARAM{0}, LPARAM{1}, JUNK_ADDRESS, LPARAM{-1},
-                        LPARAM{0x7FFE0000}}) {
-        EXPECT_EQ(chartWindowProc(card, WM_CHART_REPLACE, 0, junk), 0) << junk;
+    test::clearFrames();
+    for (LPARAM junk : {LPARAM{0}, LPARAM{1}, JUNK_ADDRESS, LPARAM{-1}}) {
+        EXPECT_EQ(chartWindowProc(card, WM_CHART_LOOK, static_cast<WPARAM>(junk), junk), 0);
     }
     EXPECT_EQ(attached(card), before);
+    EXPECT_TRUE(test::frames().empty());
     EXPECT_EQ(testing::liveRequests(), recordsBefore + 1);
 }
 
-TEST_F(ReplacementOffer, withdrawn_offer_is_void_and_stays_with_its_sender) {
-    ChartRequest* before = attached(card);
-    ChartRequest* late = newRequest(true, 5);
-    const uint64_t id = openOffer(late, card);
-    ASSERT_EQ(withdrawOffer(id), late);  // the sender stopped waiting
-    EXPECT_EQ(offer(card, id), 0);
-    EXPECT_EQ(attached(card), before);
-    EXPECT_EQ(late->autoCloseSeconds, 5);  // untouched, still the sender's
-    EXPECT_TRUE(late->plotPoints.empty());
-    deleteRequest(late);
-}
-
-TEST_F(ReplacementOffer, offer_made_to_another_window_is_refused) {
-    other = test::makeOtherWindow();
-    ChartRequest* fresh = newRequest(false, 0);
-    const uint64_t id = openOffer(fresh, other);
-    EXPECT_EQ(offer(card, id), 0);
-    EXPECT_EQ(withdrawOffer(id), fresh);
-    deleteRequest(fresh);
-}
-
-TEST_F(ReplacementOffer, live_offer_is_adopted_keeping_size_and_scale) {
+TEST_F(Update, is_adopted_keeping_size_and_scale) {
     ChartRequest* old = attached(card);
     old->dpiScale = 1.25;
     old->surfaceWidth = 1150;
     old->surfaceHeight = 700;
     ChartRequest* fresh = newRequest(true, 30);
-    const uint64_t id = openOffer(fresh, card);
     test::clearFrames();
 
-    EXPECT_EQ(test::offerAndAdopt(card, id), 1);
-    EXPECT_EQ(withdrawOffer(id), nullptr);  // the card owns it now
+    EXPECT_EQ(test::updateCardHere(card, fresh), KESTRINE_OK);
     EXPECT_EQ(attached(card), fresh);
     EXPECT_EQ(fresh->dpiScale, 1.25);
     EXPECT_EQ(fresh->surfaceWidth, 1150);
@@ -135,81 +109,66 @@ TEST_F(ReplacementOffer, live_offer_is_adopted_keeping_size_and_scale) {
     EXPECT_TRUE(KillTimer(card, AUTOCLOSE_TIMER));
 }
 
-TEST_F(ReplacementOffer, claimed_records_wait_and_only_the_newest_is_prepared) {
+// Calls before the card looks: each returns at once, the older record is
+// freed unseen, and the one look prepares the newest.
+TEST_F(Update, only_the_newest_waiting_record_is_prepared) {
     ChartRequest* shown = attached(card);
-    ChartRequest* first = newRequest(false, 0);
     ChartRequest* newest = newRequest(true, 7);
     test::clearFrames();
-    // The sender is answered before anything is prepared or drawn.
-    EXPECT_EQ(offer(card, openOffer(first, card)), 1);
-    EXPECT_EQ(offer(card, openOffer(newest, card)), 1);
+    EXPECT_EQ(handOverRecord(newRequest(false, 0)), KESTRINE_OK);
+    EXPECT_EQ(handOverRecord(newest), KESTRINE_OK);
     EXPECT_EQ(attached(card), shown);
     EXPECT_TRUE(test::frames().empty());
-    EXPECT_TRUE(newest->plotPoints.empty());
-    EXPECT_EQ(testing::liveRequests(), recordsBefore + 2);  // first is gone unseen
-    EXPECT_EQ(testing::pendingOfferCount(), 0u);
-    // One reminder for both, and it prepares the newest.
-    EXPECT_EQ(test::takeQueuedAdoptions(card), 1);
-    chartWindowProc(card, WM_CHART_ADOPT, 0, 0);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 2);  // the first is gone unseen
+    EXPECT_EQ(test::updateCardHere(card, nullptr), KESTRINE_OK);
     EXPECT_EQ(attached(card), newest);
     EXPECT_EQ(newest->autoCloseSeconds, 7);
     EXPECT_EQ(newest->plotPoints.size(), 3u);
     EXPECT_EQ(test::frames().size(), 1u);
     EXPECT_EQ(testing::liveRequests(), recordsBefore + 1);
-    // A stray reminder with nothing waiting changes nothing.
-    chartWindowProc(card, WM_CHART_ADOPT, 0, JUNK_ADDRESS);
-    EXPECT_EQ(attached(card), newest);
-    EXPECT_EQ(test::frames().size(), 1u);
 }
 
-TEST_F(ReplacementOffer, closing_frees_a_claimed_record_not_yet_prepared) {
-    ASSERT_EQ(offer(card, openOffer(newRequest(false, 0), card)), 1);
-    EXPECT_EQ(testing::liveRequests(), recordsBefore + 2);
+// A card closed (a click, its delay) before it took the newest record: that
+// record goes to a new card rather than with the card.
+TEST_F(Update, a_record_waiting_as_the_card_closes_goes_to_a_new_card) {
+    static uint64_t started = 0;
+    testing::setCardThreadStarter([](uint64_t id) {
+        started = id;
+        return true;
+    });
+    const uint64_t closing = testing::currentCardId();
+    ChartRequest* waiting = newRequest(false, 0);
+    EXPECT_EQ(handOverRecord(waiting), KESTRINE_OK);
     DestroyWindow(card);
-    EXPECT_EQ(testing::liveRequests(), recordsBefore);
-    pumpFor(20);  // the reminder finds no window
+    testing::setCardThreadStarter(nullptr);
+    ASSERT_NE(started, 0u);
+    EXPECT_NE(started, closing);
+    EXPECT_EQ(testing::currentCardId(), started);
+    EXPECT_EQ(testing::liveRequests(), recordsBefore + 1);  // only the waiting one
+    // The new card opens here with it.
+    static const testing::ThreadDpiStandIn noThreadContexts;
+    testing::setThreadDpiStandIn(&noThreadContexts);
+    other = openStartedCard(started);
+    testing::setThreadDpiStandIn(nullptr);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(attached(other), waiting);
 }
 
-TEST_F(ReplacementOffer, record_marked_destroyed_refuses_every_offer) {
-    attached(card)->destroyed = true;
-    ChartRequest* fresh = newRequest(false, 0);
-    const uint64_t id = openOffer(fresh, card);
-    EXPECT_EQ(offer(card, id), 0);
-    EXPECT_EQ(withdrawOffer(id), fresh);
-    deleteRequest(fresh);
-}
-
-TEST_F(ReplacementOffer, card_asked_to_close_refuses_so_the_chart_is_not_lost) {
+TEST_F(Update, card_closed_by_close_kestrine_takes_nothing_more) {
     EXPECT_EQ(CloseKestrine(), 1);
     EXPECT_EQ(test::readCurrentWindow(), nullptr);
-    ChartRequest* fresh = newRequest(false, 0);
-    const uint64_t id = openOffer(fresh, card);
-    EXPECT_EQ(offer(card, id), 0);
-    EXPECT_EQ(withdrawOffer(id), fresh);
-    deleteRequest(fresh);
+    ChartRequest* shown = attached(card);
+    // The next call starts a card of its own.
+    const uint64_t next = test::routeToNewCard(newRequest(false, 0));
+    EXPECT_NE(next, 0u);
+    chartWindowProc(card, WM_CHART_LOOK, 0, 0);
+    EXPECT_EQ(attached(card), shown);
     pumpFor(50);
     EXPECT_FALSE(IsWindow(card));
+    voidCardsForClose();  // the started card never ran: its record goes
 }
 
-// The card closing (asked to, as CloseKestrine asks) and the next record's
-// card current in its place, both the product's way.
-void openNewerCard(HWND closing, HWND* newer) {
-    noteCardAskedToClose(closing);
-    *newer = openCardHere(newRequest(false, 0));
-    ASSERT_NE(*newer, nullptr);
-    ASSERT_EQ(test::readCurrentWindow(), *newer);
-}
-
-TEST_F(ReplacementOffer, card_displaced_by_a_newer_one_refuses) {
-    openNewerCard(card, &other);
-    ChartRequest* fresh = newRequest(false, 0);
-    const uint64_t id = openOffer(fresh, card);
-    EXPECT_EQ(offer(card, id), 0);
-    EXPECT_EQ(withdrawOffer(id), fresh);
-    deleteRequest(fresh);
-}
-
-TEST_F(ReplacementOffer, adoption_ends_a_drag_and_gives_back_the_capture) {
+TEST_F(Update, adoption_ends_a_drag_and_gives_back_the_capture) {
     const POINT c = centre();
     const RECT start = windowRect(card);
     SetCursorPos(c.x, c.y);
@@ -217,7 +176,8 @@ TEST_F(ReplacementOffer, adoption_ends_a_drag_and_gives_back_the_capture) {
     ASSERT_EQ(GetCapture(), card);
 
     ChartRequest* fresh = newRequest(false, 0);
-    ASSERT_EQ(test::offerAndAdopt(card, openOffer(fresh, card)), 1);
+    ASSERT_EQ(test::updateCardHere(card, fresh), KESTRINE_OK);
+    ASSERT_EQ(attached(card), fresh);
     EXPECT_NE(GetCapture(), card);
     EXPECT_FALSE(fresh->dragPressed);
 
@@ -228,16 +188,13 @@ TEST_F(ReplacementOffer, adoption_ends_a_drag_and_gives_back_the_capture) {
     EXPECT_TRUE(IsWindow(card));  // the release is not a click any more
 }
 
-TEST(ReplacementWithoutRecord, window_without_a_record_refuses_and_ignores_the_mouse) {
+TEST(UpdateWithoutRecord, window_without_a_record_ignores_looks_and_the_mouse) {
     ASSERT_TRUE(registerCardClass());
     HWND bare = CreateWindowExW(WS_EX_LAYERED, CARD_WINDOW_CLASS, L"bare", WS_POPUP, 0, 0, 100,
                                 100, nullptr, nullptr, moduleInstance, nullptr);
     ASSERT_NE(bare, nullptr);
-    ChartRequest* fresh = newRequest(false, 0);
-    const uint64_t id = openOffer(fresh, bare);
-    EXPECT_EQ(offer(bare, id), 0);
-    EXPECT_EQ(withdrawOffer(id), fresh);
-    deleteRequest(fresh);
+    EXPECT_EQ(chartWindowProc(bare, WM_CHART_LOOK, 0, 0), 0);
+    EXPECT_EQ(attached(bare), nullptr);
     EXPECT_EQ(chartWindowProc(bare, WM_LBUTTONDOWN, MK_LBUTTON, 0), 0);
     EXPECT_NE(GetCapture(), bare);
     closeCardHere(bare);
@@ -255,10 +212,12 @@ TEST_F(Destruction, frees_the_record_clears_current_and_ends_the_loop) {
     EXPECT_EQ(test::quitMessagesSeen(), quits + 1);
 }
 
-// The older card's record is older than the newer card's: it is freed, not
-// handed on.
+// An older card closing leaves the newer one current, with what it shows.
 TEST_F(Destruction, newer_current_card_stays_current) {
-    openNewerCard(card, &other);
+    voidCardsForClose();
+    other = openCardHere(newRequest(false, 0));
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(test::readCurrentWindow(), other);
     ChartRequest* shown = attached(other);
     DestroyWindow(card);
     EXPECT_EQ(test::readCurrentWindow(), other);

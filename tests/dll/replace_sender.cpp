@@ -1,5 +1,5 @@
-// Helper of the end-to-end tests: another process that sends WM_CHART_REPLACE
-// (0x8011) with an arbitrary lParam to the first card window it finds, as
+// Helper of the end-to-end tests: another process that sends the card's private
+// message (0x8011) with an arbitrary lParam to the first card window it finds, as
 // foreign code could. Exit code: the card's answer; 100 no card; 101 no answer.
 //   replace_sender.exe <lParam as hexadecimal>
 

@@ -111,14 +111,6 @@ extern "C" long KestrineTestLiveAccessibleObjects(void) {
     return kestrine::testing::liveAccessibleObjects();
 }
 
-extern "C" long KestrineTestPendingOffers(void) {
-    return static_cast<long>(kestrine::testing::pendingOfferCount());
-}
-
-extern "C" void KestrineTestContinueOfferIdsAfter(unsigned int last) {
-    kestrine::testing::continueOfferIdsAfter(last);
-}
-
 extern "C" int KestrineTestGdiplusUsers(void) {
     kestrine::ModuleLockGuard lock;
     return kestrine::gdiplusUsers;
