@@ -18,6 +18,7 @@
 #include <deque>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "core/axis_scale.h"
 
