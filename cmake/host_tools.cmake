@@ -136,7 +136,7 @@ write_basic_package_version_file(${_package_config}/KestrineConfigVersion.cmake
 set(_doc_files ${CMAKE_SOURCE_DIR}/docs/card.png ${CMAKE_SOURCE_DIR}/docs/card-hover.png
     ${CMAKE_SOURCE_DIR}/docs/card-from-script.png ${CMAKE_SOURCE_DIR}/docs/kestrine-show.md
     ${CMAKE_SOURCE_DIR}/docs/threading.md ${CMAKE_SOURCE_DIR}/docs/building-on-windows.md
-    ${CMAKE_SOURCE_DIR}/docs/performance.md)
+    ${CMAKE_SOURCE_DIR}/docs/performance.md ${CMAKE_SOURCE_DIR}/docs/contributing.md)
 set(_strip_commands)
 if(CMAKE_STRIP)
     set(_strip_commands COMMAND ${CMAKE_STRIP} --strip-debug ${_stage}/kestrine.dll
