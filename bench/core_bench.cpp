@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/axis_scale.h"
 #include "core/curve_columns.h"

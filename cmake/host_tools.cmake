@@ -124,7 +124,11 @@ set(KESTRINE_DIST_ZIP ${CMAKE_BINARY_DIR}/dist/${KESTRINE_DIST_NAME}.zip)
 set(_stage ${CMAKE_BINARY_DIR}/dist/${KESTRINE_DIST_NAME})
 include(CMakePackageConfigHelpers)
 set(_package_config ${CMAKE_BINARY_DIR}/generated/package)
-configure_file(cmake/KestrineConfig.cmake.in ${_package_config}/KestrineConfig.cmake @ONLY)
+# The import library's name is the one this build gives it (libkestrine.dll.a
+# with mingw, kestrine.lib with MSVC), read from the target at generation.
+configure_file(cmake/KestrineConfig.cmake.in ${_package_config}/KestrineConfig.cmake.configured @ONLY)
+file(GENERATE OUTPUT ${_package_config}/KestrineConfig.cmake
+     INPUT ${_package_config}/KestrineConfig.cmake.configured)
 # The version file also refuses a consumer of the other architecture.
 write_basic_package_version_file(${_package_config}/KestrineConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
@@ -132,7 +136,7 @@ write_basic_package_version_file(${_package_config}/KestrineConfigVersion.cmake
 set(_doc_files ${CMAKE_SOURCE_DIR}/docs/card.png ${CMAKE_SOURCE_DIR}/docs/card-hover.png
     ${CMAKE_SOURCE_DIR}/docs/card-from-script.png ${CMAKE_SOURCE_DIR}/docs/kestrine-show.md
     ${CMAKE_SOURCE_DIR}/docs/threading.md ${CMAKE_SOURCE_DIR}/docs/building-on-windows.md
-    ${CMAKE_SOURCE_DIR}/docs/performance.md)
+    ${CMAKE_SOURCE_DIR}/docs/performance.md ${CMAKE_SOURCE_DIR}/docs/contributing.md)
 set(_strip_commands)
 if(CMAKE_STRIP)
     set(_strip_commands COMMAND ${CMAKE_STRIP} --strip-debug ${_stage}/kestrine.dll
@@ -162,11 +166,21 @@ add_custom_target(kestrine_dist ALL DEPENDS ${KESTRINE_DIST_ZIP})
 if(CMAKE_HOST_UNIX)
     add_test(NAME dist_package
              COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tools/dist_package_test.sh ${KESTRINE_DIST_ZIP})
-    # A project of a user's, built against the unpacked package with this
-    # build's cross toolchain and run under Wine.
-    get_filename_component(_toolchain ${CMAKE_TOOLCHAIN_FILE} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
-    add_test(NAME dist_consumer
-             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tools/dist_consumer_test.sh ${KESTRINE_DIST_ZIP}
-                     ${_toolchain} ${CMAKE_COMMAND})
-    set_tests_properties(dist_consumer PROPERTIES TIMEOUT 300)
 endif()
+# A project of a user's, built against the unpacked package the way this build
+# was made (the cross toolchain, or on Windows the same generator, platform
+# and configuration) and run: under Wine here, natively on Windows.
+set(_consumer_options)
+if(CMAKE_CROSSCOMPILING)
+    get_filename_component(_toolchain ${CMAKE_TOOLCHAIN_FILE} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
+    list(APPEND _consumer_options -DTOOLCHAIN=${_toolchain} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR})
+elseif(CMAKE_GENERATOR MATCHES "^Visual Studio")
+    list(APPEND _consumer_options -DPLATFORM=${CMAKE_GENERATOR_PLATFORM})
+else()
+    list(APPEND _consumer_options -DC_COMPILER=${CMAKE_C_COMPILER})
+endif()
+add_test(NAME dist_consumer
+         COMMAND ${CMAKE_COMMAND} -DZIP=${KESTRINE_DIST_ZIP} -DWORK=${CMAKE_BINARY_DIR}/dist-consumer
+                 "-DGENERATOR=${CMAKE_GENERATOR}" -DCONFIG=$<CONFIG> ${_consumer_options}
+                 -P ${CMAKE_SOURCE_DIR}/tests/tools/dist_consumer_test.cmake)
+set_tests_properties(dist_consumer PROPERTIES TIMEOUT 300)

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "draw/frame_layer_seams.h"
 #include "draw/frame_layers.h"

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 #include "core/labels.h"
 

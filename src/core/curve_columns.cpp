@@ -18,6 +18,7 @@
 #include <deque>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "core/axis_scale.h"
 
@@ -585,7 +586,9 @@ struct PairedBounds {
     __m128d top;
     __m128d bottom;
 
-    void add(__m128d x0, __m128d x1, __m128d y0, __m128d y1) {
+    // By reference: 32-bit MSVC passes at most three vectors by value and
+    // refuses a fourth (C2719). Inlined, it costs nothing elsewhere.
+    void add(const __m128d& x0, const __m128d& x1, const __m128d& y0, const __m128d& y1) {
         left = _mm_min_pd(left, x0);
         right = _mm_max_pd(right, x1);
         top = _mm_min_pd(top, y0);

@@ -4,6 +4,7 @@
 #include "draw/card_base.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"

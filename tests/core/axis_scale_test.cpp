@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace kestrine {

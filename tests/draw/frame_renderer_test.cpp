@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "draw/frame_renderer.h"

@@ -13,6 +13,7 @@ docs/building-on-windows.md
 docs/card-from-script.png
 docs/card-hover.png
 docs/card.png
+docs/contributing.md
 docs/kestrine-show.md
 docs/performance.md
 docs/threading.md

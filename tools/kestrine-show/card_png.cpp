@@ -6,6 +6,7 @@
 #include <gdiplus.h>
 
 #include <cmath>
+#include <utility>
 
 #include "core/axis_scale.h"
 #include "core/placement.h"
