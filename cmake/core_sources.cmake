@@ -18,4 +18,5 @@ set(KESTRINE_CORE_TESTS
     tests/core/offer_registry_test.cpp
     tests/core/readout_test.cpp
     tests/core/card_description_test.cpp
+    tests/core/card_palette_test.cpp
 )
