@@ -14,7 +14,7 @@
 #include "draw/gdiplus_handles.h"
 #include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"
-#include "draw/palette.h"
+#include "core/card_palette.h"
 #include "draw/test_seams.h"
 
 namespace kestrine {
@@ -251,7 +251,8 @@ void drawTextRight(GpGraphics* graphics, const std::wstring& text, double y, dou
     drawFromLeft(graphics, *texts, shown, TEXT_RIGHT_EDGE - width, y, size, colour);
 }
 
-void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x, TextKit* kit) {
+void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x, TextKit* kit,
+                      uint32_t colour) {
     if (text.empty()) {
         return;
     }
@@ -259,7 +260,7 @@ void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x, 
     const std::wstring_view label = leadingText(text);
     const double width = Measurer(graphics, *texts, AXIS_LABEL_SIZE)(label);
     drawFromLeft(graphics, *texts, label, x - width * 0.5, AXIS_LABEL_TOP, AXIS_LABEL_SIZE,
-                 AXIS_LABEL_COLOR);
+                 colour);
 }
 
 TextExtent measureText(GpGraphics* graphics, const std::wstring& text, double size,

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/card_palette.h"
 #include "draw/gdiplus_handles.h"
 
 namespace kestrine {
@@ -74,9 +75,9 @@ void drawTextRight(Gdiplus::GpGraphics* graphics, const std::wstring& text, doub
                    double size, uint32_t colour, TextKit* kit = nullptr);
 
 // An x-axis label centred on x, top AXIS_LABEL_TOP, size AXIS_LABEL_SIZE,
-// in the axis label colour.
+// in the axis label colour of the card's palette.
 void drawTextCentered(Gdiplus::GpGraphics* graphics, const std::wstring& text, double x,
-                      TextKit* kit = nullptr);
+                      TextKit* kit = nullptr, uint32_t colour = AXIS_LABEL_COLOR);
 
 // The box of a one-line text at size, as drawText lays it out; zero when it
 // cannot be measured.
