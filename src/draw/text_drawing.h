@@ -21,8 +21,9 @@ constexpr double TEXT_RIGHT_EDGE = 885.0;  // right-aligned texts end here
 constexpr double AXIS_LABEL_TOP = 500.0;   // top of the x-axis labels
 constexpr double AXIS_LABEL_SIZE = 11.0;   // font size of the x-axis labels
 
-// Japanese user-interface fonts first; "Arial" is both the last candidate and
-// the name kept when none of them exists.
+// Japanese user-interface fonts first, "Arial" last. When none of them exists
+// the card writes in the system's message font, or else in GDI+'s generic
+// sans serif; "Arial" is kept only when there is no font at all.
 constexpr int UI_FONT_CANDIDATE_COUNT = 6;
 extern const wchar_t* const UI_FONT_CANDIDATES[UI_FONT_CANDIDATE_COUNT];
 
