@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "card/display_settings.h"
 #include "card_png.h"
 #include "core/request_building.h"
 #include "dll/module_state.h"
@@ -344,6 +345,10 @@ int writePicture(const ShowOptions& options) {
         options.animate ? 1 : 0, options.animationSeconds, options.positive ? 1 : 0,
         options.positiveColor, options.negativeColor);
     if (!request) return showFailure(RESULT_NO_CHART);
+    if (options.highContrast) {
+        request->display.highContrast = true;
+        request->display.colours = readSystemColours();
+    }
 
     const GdiplusUse gdiplus;
     CardImage image;
