@@ -140,7 +140,8 @@ write_basic_package_version_file(${_package_config}/KestrineConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 # The README's pictures and pages, so that its links work in the package.
 set(_doc_files ${CMAKE_SOURCE_DIR}/docs/card.png ${CMAKE_SOURCE_DIR}/docs/card-hover.png
-    ${CMAKE_SOURCE_DIR}/docs/card-from-script.png ${CMAKE_SOURCE_DIR}/docs/kestrine-show.md
+    ${CMAKE_SOURCE_DIR}/docs/card-from-script.png ${CMAKE_SOURCE_DIR}/docs/card-high-contrast.png
+    ${CMAKE_SOURCE_DIR}/docs/kestrine-show.md
     ${CMAKE_SOURCE_DIR}/docs/threading.md ${CMAKE_SOURCE_DIR}/docs/building-on-windows.md
     ${CMAKE_SOURCE_DIR}/docs/performance.md)
 set(_strip_commands)
