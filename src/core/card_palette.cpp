@@ -4,6 +4,7 @@
 #include "core/card_palette.h"
 
 #include <cstdlib>
+#include <initializer_list>
 
 namespace kestrine {
 

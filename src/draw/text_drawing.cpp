@@ -6,6 +6,7 @@
 #include "draw/text_drawing.h"
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 
