@@ -678,7 +678,7 @@ DeviceRect FrameLayers::markerBox(PlotPoint head) const {
     return box;
 }
 
-void FrameLayers::drawMarker(const ChartRequest& request, PlotPoint head, const DeviceRect& box) {
+void FrameLayers::drawMarker(PlotPoint head, const DeviceRect& box) {
     // The marker goes under the hint and border: where they cover the box,
     // take them off first, and lay them on again afterwards.
     std::vector<const TopPixel*>& covered = coveredScratch_;
@@ -834,7 +834,7 @@ DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
         const DeviceRect box = markerBox(head);
         if (!box.empty()) {
             try {
-                drawMarker(request, head, box);
+                drawMarker(head, box);
             } catch (const std::bad_alloc&) {
                 // Nothing of the surface was changed yet: this frame shows no
                 // marker, and with no head recorded the next one tries again.

@@ -203,7 +203,7 @@ private:
     void setColumns(int32_t column, bool withCurve, DeviceRect& changed);
     void restoreBox(const DeviceRect& box);
     DeviceRect markerBox(PlotPoint head) const;
-    void drawMarker(const ChartRequest& request, PlotPoint head, const DeviceRect& box);
+    void drawMarker(PlotPoint head, const DeviceRect& box);
     bool curveShownAt(int32_t x) const { return revealed_.contains(x); }
     // Puts back the pixels the readout covered; adds them to changed.
     void takeReadoutOff(DeviceRect& changed);

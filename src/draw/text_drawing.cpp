@@ -10,13 +10,13 @@
 #include <optional>
 #include <string_view>
 
+#include "core/card_palette.h"
 #include "core/placement.h"
 #include "core/text_reach.h"
 #include "draw/gdi_handles.h"
 #include "draw/gdiplus_handles.h"
 #include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"
-#include "core/card_palette.h"
 #include "draw/test_seams.h"
 
 namespace kestrine {
