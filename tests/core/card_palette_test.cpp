@@ -19,18 +19,6 @@ SystemColours highContrastBlack() {
     return c;
 }
 
-TEST(CardPalette, default_palette_is_the_dark_card_with_the_accent) {
-    const CardPalette p = defaultPalette(0xFFFF5A67u);
-    EXPECT_EQ(p.cardFill, 0xF21B2027u);
-    EXPECT_EQ(p.titleText, 0xFFFFFFFFu);
-    EXPECT_EQ(p.hintText, 0xFF68727Du);
-    EXPECT_EQ(p.valueText, 0xFFFF5A67u);
-    EXPECT_EQ(p.curve, 0xFFFF5A67u);
-    EXPECT_EQ(p.marker, 0xFFFF5A67u);
-    EXPECT_EQ(p.border, 0xFFFF5A67u);
-    EXPECT_TRUE(p.glow);
-}
-
 TEST(CardPalette, high_contrast_takes_the_theme_colours_opaque_without_glow) {
     const CardPalette p = highContrastPalette(highContrastBlack());
     EXPECT_EQ(p.cardFill, 0xFF000000u);
