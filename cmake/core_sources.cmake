@@ -17,4 +17,5 @@ set(KESTRINE_CORE_TESTS
     tests/core/placement_test.cpp
     tests/core/readout_test.cpp
     tests/core/card_description_test.cpp
+    tests/core/card_palette_test.cpp
 )

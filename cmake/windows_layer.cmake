@@ -12,6 +12,7 @@ set(KESTRINE_WIN_SOURCES
     src/card/hand_over.cpp
     src/card/card_layers.cpp
     src/card/card_accessible.cpp
+    src/card/display_settings.cpp
     src/card/window_proc.cpp
     src/card/ui_thread.cpp
     src/dll/module_state.cpp
@@ -109,7 +110,8 @@ if(TARGET kestrine AND KESTRINE_TESTS)
     # and on threads of their own, reached through the exports.
     add_executable(window_tests tests/card/window_proc_test.cpp tests/card/ui_thread_test.cpp
                 tests/card/card_layers_test.cpp tests/card/hand_over_test.cpp
-                tests/card/card_accessible_test.cpp tests/card/card_test_support.cpp)
+                tests/card/card_accessible_test.cpp tests/card/display_settings_test.cpp
+                tests/card/card_test_support.cpp)
     target_include_directories(window_tests PRIVATE tests/shared)
     target_link_libraries(window_tests PRIVATE kestrine_win GTest::gtest_main oleacc oleaut32)
     add_test(NAME window_tests COMMAND window_tests --gtest_brief=1)

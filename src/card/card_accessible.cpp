@@ -384,7 +384,7 @@ private:
     // clock still reads the start tick has fade 0, and the card shows nothing.
     bool fullyTransparent() const {
         const ChartRequest* request = shown();
-        return request != nullptr && request->animate && !request->restingShown &&
+        return request != nullptr && animatesOnCard(*request) && !request->restingShown &&
                GetTickCount64() == request->animationStartTick;
     }
 

@@ -15,6 +15,7 @@
 #include "card/card_accessible.h"
 #include "card/card_layers.h"
 #include "card/card_registry.h"
+#include "card/display_settings.h"
 #include "card/hand_over.h"
 #include "card/window_seams.h"
 #include "core/animation_clock.h"
@@ -137,7 +138,7 @@ void redrawReadout(HWND window, ChartRequest& request) {
 
 void onAnimationTick(HWND window, ChartRequest& request) {
     // A still card's timer only runs to retry its resting frame.
-    if (!request.animate) {
+    if (!animatesOnCard(request)) {
         drawRestingFrame(window, request);
         return;
     }
@@ -297,7 +298,7 @@ void onDpiChanged(HWND window, ChartRequest& request, UINT dpi, const RECT* sugg
     prepareFrameLayers(window, request);  // layers are built for one scale
     const AnimationFrame frame =
         animationFrameAt(GetTickCount64(), request.animationStartTick, request.animationSeconds);
-    if (request.animate && !frame.runOver) {
+    if (animatesOnCard(request) && !frame.runOver) {
         drawFrame(window, request, frame.progress, frame.elapsedSeconds, frame.fade);
     } else {
         drawRestingFrame(window, request);
@@ -491,6 +492,9 @@ bool prepareChart(HWND window, ChartRequest& request) {
     request.readoutDue = false;
     request.restingShown = false;
     request.readoutShown = ReadoutPick{};
+    // Read afresh for every record, so that the user's choice takes effect
+    // with the next card or update; never per frame.
+    request.display = readDisplaySettings();
     try {
         computeChartScale(request);
     } catch (...) {
@@ -499,7 +503,7 @@ bool prepareChart(HWND window, ChartRequest& request) {
     // Before the clock starts, so that building them does not eat into the run.
     prepareFrameLayers(window, request);
     request.animationStartTick = GetTickCount64();
-    if (request.animate) {
+    if (animatesOnCard(request)) {
         // Fully transparent: the card fades in over the following ticks.
         drawFrame(window, request, 0.0, 0.0, 0.0);
         SetTimer(window, ANIMATION_TIMER, ANIMATION_INTERVAL_MS, nullptr);

@@ -48,6 +48,23 @@ inline bool isSkippedPlotPoint(const PlotPoint& p) {
     return p.x != p.x || p.y != p.y;
 }
 
+// The user's Windows display settings, as a card read them when it took the
+// record: whether animation effects are on, whether a high-contrast theme is,
+// and that theme's system colours (COLORREF, 0x00BBGGRR; read only while it is
+// on). The defaults are a desktop with effects on and no theme.
+struct SystemColours {
+    uint32_t window = 0x00FFFFFFu;      // window background
+    uint32_t windowText = 0x00000000u;  // text on it
+    uint32_t highlight = 0x00D77800u;   // selection background
+    uint32_t grayText = 0x006D6D6Du;    // text that is there but not in use
+};
+
+struct DisplaySettings {
+    bool animationEffects = true;
+    bool highContrast = false;
+    SystemColours colours;
+};
+
 struct ChartRequest {
     // The request proper, filled by buildChartRequest.
     std::vector<double> xValues;
@@ -71,6 +88,7 @@ struct ChartRequest {
     // The owning window's live state.
     // The card that holds it, as the hand-over numbers cards.
     uint64_t cardId = 0;
+    DisplaySettings display;
     double dpiScale = 1.0;
     uint64_t animationStartTick = 0;
     bool destroyed = false;
@@ -100,5 +118,12 @@ struct ChartRequest {
     ChartRequest(const ChartRequest&) = delete;
     ChartRequest& operator=(const ChartRequest&) = delete;
 };
+
+// Whether the card runs the drawing animation: the caller asked for it and the
+// user has not turned animation effects off. Otherwise the card shows its
+// finished chart at once, as with animate clear.
+inline bool animatesOnCard(const ChartRequest& request) {
+    return request.animate && request.display.animationEffects;
+}
 
 }  // namespace kestrine

@@ -116,7 +116,7 @@ HeadTrack buildHeadTrack(const ChartRequest& request) {
 }
 
 PlotPoint headPosition(const ChartRequest& request, double elapsedSeconds) {
-    if (!request.animate) {
+    if (!animatesOnCard(request)) {
         return lastDrawnPoint(request);
     }
     const std::size_t limit = candidateLimit(request);
@@ -159,7 +159,7 @@ PlotPoint headPosition(const ChartRequest& request, const HeadTrack& track,
         return headPosition(request, elapsedSeconds);
     }
     const std::vector<PlotPoint>& points = request.plotPoints;
-    if (!request.animate) {
+    if (!animatesOnCard(request)) {
         return track.anyDrawn ? points[track.lastDrawn] : noHead();
     }
     const std::size_t count = track.candidateCount;

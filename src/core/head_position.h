@@ -14,7 +14,7 @@ namespace kestrine {
 //  - only points with finite card coordinates take part (a skipped point, see
 //    isSkippedPlotPoint, is as if absent, and the curve joins its neighbours);
 //    while animating, a point also needs a finite reach time;
-//  - animate clear: the last such point; exactly one such point: that point;
+//  - not animating (animatesOnCard): the last such point; exactly one such point: that point;
 //  - elapsed at or past the last point's reach time: the last point;
 //  - else the first segment whose ends' reach times enclose the elapsed time,
 //    interpolated linearly (an end reached no later than 1e-9 s after the other

@@ -13,16 +13,18 @@ namespace kestrine {
 
 namespace {
 
-// What a kept entry was drawn for; the fill has no accent colour (0).
+// What a kept entry was drawn for: the fill's colour and 0 for a base, the
+// hint's and the border's colours for a hint and border.
 struct KeptKey {
     int width = 0;
     int height = 0;
     double dpiScale = 0.0;
-    uint32_t accentColor = 0;
+    uint32_t firstColor = 0;
+    uint32_t secondColor = 0;
 
     bool operator==(const KeptKey& other) const {
         return width == other.width && height == other.height && dpiScale == other.dpiScale &&
-               accentColor == other.accentColor;
+               firstColor == other.firstColor && secondColor == other.secondColor;
     }
 };
 
@@ -71,25 +73,29 @@ void keep(std::vector<Kept<Pixels>>& kept, std::size_t most, const KeptKey& key,
 
 }  // namespace
 
-CardBasePixels findCardBase(int width, int height, double dpiScale) {
-    return findKept(keptBases, KeptKey{width, height, dpiScale, 0});
+CardBasePixels findCardBase(int width, int height, double dpiScale, uint32_t fillColor) {
+    return findKept(keptBases, KeptKey{width, height, dpiScale, fillColor, 0});
 }
 
-void keepCardBase(int width, int height, double dpiScale, CardBasePixels pixels) {
+void keepCardBase(int width, int height, double dpiScale, uint32_t fillColor,
+                  CardBasePixels pixels) {
     if (pixels && pixels->size() == static_cast<std::size_t>(width) * height) {
-        keep(keptBases, CARD_BASES_KEPT, KeptKey{width, height, dpiScale, 0}, std::move(pixels));
+        keep(keptBases, CARD_BASES_KEPT, KeptKey{width, height, dpiScale, fillColor, 0},
+             std::move(pixels));
     }
 }
 
-HintBorderPixels findHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor) {
-    return findKept(keptHintsAndBorders, KeptKey{width, height, dpiScale, accentColor});
+HintBorderPixels findHintAndBorder(int width, int height, double dpiScale, uint32_t hintColor,
+                                   uint32_t borderColor) {
+    return findKept(keptHintsAndBorders,
+                    KeptKey{width, height, dpiScale, hintColor, borderColor});
 }
 
-void keepHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor,
-                       HintBorderPixels pixels) {
+void keepHintAndBorder(int width, int height, double dpiScale, uint32_t hintColor,
+                       uint32_t borderColor, HintBorderPixels pixels) {
     if (pixels && !pixels->empty()) {
         keep(keptHintsAndBorders, HINTS_AND_BORDERS_KEPT,
-             KeptKey{width, height, dpiScale, accentColor}, std::move(pixels));
+             KeptKey{width, height, dpiScale, hintColor, borderColor}, std::move(pixels));
     }
 }
 

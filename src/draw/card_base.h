@@ -1,6 +1,6 @@
 // The parts of a card that no record changes: the card's fill, as GDI+ lays
-// it down for a surface size and scale, and the pixels of the hint and the
-// border, which change only with the accent colour. Kept module-wide so that
+// it down for a surface size, scale and fill colour, and the pixels of the
+// hint and the border, which change only with their colours. Kept module-wide so that
 // only the first card of a size pays for them; later cards and every
 // adoption copy them.
 #pragma once
@@ -19,12 +19,14 @@ using CardBasePixels = std::shared_ptr<const std::vector<uint32_t>>;
 // oldest.
 constexpr std::size_t CARD_BASES_KEPT = 3;
 
-// The base of that size and scale, or null when none is kept. The pixels
-// stay valid for the holder even if the module forgets them meanwhile.
-CardBasePixels findCardBase(int width, int height, double dpiScale);
+// The base of that size, scale and fill colour, or null when none is kept.
+// The pixels stay valid for the holder even if the module forgets them
+// meanwhile.
+CardBasePixels findCardBase(int width, int height, double dpiScale, uint32_t fillColor);
 
 // Keeps a base that was just drawn for later cards.
-void keepCardBase(int width, int height, double dpiScale, CardBasePixels pixels);
+void keepCardBase(int width, int height, double dpiScale, uint32_t fillColor,
+                  CardBasePixels pixels);
 
 // A pixel the hint or the border lays on a transparent surface: where, and
 // its straight ARGB colour. Row by row, left to right.
@@ -35,10 +37,11 @@ struct HintBorderPixel {
 };
 using HintBorderPixels = std::shared_ptr<const std::vector<HintBorderPixel>>;
 
-// The hint and border pixels of that size, scale and accent colour, or null.
-HintBorderPixels findHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor);
-void keepHintAndBorder(int width, int height, double dpiScale, uint32_t accentColor,
-                       HintBorderPixels pixels);
+// The hint and border pixels of that size, scale and colours, or null.
+HintBorderPixels findHintAndBorder(int width, int height, double dpiScale, uint32_t hintColor,
+                                   uint32_t borderColor);
+void keepHintAndBorder(int width, int height, double dpiScale, uint32_t hintColor,
+                       uint32_t borderColor, HintBorderPixels pixels);
 
 // Forgets every base and every hint and border. A minute after the last card
 // has let GDI+ go (see releaseGdiplus), unless a card takes GDI+ again.

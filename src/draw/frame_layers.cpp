@@ -108,7 +108,7 @@ void clipToCard(GpGraphics* graphics) {
 // What the frame renderer draws over the curve and the head marker.
 void drawHintAndBorder(GpGraphics* graphics, const ChartRequest& request) {
     clipToCard(graphics);
-    frame_steps::drawHint(graphics);
+    frame_steps::drawHint(graphics, cardPalette(request).hintText);
     frame_steps::drawBorder(graphics, request);
 }
 
@@ -185,7 +185,7 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request,
         layers->pointData_ = request.plotPoints.data();
         layers->pointCount_ = request.plotPoints.size();
         layers->dpiScale_ = request.dpiScale;
-        layers->accentColor_ = request.accentColor;
+        layers->palette_ = cardPalette(request);
         layers->width_ = width;
         layers->height_ = height;
         layers->staticInputs_ = StaticInputs::of(request);
@@ -236,7 +236,7 @@ FrameLayers::StaticInputs FrameLayers::StaticInputs::of(const ChartRequest& requ
     inputs.subtitleText = request.subtitleText;
     inputs.valueText = request.valueText;
     inputs.noteText = request.noteText;
-    inputs.accentColor = request.accentColor;
+    inputs.palette = cardPalette(request);
     inputs.numericXAxis = request.numericXAxis;
     inputs.xMax = request.xMax;
     inputs.yAxisMin = request.yAxisMin;
@@ -248,7 +248,7 @@ FrameLayers::StaticInputs FrameLayers::StaticInputs::of(const ChartRequest& requ
 bool FrameLayers::StaticInputs::drawsAlike(const StaticInputs& other) const {
     return kept && other.kept && titleText == other.titleText &&
            subtitleText == other.subtitleText && valueText == other.valueText &&
-           noteText == other.noteText && accentColor == other.accentColor &&
+           noteText == other.noteText && palette == other.palette &&
            numericXAxis == other.numericXAxis && xMax == other.xMax &&
            yAxisMin == other.yAxisMin && yAxisMax == other.yAxisMax &&
            dpiScale == other.dpiScale;
@@ -356,7 +356,7 @@ bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
 
 void FrameLayers::layCardBase(GpGraphics* graphics) {
     const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
-    const CardBasePixels kept = findCardBase(width_, height_, dpiScale_);
+    const CardBasePixels kept = findCardBase(width_, height_, dpiScale_, palette_.cardFill);
     if (kept) {
         // The fill as GDI+ laid it down for an earlier card, and the graphics
         // as the fill leaves it: the card's modes, scale and clip.
@@ -375,7 +375,7 @@ void FrameLayers::layCardBase(GpGraphics* graphics) {
     // part. (fillCard then sets the card's clip, as it always does.)
     GdipSetClipRect(graphics, FILL_RING, FILL_RING, CARD_WIDTH - 2.0f * FILL_RING,
                     CARD_HEIGHT - 2.0f * FILL_RING, CombineModeExclude);
-    const frame_steps::CardShape card = frame_steps::fillCard(graphics);
+    const frame_steps::CardShape card = frame_steps::fillCard(graphics, palette_.cardFill);
     // Device pixels of a logical position, kept on the surface whatever its
     // size.
     const auto device = [this](float logical, int limit) {
@@ -392,7 +392,7 @@ void FrameLayers::layCardBase(GpGraphics* graphics) {
     }
     // A fill that failed leaves the ring empty: not worth keeping.
     if ((inside >> 24) != 0) {
-        keepCardBase(width_, height_, dpiScale_,
+        keepCardBase(width_, height_, dpiScale_, palette_.cardFill,
                      std::make_shared<const std::vector<uint32_t>>(framePixels_,
                                                                    framePixels_ + pixelCount));
     }
@@ -414,7 +414,7 @@ void FrameLayers::strokeOutline(GpGraphics* graphics,
         GdipAddPathLine2(path.get(), reinterpret_cast<const GpPointF*>(stroke.data()),
                          static_cast<INT>(stroke.size()));
     }
-    const GdiplusPen pen = createPen(accentColor_, static_cast<float>(CURVE_PEN_WIDTH));
+    const GdiplusPen pen = createPen(palette_.curve, static_cast<float>(CURVE_PEN_WIDTH));
     GdipSetPenLineJoin(pen.get(), LineJoinMiter);
     GdipDrawPath(graphics, pen.get(), path.get());
 }
@@ -467,7 +467,8 @@ void FrameLayers::strokeInStrips(GpGraphics* graphics, const std::vector<PlotPoi
                          height_, CombineModeIntersect);
         const REAL scale = static_cast<REAL>(dpiScale_);
         GdipScaleWorldTransform(graphics, scale, scale, MatrixOrderPrepend);
-        frame_steps::strokeCurve(graphics, accentColor_, points.data() + first, last - first + 1);
+        frame_steps::strokeCurve(graphics, palette_.curve, points.data() + first,
+                                 last - first + 1);
         GdipRestoreGraphics(graphics, state);
     }
 }
@@ -480,14 +481,15 @@ void FrameLayers::fillSpans(const std::vector<ColumnSpan>& spans) {
             const std::size_t index = static_cast<std::size_t>(y) * width_ + span.column;
             const uint32_t below = staticSurface_[index];
             if ((below >> 24) != 0 && framePixels_[index] == below) {
-                framePixels_[index] = gdiplusSourceOver(below, accentColor_);
+                framePixels_[index] = gdiplusSourceOver(below, palette_.curve);
             }
         }
     }
 }
 
 HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request) const {
-    HintBorderPixels kept = findHintAndBorder(width_, height_, dpiScale_, accentColor_);
+    HintBorderPixels kept =
+        findHintAndBorder(width_, height_, dpiScale_, palette_.hintText, palette_.border);
     if (kept) {
         return kept;
     }
@@ -509,7 +511,7 @@ HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request) c
         }
     }
     pixels->shrink_to_fit();
-    keepHintAndBorder(width_, height_, dpiScale_, accentColor_, pixels);
+    keepHintAndBorder(width_, height_, dpiScale_, palette_.hintText, palette_.border, pixels);
     return pixels;
 }
 
@@ -623,7 +625,7 @@ void FrameLayers::collectLayers(const uint32_t* belowCurve,
 bool FrameLayers::builtFor(const ChartRequest& request) const {
     return record_ == &request && pointData_ == request.plotPoints.data() &&
            pointCount_ == request.plotPoints.size() && dpiScale_ == request.dpiScale &&
-           accentColor_ == request.accentColor && width_ == request.surfaceWidth &&
+           palette_ == cardPalette(request) && width_ == request.surfaceWidth &&
            height_ == request.surfaceHeight;
 }
 
@@ -676,7 +678,7 @@ DeviceRect FrameLayers::markerBox(PlotPoint head) const {
     return box;
 }
 
-void FrameLayers::drawMarker(const ChartRequest& request, PlotPoint head, const DeviceRect& box) {
+void FrameLayers::drawMarker(PlotPoint head, const DeviceRect& box) {
     // The marker goes under the hint and border: where they cover the box,
     // take them off first, and lay them on again afterwards.
     std::vector<const TopPixel*>& covered = coveredScratch_;
@@ -703,7 +705,7 @@ void FrameLayers::drawMarker(const ChartRequest& request, PlotPoint head, const 
         const Canvas canvas = openCanvas(framePixels_, width_, height_, dpiScale_,
                                          PixelFormat32bppPARGB);
         clipToCard(canvas.graphics.get());
-        frame_steps::drawMarkerAt(canvas.graphics.get(), request.accentColor, head);
+        frame_steps::drawMarkerAt(canvas.graphics.get(), palette_.marker, palette_.glow, head);
     }
     for (const TopPixel* p : covered) {
         const std::size_t index = static_cast<std::size_t>(p->y) * width_ + p->x;
@@ -832,7 +834,7 @@ DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
         const DeviceRect box = markerBox(head);
         if (!box.empty()) {
             try {
-                drawMarker(request, head, box);
+                drawMarker(head, box);
             } catch (const std::bad_alloc&) {
                 // Nothing of the surface was changed yet: this frame shows no
                 // marker, and with no head recorded the next one tries again.

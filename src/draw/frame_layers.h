@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/card_palette.h"
 #include "core/chart_request.h"
 #include "core/curve_columns.h"
 #include "core/head_position.h"
@@ -92,7 +93,7 @@ public:
     // they are used up either way, and never outlive the call. Of the same
     // surface size, their surfaces are drawn over instead of new ones being
     // allocated, and the card below the curve is kept when the new record
-    // draws it alike (same texts, accent, axes and scale). The record they
+    // draws it alike (same texts, colours, axes and scale). The record they
     // were built for may be gone already: nothing of it is read.
     static std::unique_ptr<FrameLayers> build(const ChartRequest& request,
                                               std::unique_ptr<FrameLayers> previous = nullptr);
@@ -164,7 +165,7 @@ private:
         std::wstring subtitleText;
         std::wstring valueText;
         std::wstring noteText;
-        uint32_t accentColor = 0;
+        CardPalette palette;
         int32_t numericXAxis = 0;
         double xMax = 0.0;
         double yAxisMin = 0.0;
@@ -190,7 +191,7 @@ private:
     // strokes it.
     void strokeInStrips(Gdiplus::GpGraphics* graphics, const std::vector<PlotPoint>& points);
     void fillSpans(const std::vector<ColumnSpan>& spans);
-    // The hint and border pixels of this size, scale and accent: kept from
+    // The hint and border pixels of this size, scale and colours: kept from
     // an earlier card, or drawn alone on a transparent surface (and kept).
     HintBorderPixels hintAndBorderPixels(const ChartRequest& request) const;
     // The curve's runs where the frame surface differs from belowCurve in
@@ -202,7 +203,7 @@ private:
     void setColumns(int32_t column, bool withCurve, DeviceRect& changed);
     void restoreBox(const DeviceRect& box);
     DeviceRect markerBox(PlotPoint head) const;
-    void drawMarker(const ChartRequest& request, PlotPoint head, const DeviceRect& box);
+    void drawMarker(PlotPoint head, const DeviceRect& box);
     bool curveShownAt(int32_t x) const { return revealed_.contains(x); }
     // Puts back the pixels the readout covered; adds them to changed.
     void takeReadoutOff(DeviceRect& changed);
@@ -212,7 +213,7 @@ private:
     const PlotPoint* pointData_ = nullptr;
     std::size_t pointCount_ = 0;
     double dpiScale_ = 0.0;
-    uint32_t accentColor_ = 0;
+    CardPalette palette_;
     StaticInputs staticInputs_;
 
     int width_ = 0;
@@ -259,7 +260,7 @@ private:
 // The layers of the last card to close, kept for the next card: built over
 // them, a card of the same size spares allocating and first touching its
 // surfaces (about 200 ms of a new card at dpiScale 4 here) and, showing the
-// same texts, accent and axes, drawing the card below the curve. One set,
+// same texts, colours and axes, drawing the card below the curve. One set,
 // kept only from the last card using GDI+, forgotten with the card bases a
 // minute after that card (see releaseGdiplus). Nothing in them belongs to the
 // closed card's thread: a memory DC from CreateCompatibleDC may be used by any

@@ -15,7 +15,7 @@
 #include "core/axis_ticks.h"
 #include "core/curve_columns.h"
 #include "core/head_position.h"
-#include "draw/palette.h"
+#include "core/card_palette.h"
 #include "draw/test_seams.h"
 #include "draw/text_drawing.h"
 
@@ -111,41 +111,43 @@ void configureGraphics(GpGraphics* graphics, double dpiScale) {
     GdipScaleWorldTransform(graphics, scale, scale, MatrixOrderPrepend);
 }
 
-CardShape fillCard(GpGraphics* graphics) {
+CardShape fillCard(GpGraphics* graphics, uint32_t fillColor) {
     CardShape card;
     card.path = createPath();
     addRoundedRect(card.path.get(), 0.0f, 0.0f, CARD_WIDTH, CARD_HEIGHT);
-    card.brush = createSolidBrush(CARD_FILL_COLOR);
+    card.brush = createSolidBrush(fillColor);
     GdipFillPath(graphics, card.brush.get(), card.path.get());
     GdipSetClipPath(graphics, card.path.get(), CombineModeReplace);
     return card;
 }
 
 void drawHeaderTexts(GpGraphics* graphics, const ChartRequest& request) {
+    const CardPalette palette = cardPalette(request);
     TextKit kit;
-    drawText(graphics, request.titleText, TITLE_X, TITLE_Y, TITLE_SIZE, TITLE_TEXT_COLOR, &kit);
+    drawText(graphics, request.titleText, TITLE_X, TITLE_Y, TITLE_SIZE, palette.titleText, &kit);
     drawText(graphics, request.subtitleText, SUBTITLE_X, SUBTITLE_Y, SUBTITLE_SIZE,
-             SECONDARY_TEXT_COLOR, &kit);
-    drawTextRight(graphics, request.valueText, VALUE_TOP, VALUE_SIZE, request.accentColor, &kit);
-    drawTextRight(graphics, request.noteText, NOTE_TOP, NOTE_SIZE, SECONDARY_TEXT_COLOR, &kit);
+             palette.secondaryText, &kit);
+    drawTextRight(graphics, request.valueText, VALUE_TOP, VALUE_SIZE, palette.valueText, &kit);
+    drawTextRight(graphics, request.noteText, NOTE_TOP, NOTE_SIZE, palette.secondaryText, &kit);
 }
 
 void drawGridAndLabels(GpGraphics* graphics, const ChartRequest& request) {
+    const CardPalette palette = cardPalette(request);
     TextKit kit;
     {
-        const GdiplusPen gridPen = createPen(GRID_LINE_COLOR, GRID_PEN_WIDTH);
+        const GdiplusPen gridPen = createPen(palette.gridLine, GRID_PEN_WIDTH);
         for (const YGridLine& line : yGridLines(request.yAxisMin, request.yAxisMax)) {
             const float y = static_cast<float>(line.logicalY);
             drawLine(graphics, gridPen, PLOT_LEFT_EDGE, y, PLOT_RIGHT_EDGE, y);
             drawText(graphics, line.label, Y_LABEL_X, line.logicalY - Y_LABEL_RAISE, Y_LABEL_SIZE,
-                     AXIS_LABEL_COLOR, &kit);
+                     palette.axisLabel, &kit);
         }
     }
-    const GdiplusPen tickPen = createPen(TICK_LINE_COLOR, GRID_PEN_WIDTH);
+    const GdiplusPen tickPen = createPen(palette.tickLine, GRID_PEN_WIDTH);
     for (const XTick& tick : xAxisTicks(request)) {
         const float x = static_cast<float>(tick.logicalX);
         drawLine(graphics, tickPen, x, PLOT_TOP_EDGE, x, PLOT_BOTTOM_EDGE);
-        drawTextCentered(graphics, tick.label, tick.logicalX, &kit);
+        drawTextCentered(graphics, tick.label, tick.logicalX, &kit, palette.axisLabel);
     }
 }
 
@@ -154,7 +156,7 @@ void drawZeroLine(GpGraphics* graphics, const ChartRequest& request) {
     if (!y0) {
         return;
     }
-    const GdiplusPen pen = createPen(ZERO_LINE_COLOR, GRID_PEN_WIDTH);
+    const GdiplusPen pen = createPen(cardPalette(request).zeroLine, GRID_PEN_WIDTH);
     GdipSetPenDashArray(pen.get(), ZERO_LINE_DASHES, 2);
     const float y = static_cast<float>(*y0);
     drawLine(graphics, pen, PLOT_LEFT_EDGE, y, PLOT_RIGHT_EDGE, y);
@@ -180,16 +182,16 @@ void drawCurve(GpGraphics* graphics, const ChartRequest& request, double progres
         GdipSetClipRect(graphics, PLOT_LEFT_EDGE, 0.0f, static_cast<REAL>(width), CARD_HEIGHT,
                         CombineModeIntersect);
     }
-    strokeCurve(graphics, request.accentColor, drawn, count);
+    strokeCurve(graphics, cardPalette(request).curve, drawn, count);
     GdipRestoreGraphics(graphics, state);
 }
 
-void strokeCurve(GpGraphics* graphics, uint32_t accentColor, const PlotPoint* points,
+void strokeCurve(GpGraphics* graphics, uint32_t colour, const PlotPoint* points,
                  std::size_t count) {
     if (count < 2) {
         return;
     }
-    const GdiplusPen pen = createPen(accentColor, static_cast<float>(CURVE_PEN_WIDTH));
+    const GdiplusPen pen = createPen(colour, static_cast<float>(CURVE_PEN_WIDTH));
     GdipSetPenLineJoin(pen.get(), LineJoinMiter);
     GdipDrawLines(graphics, pen.get(), reinterpret_cast<const GpPointF*>(points),
                   static_cast<INT>(count));
@@ -203,11 +205,12 @@ void drawHeadMarker(GpGraphics* graphics, const ChartRequest& request, double el
     if (isSkippedPlotPoint(head)) {
         return;
     }
-    drawMarkerAt(graphics, request.accentColor, head);
+    const CardPalette palette = cardPalette(request);
+    drawMarkerAt(graphics, palette.marker, palette.glow, head);
 }
 
-void drawMarkerAt(GpGraphics* graphics, uint32_t accentColor, PlotPoint head) {
-    {
+void drawMarkerAt(GpGraphics* graphics, uint32_t colour, bool glow, PlotPoint head) {
+    if (glow) {
         const GdiplusPath glowPath = createPath();
         GdipAddPathEllipse(glowPath.get(), head.x - GLOW_RADIUS, head.y - GLOW_RADIUS,
                            2.0f * GLOW_RADIUS, 2.0f * GLOW_RADIUS);
@@ -216,21 +219,21 @@ void drawMarkerAt(GpGraphics* graphics, uint32_t accentColor, PlotPoint head) {
             GdipCreatePathGradientFromPath(glowPath.get(), &rawGlow);
         }
         const GdiplusBrush glowBrush(rawGlow);
-        GdipSetPathGradientCenterColor(rawGlow, withAlpha(accentColor, GLOW_CENTRE_ALPHA));
-        ARGB surround = withAlpha(accentColor, 0);
+        GdipSetPathGradientCenterColor(rawGlow, withAlpha(colour, GLOW_CENTRE_ALPHA));
+        ARGB surround = withAlpha(colour, 0);
         INT surroundCount = 1;
         GdipSetPathGradientSurroundColorsWithCount(rawGlow, &surround, &surroundCount);
         const PointF centre(head.x, head.y);
         GdipSetPathGradientCenterPoint(rawGlow, &centre);
         GdipFillPath(graphics, glowBrush.get(), glowPath.get());
     }
-    const GdiplusBrush dotBrush = createSolidBrush(accentColor);
+    const GdiplusBrush dotBrush = createSolidBrush(colour);
     GdipFillEllipse(graphics, dotBrush.get(), head.x - DOT_RADIUS, head.y - DOT_RADIUS,
                     2.0f * DOT_RADIUS, 2.0f * DOT_RADIUS);
 }
 
-void drawHint(GpGraphics* graphics) {
-    drawTextRight(graphics, HINT_TEXT, HINT_TOP, HINT_SIZE, HINT_TEXT_COLOR);
+void drawHint(GpGraphics* graphics, uint32_t colour) {
+    drawTextRight(graphics, HINT_TEXT, HINT_TOP, HINT_SIZE, colour);
 }
 
 void drawBorder(GpGraphics* graphics, const ChartRequest& request) {
@@ -238,7 +241,7 @@ void drawBorder(GpGraphics* graphics, const ChartRequest& request) {
     const GdiplusPath path = createPath();
     addRoundedRect(path.get(), BORDER_INSET, BORDER_INSET, CARD_WIDTH - 2.0f * BORDER_INSET,
                    CARD_HEIGHT - 2.0f * BORDER_INSET);
-    const GdiplusPen pen = createPen(request.accentColor, BORDER_PEN_WIDTH);
+    const GdiplusPen pen = createPen(cardPalette(request).border, BORDER_PEN_WIDTH);
     GdipDrawPath(graphics, pen.get(), path.get());
 }
 
@@ -265,17 +268,19 @@ void drawReadout(GpGraphics* graphics, const ChartRequest& request, const Readou
     if (readout.index == NO_POINT) {
         return;
     }
+    const CardPalette palette = cardPalette(request);
     const PlotPoint p = readout.point;
     {
         const GdiplusPen guide =
-            createPen(READOUT_GUIDE_COLOR, static_cast<float>(READOUT_GUIDE_WIDTH));
+            createPen(palette.readoutGuide, static_cast<float>(READOUT_GUIDE_WIDTH));
         drawLine(graphics, guide, p.x, PLOT_TOP_EDGE, p.x, PLOT_BOTTOM_EDGE);
     }
     {
         const float r = static_cast<float>(READOUT_DOT_RADIUS);
-        const GdiplusBrush dot = createSolidBrush(request.accentColor);
+        const GdiplusBrush dot = createSolidBrush(palette.readoutDot);
         GdipFillEllipse(graphics, dot.get(), p.x - r, p.y - r, 2.0f * r, 2.0f * r);
-        const GdiplusPen ring = createPen(TITLE_TEXT_COLOR, static_cast<float>(READOUT_DOT_RING_WIDTH));
+        const GdiplusPen ring =
+            createPen(palette.readoutRing, static_cast<float>(READOUT_DOT_RING_WIDTH));
         GdipDrawEllipse(graphics, ring.get(), p.x - r, p.y - r, 2.0f * r, 2.0f * r);
     }
     const LogicalRect& box = readout.labelBox;
@@ -284,13 +289,13 @@ void drawReadout(GpGraphics* graphics, const ChartRequest& request, const Readou
     const float width = static_cast<float>(box.right - box.left);
     const float height = static_cast<float>(box.bottom - box.top);
     {
-        const GdiplusBrush fill = createSolidBrush(READOUT_LABEL_FILL);
+        const GdiplusBrush fill = createSolidBrush(palette.readoutLabelFill);
         GdipFillRectangle(graphics, fill.get(), left, top, width, height);
-        const GdiplusPen edge = createPen(READOUT_LABEL_EDGE, GRID_PEN_WIDTH);
+        const GdiplusPen edge = createPen(palette.readoutLabelEdge, GRID_PEN_WIDTH);
         GdipDrawRectangle(graphics, edge.get(), left, top, width, height);
     }
     drawText(graphics, readout.label, box.left + READOUT_LABEL_PAD_X, box.top + READOUT_LABEL_PAD_Y,
-             READOUT_LABEL_SIZE, TITLE_TEXT_COLOR, kit);
+             READOUT_LABEL_SIZE, palette.readoutLabelText, kit);
 }
 
 }  // namespace frame_steps
@@ -300,13 +305,14 @@ void drawCard(GpGraphics* graphics, const ChartRequest& request, double progress
     using namespace frame_steps;
     prepareGraphics(graphics, request.dpiScale);
     // The card shape and its brush stay until the border has been drawn.
-    const CardShape card = fillCard(graphics);
+    const CardPalette palette = cardPalette(request);
+    const CardShape card = fillCard(graphics, palette.cardFill);
     drawHeaderTexts(graphics, request);
     drawGridAndLabels(graphics, request);
     drawZeroLine(graphics, request);
     drawCurve(graphics, request, progress);
     drawHeadMarker(graphics, request, elapsedSeconds);
-    drawHint(graphics);
+    drawHint(graphics, palette.hintText);
     drawBorder(graphics, request);
     if (readout.shown()) {
         TextKit kit;

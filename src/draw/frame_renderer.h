@@ -87,7 +87,9 @@ struct CardShape {
     GdiplusPath path;
     GdiplusBrush brush;
 };
-CardShape fillCard(Gdiplus::GpGraphics* graphics);
+CardShape fillCard(Gdiplus::GpGraphics* graphics, uint32_t fillColor);
+
+// Each step below draws in the record's palette (cardPalette).
 
 void drawHeaderTexts(Gdiplus::GpGraphics* graphics, const ChartRequest& request);
 // Horizontal grid with y labels, then vertical ticks with x labels.
@@ -95,13 +97,14 @@ void drawGridAndLabels(Gdiplus::GpGraphics* graphics, const ChartRequest& reques
 void drawZeroLine(Gdiplus::GpGraphics* graphics, const ChartRequest& request);
 void drawCurve(Gdiplus::GpGraphics* graphics, const ChartRequest& request, double progress);
 // The curve's stroke through the given points, at whatever clip is set.
-void strokeCurve(Gdiplus::GpGraphics* graphics, uint32_t accentColor, const PlotPoint* points,
+void strokeCurve(Gdiplus::GpGraphics* graphics, uint32_t colour, const PlotPoint* points,
                  std::size_t count);
 void drawHeadMarker(Gdiplus::GpGraphics* graphics, const ChartRequest& request,
                     double elapsedSeconds);
-// Glow and dot around a head position that is not skipped.
-void drawMarkerAt(Gdiplus::GpGraphics* graphics, uint32_t accentColor, PlotPoint head);
-void drawHint(Gdiplus::GpGraphics* graphics);
+// The dot, with the glow around it when asked, at a head position that is
+// not skipped.
+void drawMarkerAt(Gdiplus::GpGraphics* graphics, uint32_t colour, bool glow, PlotPoint head);
+void drawHint(Gdiplus::GpGraphics* graphics, uint32_t colour);
 // Resets the clip and strokes the border.
 void drawBorder(Gdiplus::GpGraphics* graphics, const ChartRequest& request);
 

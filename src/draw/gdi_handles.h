@@ -72,9 +72,16 @@ struct BitmapTraits {
     static std::atomic<long>& counter() { return liveGdiObjectCount; }
 };
 
+struct FontTraits {
+    using Handle = HFONT;
+    static void close(HFONT font) { DeleteObject(font); }
+    static std::atomic<long>& counter() { return liveGdiObjectCount; }
+};
+
 using ScreenDc = HandleOwner<ScreenDcTraits>;
 using MemoryDc = HandleOwner<MemoryDcTraits>;
 using DibBitmap = HandleOwner<BitmapTraits>;
+using GdiFont = HandleOwner<FontTraits>;
 
 // A 32-bit top-down DIB section, the surface every card is drawn into. bits
 // receives its pixel memory, null when the section has none.

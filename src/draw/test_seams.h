@@ -30,6 +30,10 @@ void setCardBaseKeepMilliseconds(DWORD milliseconds);
 // a way to forget the chosen family so that a test can watch the choice.
 int fontProbeCount();
 void forgetUiFontFamily();
+// What the next probe tries instead of the listed families (count names) and
+// takes for the system's message font; nulls put the real ones back. The
+// names must outlive the probe.
+void setUiFontStandIns(const wchar_t* const* candidates, int count, const wchar_t* messageFont);
 
 // Objects currently held by the GDI and GDI+ owners of the Windows layer
 // (device contexts, bitmaps, selections, graphics, paths, pens, brushes,

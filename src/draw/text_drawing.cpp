@@ -6,15 +6,17 @@
 #include "draw/text_drawing.h"
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 
+#include "core/card_palette.h"
 #include "core/placement.h"
 #include "core/text_reach.h"
+#include "draw/gdi_handles.h"
 #include "draw/gdiplus_handles.h"
 #include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"
-#include "draw/palette.h"
 #include "draw/test_seams.h"
 
 namespace kestrine {
@@ -35,6 +37,98 @@ const wchar_t FALLBACK_FONT_FAMILY[] = L"Arial";
 std::wstring uiFontFamilyName;
 GpStringFormat* sharedTypographicFormat = nullptr;
 int fontProbes = 0;
+
+// Test stand-ins for the candidate list and the system's message font; null
+// for the real ones. Guarded by moduleLock.
+const wchar_t* const* candidateStandIn = nullptr;
+int candidateStandInCount = 0;
+const wchar_t* messageFontStandIn = nullptr;
+
+bool familyExists(const wchar_t* name) {
+    // The handle decides, not the status.
+    GpFontFamily* family = nullptr;
+    GdipCreateFontFamilyFromName(name, nullptr, &family);
+    if (family == nullptr) {
+        return false;
+    }
+    GdipDeleteFontFamily(family);
+    return true;
+}
+
+// The system's message font: the user-interface font that every Windows and
+// Wine has, whatever else is installed. Its name may be one that only GDI
+// knows (Wine's is "MS Shell Dlg", which GDI substitutes), so the face GDI
+// actually selects for it comes second. Empty names where unknown.
+struct MessageFont {
+    std::wstring name;
+    std::wstring face;
+};
+
+MessageFont messageFont() {
+    MessageFont font;
+    if (messageFontStandIn != nullptr) {
+        font.name = messageFontStandIn;
+        return font;
+    }
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        return font;
+    }
+    font.name = metrics.lfMessageFont.lfFaceName;
+    const GdiFont created(CreateFontIndirectW(&metrics.lfMessageFont));
+    const MemoryDc dc(CreateCompatibleDC(nullptr));
+    if (created && dc) {
+        const SelectGuard selection(dc.get(), created.get());
+        WCHAR face[LF_FACESIZE] = {};
+        if (GetTextFaceW(dc.get(), LF_FACESIZE, face) > 0) {
+            font.face = face;
+        }
+    }
+    return font;
+}
+
+// The name of GDI+'s generic sans-serif family, which it finds among the
+// installed fonts; empty when it finds none.
+std::wstring genericSansSerifName() {
+    GpFontFamily* family = nullptr;
+    GdipGetGenericFontFamilySansSerif(&family);
+    if (family == nullptr) {
+        return std::wstring();
+    }
+    WCHAR name[LF_FACESIZE] = {};
+    const bool named = GdipGetFamilyName(family, name, LANG_NEUTRAL) == Ok;
+    GdipDeleteFontFamily(family);
+    return named ? std::wstring(name) : std::wstring();
+}
+
+// The first family that exists: a listed one, else the system's message font,
+// else GDI+'s generic sans serif; a card that dropped every text its host
+// passed because none of the listed fonts is installed (a Windows program
+// under Wine, a trimmed system) would show a chart nobody can read.
+std::wstring probeUiFontFamily() {
+    const wchar_t* const* candidates =
+        candidateStandIn != nullptr ? candidateStandIn : UI_FONT_CANDIDATES;
+    const int count =
+        candidateStandIn != nullptr ? candidateStandInCount : UI_FONT_CANDIDATE_COUNT;
+    for (int i = 0; i < count; ++i) {
+        if (familyExists(candidates[i])) {
+            return candidates[i];
+        }
+    }
+    const MessageFont message = messageFont();
+    for (const std::wstring& name : {message.name, message.face}) {
+        if (!name.empty() && familyExists(name.c_str())) {
+            return name;
+        }
+    }
+    const std::wstring generic = genericSansSerifName();
+    if (!generic.empty() && familyExists(generic.c_str())) {
+        return generic;
+    }
+    // Nothing at all: the name is kept all the same, and texts draw nothing.
+    return FALLBACK_FONT_FAMILY;
+}
 
 // A clone of the generic typographic format for one call, or an empty owner
 // when GDI+ would not give one (the text is then laid out without a format).
@@ -156,19 +250,7 @@ const wchar_t* resolveUiFontFamily() {
     }
     if (uiFontFamilyName.empty()) {
         ++fontProbes;
-        for (const wchar_t* candidate : UI_FONT_CANDIDATES) {
-            // The handle decides, not the status.
-            GpFontFamily* family = nullptr;
-            GdipCreateFontFamilyFromName(candidate, nullptr, &family);
-            if (family != nullptr) {
-                GdipDeleteFontFamily(family);
-                uiFontFamilyName = candidate;
-                break;
-            }
-        }
-        if (uiFontFamilyName.empty()) {
-            uiFontFamilyName = FALLBACK_FONT_FAMILY;
-        }
+        uiFontFamilyName = probeUiFontFamily();
     }
     return uiFontFamilyName.c_str();
 }
@@ -251,7 +333,8 @@ void drawTextRight(GpGraphics* graphics, const std::wstring& text, double y, dou
     drawFromLeft(graphics, *texts, shown, TEXT_RIGHT_EDGE - width, y, size, colour);
 }
 
-void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x, TextKit* kit) {
+void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x, TextKit* kit,
+                      uint32_t colour) {
     if (text.empty()) {
         return;
     }
@@ -259,7 +342,7 @@ void drawTextCentered(GpGraphics* graphics, const std::wstring& text, double x, 
     const std::wstring_view label = leadingText(text);
     const double width = Measurer(graphics, *texts, AXIS_LABEL_SIZE)(label);
     drawFromLeft(graphics, *texts, label, x - width * 0.5, AXIS_LABEL_TOP, AXIS_LABEL_SIZE,
-                 AXIS_LABEL_COLOR);
+                 colour);
 }
 
 TextExtent measureText(GpGraphics* graphics, const std::wstring& text, double size,
@@ -290,6 +373,13 @@ int fontProbeCount() {
 void forgetUiFontFamily() {
     ModuleLockGuard lock;
     uiFontFamilyName.clear();
+}
+
+void setUiFontStandIns(const wchar_t* const* candidates, int count, const wchar_t* messageFont) {
+    ModuleLockGuard lock;
+    candidateStandIn = candidates;
+    candidateStandInCount = candidates != nullptr ? count : 0;
+    messageFontStandIn = messageFont;
 }
 
 }  // namespace testing

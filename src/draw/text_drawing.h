@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/card_palette.h"
 #include "draw/gdiplus_handles.h"
 
 namespace kestrine {
@@ -20,8 +21,9 @@ constexpr double TEXT_RIGHT_EDGE = 885.0;  // right-aligned texts end here
 constexpr double AXIS_LABEL_TOP = 500.0;   // top of the x-axis labels
 constexpr double AXIS_LABEL_SIZE = 11.0;   // font size of the x-axis labels
 
-// Japanese user-interface fonts first; "Arial" is both the last candidate and
-// the name kept when none of them exists.
+// Japanese user-interface fonts first, "Arial" last. When none of them exists
+// the card writes in the system's message font, or else in GDI+'s generic
+// sans serif; "Arial" is kept only when there is no font at all.
 constexpr int UI_FONT_CANDIDATE_COUNT = 6;
 extern const wchar_t* const UI_FONT_CANDIDATES[UI_FONT_CANDIDATE_COUNT];
 
@@ -74,9 +76,9 @@ void drawTextRight(Gdiplus::GpGraphics* graphics, const std::wstring& text, doub
                    double size, uint32_t colour, TextKit* kit = nullptr);
 
 // An x-axis label centred on x, top AXIS_LABEL_TOP, size AXIS_LABEL_SIZE,
-// in the axis label colour.
+// in the axis label colour of the card's palette.
 void drawTextCentered(Gdiplus::GpGraphics* graphics, const std::wstring& text, double x,
-                      TextKit* kit = nullptr);
+                      TextKit* kit = nullptr, uint32_t colour = AXIS_LABEL_COLOR);
 
 // The box of a one-line text at size, as drawText lays it out; zero when it
 // cannot be measured.

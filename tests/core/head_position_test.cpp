@@ -66,6 +66,10 @@ TEST_F(ThreePoints, rests_on_last_point_from_its_reach_time) {
 TEST_F(ThreePoints, without_animation_sits_on_last_point) {
     request.animate = false;
     EXPECT_POINT(862.0f, 300.0f, head(request, 0.0));
+    // Asked to animate, with the user's animation effects off.
+    request.animate = true;
+    request.display.animationEffects = false;
+    EXPECT_POINT(862.0f, 300.0f, head(request, 0.0));
 }
 
 TEST_F(ThreePoints, before_first_reach_time_or_nan_sits_on_first_point) {

@@ -157,6 +157,22 @@ TEST_P(SameAsFromNothing, falling_time_series_in_the_negative_colour) {
     expectSameFrames(*request, "falling");
 }
 
+TEST_P(SameAsFromNothing, high_contrast_theme_after_the_own_palette) {
+    // Cards of the own palette have left their fill, hint and border for this
+    // size; a card in a high-contrast theme must not take them.
+    auto own = walkRequest(300, 1.0, 20.0, true);
+    setScale(*own, GetParam());
+    expectSameFrames(*own, "own palette");
+    auto themed = walkRequest(300, 1.0, 20.0, true);
+    themed->display.highContrast = true;
+    themed->display.colours.window = 0x00000000u;
+    themed->display.colours.windowText = 0x00FFFFFFu;
+    themed->display.colours.highlight = 0x00FFEB1Au;
+    themed->display.colours.grayText = 0x003FF23Fu;
+    setScale(*themed, GetParam());
+    expectSameFrames(*themed, "high contrast");
+}
+
 TEST_P(SameAsFromNothing, full_detail_limit_of_2000_jagged_points) {
     auto request = walkRequest(2000, 0.0, 200.0, true);
     setScale(*request, GetParam());
@@ -396,6 +412,9 @@ TEST_P(UpdatedLayers, draw_it_again_when_a_text_the_accent_or_an_axis_changes) {
     auto accent = copyOf(*first);
     accent->accentColor = NEGATIVE;
     expectUpdateDrawsAlike(at(copyOf(*first)), *at(std::move(accent)), false, "accent");
+    auto themed = copyOf(*first);
+    themed->display.highContrast = true;
+    expectUpdateDrawsAlike(at(copyOf(*first)), *at(std::move(themed)), false, "high contrast");
     // Same texts, the y axis doubled.
     auto taller = copyOf(*first);
     for (double& y : taller->yValues) {

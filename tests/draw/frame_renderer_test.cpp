@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -311,6 +312,70 @@ TEST_F(CurveAndMarker, negative_accent_colours_curve_marker_and_border) {
     EXPECT_GE((std::max)(test::shareTowards(frame.at(0, 280), FILL, 0xFFFF5A67u),
                        test::shareTowards(frame.at(1, 280), FILL, 0xFFFF5A67u)),
               0.8);
+}
+
+// Windows' "High Contrast Black" theme, as GetSysColor gives it (COLORREF).
+SystemColours highContrastBlack() {
+    SystemColours c;
+    c.window = 0x00000000u;
+    c.windowText = 0x00FFFFFFu;
+    c.highlight = 0x00FFEB1Au;
+    c.grayText = 0x003FF23Fu;
+    return c;
+}
+
+TEST_F(CurveAndMarker, high_contrast_card_is_opaque_in_the_theme_colours_with_every_text) {
+    constexpr uint32_t BACK = 0xFF000000u;
+    constexpr uint32_t TEXT = 0xFFFFFFFFu;
+    constexpr uint32_t HIGHLIGHT = 0xFF1AEBFFu;
+    constexpr uint32_t GRAY = 0xFF3FF23Fu;
+    auto request = layoutRequest(1.0);
+    request->display.highContrast = true;
+    request->display.colours = highContrastBlack();
+    const Pixels frame = test::renderToMemory(*request, 1.0, 1.5);
+
+    // Opaque background, curve and dot in the highlight, no glow round it.
+    EXPECT_EQ(frame.at(460, 100), BACK);
+    EXPECT_EQ(frame.at(460, 300), BACK);
+    EXPECT_EQ(frame.at(200, 200), HIGHLIGHT);
+    EXPECT_EQ(frame.at(760, 150), HIGHLIGHT);
+    EXPECT_EQ(frame.at(771, 150), BACK);
+    EXPECT_EQ(frame.at(760, 139), BACK);
+    // Title, value (not in the accent) and hint, at their strongest in their
+    // colours.
+    struct Text {
+        const char* name;
+        int left, top, right, bottom;
+        uint32_t colour;
+    };
+    const Text texts[] = {{"title", 30, 15, 460, 56, TEXT},
+                          {"value", 460, 15, 890, 58, TEXT},
+                          {"axis labels", 0, 100, 70, 500, TEXT},
+                          {"hint", 600, 522, 890, 545, GRAY}};
+    for (const Text& t : texts) {
+        double strongest = 0.0;
+        for (int y = t.top; y < t.bottom; ++y) {
+            for (int x = t.left; x < t.right; ++x) {
+                strongest = (std::max)(strongest, test::shareTowards(frame.at(x, y), BACK, t.colour));
+            }
+        }
+        EXPECT_GT(strongest, 0.97) << t.name;
+    }
+    // Not one pixel of the card's own palette or of the caller's accent.
+    const uint32_t ownColours[] = {FILL,        ACCENT,      GRID,        ZERO_LINE,  0xFFAAB2BDu,
+                                   0xFF89939Eu, 0xFF2A343Eu, 0xFF68727Du, 0xFF465361u};
+    int own = 0;
+    int translucentInside = 0;
+    for (int y = 0; y < frame.height; ++y) {
+        for (int x = 0; x < frame.width; ++x) {
+            const uint32_t pixel = frame.at(x, y);
+            own += std::count(std::begin(ownColours), std::end(ownColours), pixel) > 0 ? 1 : 0;
+            const bool clearOfCorners = x >= 14 && x < 906 && y >= 14 && y < 546;
+            translucentInside += clearOfCorners && (pixel >> 24) != 0xFFu ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(own, 0);
+    EXPECT_EQ(translucentInside, 0);
 }
 
 TEST_F(CurveAndMarker, no_memory_or_no_size_draws_nothing) {

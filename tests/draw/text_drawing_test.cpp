@@ -70,6 +70,52 @@ TEST(FontChoiceWithoutGdiplus, fallback_is_used_but_not_kept_until_gdiplus_runs)
 
 class TextDrawing : public test::WithGdiplus {};
 
+// None of the listed families: the system's message font, and without that
+// GDI+'s generic sans serif; either way the text is written.
+TEST_F(TextDrawing, without_the_listed_fonts_text_is_still_written) {
+    const wchar_t* const missing[] = {L"Kestrine Missing One", L"Kestrine Missing Two"};
+    // Wine's message font is "MS Shell Dlg", a name only GDI resolves: the
+    // card takes the face GDI selects for it.
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(dc, font);
+    WCHAR face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    DeleteObject(font);
+    const std::wstring messageFont = face;
+    ASSERT_FALSE(messageFont.empty());
+    const auto titleInk = [] {
+        const Pixels pixels = drawOnCard(
+            [](Gdiplus::GpGraphics* g) { drawText(g, L"Profit", 35, 22, 24, WHITE); });
+        return test::findInk(pixels, BACKGROUND, INK);
+    };
+
+    testing::setUiFontStandIns(missing, 2, nullptr);
+    testing::forgetUiFontFamily();
+    const int probes = testing::fontProbeCount();
+    EXPECT_EQ(std::wstring(resolveUiFontFamily()), messageFont);
+    const InkBox inMessageFont = titleInk();
+    EXPECT_TRUE(inMessageFont.any);
+    EXPECT_GT(inMessageFont.right - inMessageFont.left, 40);
+    EXPECT_EQ(testing::fontProbeCount(), probes + 1);  // still once
+
+    testing::setUiFontStandIns(missing, 2, L"Kestrine Missing Three");
+    testing::forgetUiFontFamily();
+    const std::wstring generic = resolveUiFontFamily();
+    EXPECT_NE(generic, L"Kestrine Missing Three");
+    const InkBox inGeneric = titleInk();
+    EXPECT_TRUE(inGeneric.any) << "nothing written in " << std::string(generic.begin(), generic.end());
+
+    testing::setUiFontStandIns(nullptr, 0, nullptr);
+    testing::forgetUiFontFamily();
+    EXPECT_EQ(std::wstring(resolveUiFontFamily()), L"Meiryo UI");
+}
+
 TEST_F(TextDrawing, prefix_maps_the_first_candidate_so_it_is_chosen) {
     EXPECT_EQ(std::wstring(resolveUiFontFamily()), L"Meiryo UI");
 }

@@ -11,6 +11,7 @@ LICENSE
 README.md
 docs/building-on-windows.md
 docs/card-from-script.png
+docs/card-high-contrast.png
 docs/card-hover.png
 docs/card.png
 docs/contributing.md

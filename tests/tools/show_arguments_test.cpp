@@ -192,6 +192,9 @@ TEST(parsing_arguments, reads_the_live_and_picture_options) {
         parse({L"--series", L"1:1", L"--png", L"c.png", L"--hover", L"-40800.5"}).options;
     EXPECT_TRUE(hovered.hover);
     EXPECT_EQ(hovered.hoverX, -40800.5);
+    EXPECT_FALSE(hovered.highContrast);
+    EXPECT_TRUE(parse({L"--series", L"1:1", L"--png", L"c.png", L"--high-contrast"})
+                    .options.highContrast);
 }
 
 TEST(parsing_arguments, checks_the_live_and_picture_options) {
@@ -210,6 +213,7 @@ TEST(parsing_arguments, checks_the_live_and_picture_options) {
               L"--png cannot be combined with --follow");
     EXPECT_EQ(errorOf({L"--series", L"1:1", L"--scale", L"2"}), L"--scale needs --png");
     EXPECT_EQ(errorOf({L"--series", L"1:1", L"--hover", L"2"}), L"--hover needs --png");
+    EXPECT_EQ(errorOf({L"--series", L"1:1", L"--high-contrast"}), L"--high-contrast needs --png");
     EXPECT_EQ(errorOf({L"--series", L"1:1", L"--png", L"c.png", L"--hover", L"inf"}),
               L"--hover needs a number, not \"inf\"");
     EXPECT_EQ(errorOf({L"--series", L"1:1", L"--png="}), L"--png needs a file name");
@@ -222,7 +226,8 @@ TEST(usage_text, lists_every_option) {
          {L"--series ", L"--series-file", L"--title", L"--subtitle", L"--value", L"--note",
           L"--numeric-x", L"--auto-close", L"--no-animation", L"--duration", L"--negative ",
           L"--positive-color", L"--negative-color", L"--wait", L"--close", L"--version", L"--help",
-          L"--follow", L"--every", L"--value-format", L"--png", L"--scale", L"--hover"}) {
+          L"--follow", L"--every", L"--value-format", L"--png", L"--scale", L"--hover",
+          L"--high-contrast"}) {
         EXPECT_NE(usage.find(option), std::wstring::npos) << "missing " << std::string(option, option + 8);
     }
 }

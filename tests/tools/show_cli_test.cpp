@@ -531,6 +531,47 @@ TEST(show_cli_picture, equals_the_resting_card_at_scale_1) { expectPictureIsTheR
 
 TEST(show_cli_picture, equals_the_resting_card_at_scale_2) { expectPictureIsTheRestingFrame(2.0, L"2"); }
 
+TEST(show_cli_picture, high_contrast_is_opaque_in_the_system_colours) {
+    TempFolder folder;
+    const Picture png = pictureOf(folder, {L"--series", DAY, L"--title", L"Profit", L"--high-contrast"});
+    ASSERT_EQ(png.width, 920);
+    const COLORREF window = GetSysColor(COLOR_WINDOW);
+    const uint32_t background =
+        0xFF000000u | (GetRValue(window) << 16) | (GetGValue(window) << 8) | GetBValue(window);
+    EXPECT_EQ(png.pixels[100 * 920 + 460], background);  // between the header and the plot
+    size_t translucent = 0;
+    for (int y = 14; y < 546; ++y) {
+        for (int x = 14; x < 906; ++x) {
+            if ((png.pixels[static_cast<size_t>(y) * 920 + x] >> 24) != 0xFFu) ++translucent;
+        }
+    }
+    EXPECT_EQ(translucent, 0u);
+}
+
+// Run in a prefix without the project's font replacements, where none of the
+// card's listed families exists (show_cli_without_fonts in CTest).
+TEST(show_cli_without_fonts, title_is_written_in_the_system_font) {
+    using namespace Gdiplus::DllExports;
+    for (const wchar_t* family : {L"Meiryo UI", L"Arial"}) {
+        Gdiplus::GpFontFamily* found = nullptr;
+        GdipCreateFontFamilyFromName(family, nullptr, &found);
+        if (found != nullptr) GdipDeleteFontFamily(found);
+        ASSERT_EQ(found, nullptr) << "this prefix has a font for a listed family";
+    }
+    TempFolder folder;
+    const Picture png = pictureOf(folder, {L"--series", DAY, L"--title", L"Profit"});
+    ASSERT_EQ(png.width, 920);
+    // The title is white on the dark card: some of its pixels are near white.
+    int bright = 0;
+    for (int y = 15; y < 56; ++y) {
+        for (int x = 30; x < 460; ++x) {
+            const uint32_t p = png.pixels[static_cast<size_t>(y) * 920 + x];
+            if (((p >> 16) & 0xFF) > 200 && ((p >> 8) & 0xFF) > 200 && (p & 0xFF) > 200) ++bright;
+        }
+    }
+    EXPECT_GT(bright, 30);
+}
+
 TEST(show_cli_picture, reports_bad_input_as_the_card_does) {
     TempFolder folder;
     const std::wstring path = folder.path() + L"card.png";

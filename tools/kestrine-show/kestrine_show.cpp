@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "card/display_settings.h"
 #include "card_png.h"
 #include "core/request_building.h"
 #include "dll/module_state.h"
@@ -345,6 +346,10 @@ int writePicture(const ShowOptions& options) {
         options.animate ? 1 : 0, options.animationSeconds, options.positive ? 1 : 0,
         options.positiveColor, options.negativeColor);
     if (!request) return showFailure(RESULT_NO_CHART);
+    if (options.highContrast) {
+        request->display.highContrast = true;
+        request->display.colours = readSystemColours();
+    }
 
     const GdiplusUse gdiplus;
     CardImage image;

@@ -40,6 +40,7 @@ constexpr KnownOption OPTIONS[] = {
     {L"--png", Kind::TEXT},
     {L"--scale", Kind::SCALE},
     {L"--hover", Kind::NUMBER},
+    {L"--high-contrast", Kind::FLAG},
     {L"--close", Kind::FLAG},
     {L"--version", Kind::FLAG},
     {L"--help", Kind::FLAG},
@@ -166,6 +167,7 @@ ParsedArguments parseArguments(const std::vector<std::wstring>& arguments) {
                 if (name == L"--no-animation") options.animate = false;
                 if (name == L"--negative") options.positive = false;
                 if (name == L"--follow") options.follow = true;
+                if (name == L"--high-contrast") options.highContrast = true;
                 break;  // --wait is what the program does anyway
             case Kind::TEXT:
                 if (name == L"--series") {
@@ -270,6 +272,9 @@ ParsedArguments parseArguments(const std::vector<std::wstring>& arguments) {
         parsed.error = L"--scale needs --png";
     } else if (options.hover && !options.png) {
         parsed.error = L"--hover needs --png";
+    } else if (options.highContrast && !options.png) {
+        // A card in a window follows Windows' own setting, as in any host.
+        parsed.error = L"--high-contrast needs --png";
     }
     return parsed;
 }
@@ -278,7 +283,7 @@ const wchar_t* usageText() {
     return L"usage: kestrine-show --series \"x:y;x:y;...\" | --series-file PATH|- [options]\n"
            L"       kestrine-show --series-file PATH|- --follow [--every MS] [options]\n"
            L"       kestrine-show --series ... | --series-file ... --png FILE [--scale S]\n"
-           L"                     [--hover X]\n"
+           L"                     [--hover X] [--high-contrast]\n"
            L"       kestrine-show --close | --version | --help\n"
            L"\n"
            L"Shows a Kestrine chart card and waits until it closes (a click on the card,\n"
@@ -313,6 +318,9 @@ const wchar_t* usageText() {
            L"  --hover X                draw the PNG as a pointer at the point nearest to\n"
            L"                           the x value X (seconds, or the number with\n"
            L"                           --numeric-x) shows it\n"
+           L"  --high-contrast          draw the PNG as the card looks in a high-contrast\n"
+           L"                           theme, in this system's colours (a card in a\n"
+           L"                           window follows the Windows setting itself)\n"
            L"  --close                  close every card on the desktop, print how many\n"
            L"  --version                print the interface version of kestrine.dll\n"
            L"  --help                   this text\n"

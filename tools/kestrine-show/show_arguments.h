@@ -53,6 +53,9 @@ struct ShowOptions {
     // --hover: the PNG shows the readout at the point nearest to this x.
     bool hover = false;
     double hoverX = 0.0;
+    // --high-contrast: the PNG in this system's colours, as the card draws
+    // itself while a high-contrast theme is on.
+    bool highContrast = false;
 };
 
 struct ParsedArguments {
@@ -66,7 +69,8 @@ struct ParsedArguments {
 // problem found is reported: unknown option, missing value, bad number or
 // colour, no series, two series sources, an action (--close, --version)
 // combined with options of a card, or options that need another one
-// (--follow a series file, --every --follow, --scale --png, --hover --png) or exclude it
+// (--follow a series file, --every --follow, --scale --png, --hover --png,
+// --high-contrast --png) or exclude it
 // (--png and --follow). --help (or -h, /?) ends the reading where
 // it stands and asks for the usage text.
 ParsedArguments parseArguments(const std::vector<std::wstring>& arguments);
