@@ -86,9 +86,9 @@ struct ChartRequest {
     std::vector<PlotPoint> plotPoints;
 
     // The owning window's live state.
+    DisplaySettings display;
     // The card that holds it, as the hand-over numbers cards.
     uint64_t cardId = 0;
-    DisplaySettings display;
     double dpiScale = 1.0;
     uint64_t animationStartTick = 0;
     bool destroyed = false;
