@@ -35,17 +35,16 @@ extern "C" {
 #define KESTRINE_VERSION 100
 
 /* Results of ShowKestrine. */
-#define KESTRINE_OK 0                /* handed to the open card, or a new card's thread started */
+#define KESTRINE_OK 0                /* taken: the open card or a new one will show it (or newer data) */
 #define KESTRINE_NO_CHART (-1)       /* series is null or holds no point, or no memory to build it */
-#define KESTRINE_NOT_STARTED (-2)    /* no card thread could be started (or no memory for it) */
+#define KESTRINE_NOT_STARTED (-2)    /* the card thread this call needed could not be started */
 
 /* Shows a chart card: a borderless, always-on-top, translucent window of 920 x
  * 560 logical units (scaled by the DPI of the monitor it opens on) that draws
  * the series as a growing curve, with two headings, a headline value and a note.
- * When a card is already open and responsive, it takes the new data and
- * redraws in place (same window, same place and size); otherwise a new card
- * opens, centred in the work area or where the user last dropped a card, and
- * replaces any older one. The user drags a card to move it and clicks it to
+ * When a card is already open, it takes the new data and redraws in place
+ * (same window, same place and size); otherwise a new card opens, centred in
+ * the work area or where the user last dropped a card. The user drags a card to move it and clicks it to
  * close it. The card never takes the keyboard focus from the host.
  *
  *   series            "x:y" pairs separated by ';' (e.g. L"0:0;60:1500;120:-300").
@@ -70,17 +69,18 @@ extern "C" {
  *                     default red 0xFF5A67 (RGB).
  *
  * Returns KESTRINE_OK (0), KESTRINE_NO_CHART (-1) or KESTRINE_NOT_STARTED (-2).
- * 0 means the data reached a card or a card's thread; it does not wait until
- * the card is drawn. The strings are copied before the call returns.
+ * 0 means the DLL took the data: of the calls that returned 0 with no
+ * CloseKestrine after them, the newest is shown, by the open card or, if that
+ * card has not taken it within 3 seconds (hung, stopped, its window never
+ * made), by a new card that replaces it, whether or not another call comes.
+ * -2: the new card this call needed could not get a thread; its data is freed
+ * (older data that returned 0 still shows). The strings are copied before the
+ * call returns.
  *
  * Threading: any host thread, concurrently with the other functions. The call
- * blocks for the parsing of the series and, when a card at rest is open, until
- * it takes the data: at once, or at most 3 seconds (plus one last 0.25 s offer)
- * for a card that does not answer, which a new card then replaces. A card that
- * is animating, preparing a chart or drawing a frame is left the data without
- * a wait; one that has not taken it within 3 seconds is replaced by a new card
- * showing it, whether or not another call comes. Each card runs on a thread of its own; no
- * window is created on the caller's thread. Once loaded, the library stays
+ * blocks for the parsing of the series and briefly for the module lock; it
+ * never waits for a card, whether at rest, busy or hung. Each card runs on a
+ * thread of its own; no window is created on the caller's thread. Once loaded, the library stays
  * in the process until it ends, so cards outlive FreeLibrary. */
 KESTRINE_API int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t* titleText,
                                             const wchar_t* subtitleText, const wchar_t* valueText,
@@ -91,11 +91,12 @@ KESTRINE_API int KESTRINE_CALL ShowKestrine(const wchar_t* series, const wchar_t
 
 /* Asks every card window on the desktop (window class "KestrineWindow") to
  * close and returns how many it asked. The cards close shortly after, on their
- * own threads; the call does not wait. A card still starting (a ShowKestrine
- * just before this, whose window may not exist yet) is cancelled too: it never
- * shows and its data is freed; it is counted only if its window was found. A
- * ShowKestrine after this opens a new card rather than handing its data to
- * one that is closing. Any thread. */
+ * own threads; the call does not wait for them. Whatever began before it is
+ * void first: once it has returned, no card from before becomes visible or is
+ * announced, also one still starting or preparing (it is counted only if its
+ * window was found), and data not yet taken is freed. A ShowKestrine that
+ * begins after it has returned always opens a new card and shows; one that
+ * overlaps it may go either way. Any thread. */
 KESTRINE_API int KESTRINE_CALL CloseKestrine(void);
 
 /* Returns KESTRINE_VERSION (100). Any thread; no other effect. */

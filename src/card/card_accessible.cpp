@@ -393,7 +393,7 @@ private:
     const DWORD thread_;
 };
 
-// The one reference the window holds; the property is removed at WM_DESTROY.
+// The one reference the window holds; the property is removed at WM_NCDESTROY.
 CardAccessible* windowObject(HWND window) {
     return static_cast<CardAccessible*>(GetPropW(window, OBJECT_PROPERTY));
 }

@@ -1,5 +1,5 @@
 // The module's one lock. It guards every piece of process-wide state, from the
-// drawing layer's card bases and UI font up to the cards and their offers, so
+// drawing layer's card bases and UI font up to the cards and the hand-over, so
 // it sits in the lowest Windows layer; the module's attach step creates it.
 #pragma once
 
