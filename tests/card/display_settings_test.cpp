@@ -14,6 +14,7 @@
 #include "card_test_support.h"
 #include "draw/frame_layer_seams.h"
 #include "draw/test_seams.h"
+#include "kestrine.h"
 
 namespace kestrine {
 namespace {
@@ -68,7 +69,7 @@ TEST(DisplaySettings, effects_off_show_the_finished_chart_and_on_again_the_updat
     // Turned on while the card shows: the next update animates.
     AnimationEffects::set(true);
     test::clearFrames();
-    ASSERT_EQ(test::offerAndAdopt(card, openOffer(newRequest(true, 30, 3.0), card)), 1);
+    ASSERT_EQ(test::updateCardHere(card, newRequest(true, 30, 3.0)), KESTRINE_OK);
     pumpFor(100);
     ASSERT_GE(test::frames().size(), 2u);
     EXPECT_EQ(test::frames()[0].fade, 0.0);
@@ -77,7 +78,7 @@ TEST(DisplaySettings, effects_off_show_the_finished_chart_and_on_again_the_updat
     // And off again: the next update is still at once.
     AnimationEffects::set(false);
     test::clearFrames();
-    ASSERT_EQ(test::offerAndAdopt(card, openOffer(newRequest(true, 30, 3.0), card)), 1);
+    ASSERT_EQ(test::updateCardHere(card, newRequest(true, 30, 3.0)), KESTRINE_OK);
     pumpFor(200);
     expectOnlyTheRestingFrame(test::frames(), 3.0);
     closeCardHere(card);
