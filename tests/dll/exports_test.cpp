@@ -67,17 +67,7 @@ F entry(const char* name) {
     return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll.module, name)));
 }
 
-// A message another thread sends to the host window, to see when the host
-// handles it: the ticks of each send and of the host's handling.
-constexpr UINT WM_HOST_PROBE = WM_APP + 0x51;
-std::atomic<ULONGLONG> probeSentTick{0};
-std::atomic<ULONGLONG> probeHandledTick{0};
-
 LRESULT CALLBACK hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_HOST_PROBE) {
-        probeHandledTick = GetTickCount64();
-        return 0;
-    }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -547,31 +537,6 @@ TEST_F(Counted, replacement_card_stays_current_after_the_hung_card_resumes) {
     ASSERT_EQ(now.size(), 1u);
     EXPECT_EQ(now[0], fresh);
     EXPECT_EQ(dll.liveRecords(), 1);
-}
-
-TEST_F(Counted, host_handles_no_sent_message_while_a_call_waits_on_a_held_card) {
-    ASSERT_EQ(show(0, 0), 0);
-    HWND hung = waitForCard();
-    ASSERT_NE(hung, nullptr);
-    pump(300);
-    HeldThread held(hung);
-    ASSERT_TRUE(held.holding());
-    probeSentTick = 0;
-    probeHandledTick = 0;
-    std::thread sender([] {
-        Sleep(300);
-        probeSentTick = GetTickCount64();
-        SendMessageW(host, WM_HOST_PROBE, 0, 0);
-    });
-    const ULONGLONG called = GetTickCount64();
-    EXPECT_EQ(show(0, 0, L"0:1;1:2"), 0);  // waits out the hand-over to the held card
-    const ULONGLONG returned = GetTickCount64();
-    EXPECT_TRUE(waitUntil([] { return probeHandledTick != 0; }, 3000));
-    sender.join();
-    held.release();
-    ASSERT_GT(probeSentTick.load(), called);
-    ASSERT_LT(probeSentTick.load(), returned) << "the probe must be sent while the call waits";
-    EXPECT_GE(probeHandledTick.load(), returned) << "handled inside ShowKestrine";
 }
 
 // The title behind the last frame that card presented; empty when none.
