@@ -206,13 +206,4 @@ HandOverActions HandOverMachine::windowCounted(int change) {
     return actions;
 }
 
-bool HandOverMachine::State::operator==(const State& o) const {
-    return current == o.current && currentWindow == o.currentWindow && phase == o.phase &&
-           told == o.told && startedAt == o.startedAt && waiting == o.waiting &&
-           waitingSince == o.waitingSince && displaced == o.displaced &&
-           displacedFor == o.displacedFor && lastCard == o.lastCard &&
-           rescueArmed == o.rescueArmed && windows == o.windows &&
-           windowsBeingMade == o.windowsBeingMade;
-}
-
 }  // namespace kestrine

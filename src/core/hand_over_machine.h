@@ -118,7 +118,6 @@ public:
         bool rescueArmed = false;
         int windows = 0;            // card windows that exist
         int windowsBeingMade = 0;   // admitted cards making theirs
-        bool operator==(const State& other) const;
     };
     const State& state() const { return s_; }
 

@@ -96,6 +96,15 @@ ChartRequest* newRequest(bool animate, int autoCloseSeconds, double animationSec
                                                0xFFFFFFFFu));
 }
 
+namespace {
+DWORD WINAPI cardThreadProc(LPVOID card) { return runCardThread(reinterpret_cast<uintptr_t>(card)); }
+}  // namespace
+
+HANDLE startCardThread(uint64_t card) {
+    return CreateThread(nullptr, 0, cardThreadProc,
+                        reinterpret_cast<LPVOID>(static_cast<uintptr_t>(card)), 0, nullptr);
+}
+
 uint64_t routeToNewCard(ChartRequest* request) {
     keptCard = 0;
     testing::setCardThreadStarter(&keepCard);

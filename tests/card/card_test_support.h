@@ -34,6 +34,9 @@ ChartRequest* newRequest(bool animate, int autoCloseSeconds, double animationSec
 // not started: the card's number, for openStartedCard or runCardThread; 0
 // when the record went elsewhere (a card was current). Takes request.
 uint64_t routeToNewCard(ChartRequest* request);
+// The UI thread of card, started as the hand-over starts it; the handle is
+// the caller's to close. Null when no thread could be created.
+HANDLE startCardThread(uint64_t card);
 // A card opened on the calling thread the way a card thread opens it: request
 // routed to a new card, its window made, the record taken, prepared and
 // shown. Null when no card was opened (the record went to the current card).

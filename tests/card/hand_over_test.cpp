@@ -326,16 +326,13 @@ HANDLE starterEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE starterReleased = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 std::atomic<bool> failNextStart{false};
 
-DWORD WINAPI cardThreadProc(LPVOID card) { return runCardThread(reinterpret_cast<uintptr_t>(card)); }
-
 bool failingStarter(uint64_t card) {
     if (failNextStart.exchange(false)) {
         SetEvent(starterEntered);
         WaitForSingleObject(starterReleased, 10000);
         return false;
     }
-    HANDLE thread = CreateThread(nullptr, 0, cardThreadProc,
-                                 reinterpret_cast<LPVOID>(static_cast<uintptr_t>(card)), 0, nullptr);
+    HANDLE thread = test::startCardThread(card);
     if (thread != nullptr) {
         CloseHandle(thread);
     }

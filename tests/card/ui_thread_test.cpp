@@ -386,13 +386,8 @@ TEST(CardWindow, class_is_registered_once_with_the_card_procedure) {
 
 // The thread of the last card started, kept so that a test can wait for it.
 HANDLE lastCardThread = nullptr;
-DWORD WINAPI cardThreadProc(LPVOID card) {
-    return runCardThread(reinterpret_cast<uintptr_t>(card));
-}
 bool startKeepingHandle(uint64_t card) {
-    lastCardThread = CreateThread(nullptr, 0, cardThreadProc,
-                                  reinterpret_cast<LPVOID>(static_cast<uintptr_t>(card)), 0,
-                                  nullptr);
+    lastCardThread = test::startCardThread(card);
     return lastCardThread != nullptr;
 }
 
@@ -445,9 +440,7 @@ TEST(CardThread, a_starting_card_shows_the_newest_record_handed_to_it) {
     // older one is freed unseen.
     ASSERT_EQ(handOverRecord(newest), KESTRINE_OK);
     EXPECT_EQ(testing::liveRequests(), records + 1);
-    HANDLE thread = CreateThread(nullptr, 0, cardThreadProc,
-                                 reinterpret_cast<LPVOID>(static_cast<uintptr_t>(start)), 0,
-                                 nullptr);
+    HANDLE thread = test::startCardThread(start);
     ASSERT_NE(thread, nullptr);
     HWND card = nullptr;
     for (int i = 0; i < 200 && (card = FindWindowW(CARD_WINDOW_CLASS, nullptr)) == nullptr; ++i) {
