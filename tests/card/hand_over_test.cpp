@@ -273,6 +273,46 @@ TEST_F(HandOver, a_card_closed_while_it_prepares_never_shows) {
         3000));
 }
 
+// A present held until released, entered once per arming.
+HANDLE presentEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE presentReleased = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+std::atomic<DWORD> presentHoldMs{0};
+
+BOOL WINAPI heldPresent(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
+    const DWORD hold = presentHoldMs.exchange(0);
+    if (hold != 0) {
+        SetEvent(presentEntered);
+        WaitForSingleObject(presentReleased, hold);
+    }
+    return UpdateLayeredWindowIndirect(window, info);
+}
+
+// True once the card is inside the held present.
+bool holdNextPresent(DWORD ms) {
+    ResetEvent(presentEntered);
+    ResetEvent(presentReleased);
+    presentHoldMs = ms;
+    testing::setLayeredPresentHook(&heldPresent);
+    return WaitForSingleObject(presentEntered, 3000) == WAIT_OBJECT_0;
+}
+
+// Stops the card's thread inside a held present, where it holds no lock: a
+// thread suspended anywhere else may hold the module lock and stall every
+// call. Null when the card did not reach a present.
+HANDLE stopCardThread(HWND card) {
+    if (!holdNextPresent(10000)) {
+        return nullptr;
+    }
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(card, nullptr));
+    if (thread != nullptr && SuspendThread(thread) == static_cast<DWORD>(-1)) {
+        CloseHandle(thread);
+        thread = nullptr;
+    }
+    SetEvent(presentReleased);
+    testing::setLayeredPresentHook(nullptr);
+    return thread;
+}
+
 // A record left for a stopped card is rescued about 3 s after its call. A
 // CloseKestrine whose window walk is still going at that moment voided it
 // first: the rescue opens no card, and no card is left or appears after the
@@ -288,9 +328,8 @@ void holdTheWalk(HWND) {
 TEST_F(HandOver, a_rescue_during_a_slow_close_walk_leaves_no_card) {
     HWND card = showAnimatingCard(L"A");
     ASSERT_NE(card, nullptr);
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(card, nullptr));
+    HANDLE thread = stopCardThread(card);
     ASSERT_NE(thread, nullptr);
-    ASSERT_NE(SuspendThread(thread), static_cast<DWORD>(-1));
     const ULONGLONG called = GetTickCount64();
     ASSERT_EQ(show(L"B", 0, 0.3), 0);  // left for the stopped card
     // The walk holds past the moment the rescue is due.
@@ -358,29 +397,6 @@ TEST_F(HandOver, a_failed_card_thread_fails_its_call_and_the_newer_record_is_res
     expectShown(L"B");
     EXPECT_GE(GetTickCount64() - called, 2900u);  // by the rescue
     testing::setCardThreadStarter(nullptr);
-}
-
-// A present held until released, entered once per arming.
-HANDLE presentEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-HANDLE presentReleased = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-std::atomic<DWORD> presentHoldMs{0};
-
-BOOL WINAPI heldPresent(HWND window, const UPDATELAYEREDWINDOWINFO* info) {
-    const DWORD hold = presentHoldMs.exchange(0);
-    if (hold != 0) {
-        SetEvent(presentEntered);
-        WaitForSingleObject(presentReleased, hold);
-    }
-    return UpdateLayeredWindowIndirect(window, info);
-}
-
-// True once the card is inside the held present.
-bool holdNextPresent(DWORD ms) {
-    ResetEvent(presentEntered);
-    ResetEvent(presentReleased);
-    presentHoldMs = ms;
-    testing::setLayeredPresentHook(&heldPresent);
-    return WaitForSingleObject(presentEntered, 3000) == WAIT_OBJECT_0;
 }
 
 // A card inside one long frame takes records as left for it, however far into
