@@ -127,6 +127,8 @@ TEST(series_parsing, plain_items_convert_as_their_parts) {
         // 19 and 20 digits in all.
         L"9007199254740992:900719925474099.2", L"9007199254740993:9007199254740995",
         L"1234567890123456789:0.1234567890123456789", L"12345678901234567890:0.00000000000000000001",
+        // Ties past 2^53 whose first guess lands on the odd neighbour.
+        L"4503599627370499.5:4503599627370496.5", L"-1234.5666666666667:0.33333333333333331",
         // Not of the plain form: each goes the general way.
         L"1e5:2", L" 1:2", L"1:2 ", L"1:2x", L"1:2:3", L"1.2.3:4", L"-:.", L"0x10:inf", L"1,5:2"};
     for (const wchar_t* item : items) {
@@ -141,6 +143,8 @@ TEST(series_parsing, plain_items_convert_as_their_parts) {
     EXPECT_EQ(bitsOf(build(L"0.1:-0")->xValues[0]), 0x3FB999999999999Au);
     EXPECT_EQ(bitsOf(build(L"0.1:-0")->yValues[0]), 0x8000000000000000u);
     EXPECT_EQ(build(L"9007199254740993:1")->xValues[0], 9007199254740992.0);
+    EXPECT_EQ(build(L"4503599627370499.5:1")->xValues[0], 4503599627370500.0);
+    EXPECT_EQ(build(L"4503599627370496.5:1")->xValues[0], 4503599627370496.0);
     EXPECT_EQ(build(L"1:2;;3:4;x;5:6")->yValues, (std::vector<double>{2, 4, 6}));
 }
 
