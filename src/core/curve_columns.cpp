@@ -241,11 +241,20 @@ struct DevicePoint {
 // under the two arms of a V). Corners are rounded to whole device pixels and
 // a column is sampled on its left edge, as GDI+ fills the outline of a wide
 // pen; a row is in when it starts within a covered stretch.
+//
+// Only rows on the surface are kept: whatever the pen covers is cut to the
+// rows -1 to height + 1, which gives the same rows on the surface (a cut
+// stretch starts and ends where it did there, and stretches apart stay
+// apart), while a series far above or below the card cannot pile up
+// stretches that are never drawn. The stretches of a column are kept sorted,
+// so that a look-up costs the logarithm of their number, not the number.
 class PenExtent {
 public:
-    PenExtent(double dpiScale, int32_t width)
-        : scale(dpiScale), columns(static_cast<std::size_t>(width)),
-          core(static_cast<std::size_t>(width), Stretch{EMPTY_TOP, EMPTY_BOTTOM}) {}
+    PenExtent(double dpiScale, int32_t width, int32_t height)
+        : scale(dpiScale), topRow(-1.0), bottomRow(static_cast<double>(height) + 1.0),
+          columns(static_cast<std::size_t>(width)),
+          core(static_cast<std::size_t>(width), Stretch{EMPTY_TOP, EMPTY_BOTTOM}),
+          latest(static_cast<std::size_t>(width), Stretch{EMPTY_TOP, EMPTY_BOTTOM}) {}
 
     // A convex polygon of up to four corners in card units.
     void cover(const DevicePoint* corners, int count) {
@@ -273,14 +282,19 @@ public:
         }
         left = deviceOf(left);
         right = deviceOf(right);
-        high = deviceOf(high);
-        low = deviceOf(low);
+        const double shapeTop = deviceOf(high);
+        const double shapeBottom = deviceOf(low);
+        if (shapeBottom < topRow || shapeTop > bottomRow) {
+            return;  // wholly above or below the surface
+        }
+        high = std::max(shapeTop, topRow);
+        low = std::min(shapeBottom, bottomRow);
         const double first = std::max(left, 0.0);
         const double last = std::min(right, static_cast<double>(columns.size()) - 1.0);
-        // Column by column, the widest stretch answers first, from a flat
-        // array: for the shape's whole height, then for what it covers in
-        // that column (a sliver in its outer columns); only then are the
-        // column's stretches looked at.
+        // Column by column, the widest and the latest stretch answer first,
+        // from flat arrays: for the shape's whole height, then for what it
+        // covers in that column (a sliver in its outer columns); only then
+        // are the column's stretches searched.
         // The rounded outline's edges, each from a to b, with its columns.
         struct Edge {
             DevicePoint a;
@@ -292,7 +306,8 @@ public:
         bool rounded = false;
         for (double x = first; x <= last; x += 1.0) {
             Stretch& widest = core[static_cast<std::size_t>(x)];
-            if (widest.top <= high && widest.bottom >= low) {
+            Stretch& found = latest[static_cast<std::size_t>(x)];
+            if (holds(widest, high, low) || holds(found, high, low)) {
                 continue;
             }
             if (!rounded) {
@@ -308,8 +323,8 @@ public:
                 }
                 rounded = true;
             }
-            double from = low;
-            double to = high;
+            double from = shapeBottom;
+            double to = shapeTop;
             for (int i = 0; i < count; ++i) {
                 const Edge& e = edges[i];
                 if (x < e.left || x > e.right) {
@@ -323,16 +338,23 @@ public:
                 from = std::min(from, std::min(y0, y1));
                 to = std::max(to, std::max(y0, y1));
             }
-            if (!(from <= to) || (widest.top <= from && widest.bottom >= to)) {
+            if (!(from <= to) || to < topRow || from > bottomRow) {
+                continue;
+            }
+            from = std::max(from, topRow);
+            to = std::min(to, bottomRow);
+            if (holds(widest, from, to) || holds(found, from, to)) {
                 continue;
             }
             std::vector<Stretch>& stretches = columns[static_cast<std::size_t>(x)];
-            if (!covers(stretches, from, to)) {
-                const Stretch merged = add(stretches, from, to);
-                if (widest.top > widest.bottom ||
-                    merged.bottom - merged.top >= widest.bottom - widest.top) {
-                    widest = merged;
-                }
+            const auto reaching = firstReaching(stretches, from);
+            if (reaching != stretches.end() && holds(*reaching, from, to)) {
+                found = *reaching;
+                continue;
+            }
+            found = add(stretches, from, to);
+            if (widest.top > widest.bottom || found.bottom - found.top >= widest.bottom - widest.top) {
+                widest = found;
             }
         }
     }
@@ -342,19 +364,26 @@ public:
     double deviceOf(double v) const { return floorOf(v * scale + 0.5); }
 
     // Whether, in each of the device columns [fromColumn, toColumn] that a
-    // shape within this box (card units) could reach, the widest stretch
-    // covers the box's whole height: then, as cover() judges a shape by its
-    // bounds, no shape within the box adds a row there.
+    // shape within this box (card units) could reach, the widest or the
+    // latest stretch covers the box's whole height: then, as cover() judges
+    // a shape by its bounds, no shape within the box adds a row there.
     bool coversBox(double left, double right, double high, double low, double fromColumn = 0.0,
                    double toColumn = DEVICE_LIMIT) const {
         high = deviceOf(high);
         low = deviceOf(low);
+        // Rows off the surface are never kept: a box wholly above or below it
+        // adds nothing anywhere.
+        if (low < topRow || high > bottomRow) {
+            return true;
+        }
+        high = std::max(high, topRow);
+        low = std::min(low, bottomRow);
         const double first = std::max(deviceOf(left), std::max(fromColumn, 0.0));
         const double last = std::min(deviceOf(right),
                                      std::min(toColumn, static_cast<double>(columns.size()) - 1.0));
         for (double x = first; x <= last; x += 1.0) {
-            const Stretch& widest = core[static_cast<std::size_t>(x)];
-            if (!(widest.top <= high && widest.bottom >= low)) {
+            if (!holds(core[static_cast<std::size_t>(x)], high, low) &&
+                !holds(latest[static_cast<std::size_t>(x)], high, low)) {
                 return false;
             }
         }
@@ -383,39 +412,48 @@ private:
         double bottom;
     };
 
-    static bool covers(const std::vector<Stretch>& stretches, double top, double bottom) {
-        for (const Stretch& s : stretches) {
-            if (s.top <= top && s.bottom >= bottom) {
-                return true;
-            }
-        }
-        return false;
+    // The first stretch that reaches down to top or below: sorted and apart,
+    // the stretches' bottoms rise with their tops, and only this one can
+    // hold a stretch that starts at top.
+    static std::vector<Stretch>::iterator firstReaching(std::vector<Stretch>& stretches, double top) {
+        return std::lower_bound(stretches.begin(), stretches.end(), top,
+                                [](const Stretch& s, double row) { return s.bottom < row; });
+    }
+
+    static bool holds(const Stretch& s, double top, double bottom) {
+        return s.top <= top && s.bottom >= bottom;
     }
 
     // Keeps the stretches sorted and apart: the new one swallows every
     // stretch it overlaps or touches. Returns the stretch it became.
     static Stretch add(std::vector<Stretch>& stretches, double top, double bottom) {
-        std::size_t i = 0;
-        while (i < stretches.size() && stretches[i].bottom < top) {
-            ++i;
-        }
-        std::size_t j = i;
-        while (j < stretches.size() && stretches[j].top <= bottom) {
-            top = std::min(top, stretches[j].top);
-            bottom = std::max(bottom, stretches[j].bottom);
+        const auto i = firstReaching(stretches, top);
+        auto j = i;
+        while (j != stretches.end() && j->top <= bottom) {
+            top = std::min(top, j->top);
+            bottom = std::max(bottom, j->bottom);
             ++j;
         }
-        stretches.erase(stretches.begin() + static_cast<std::ptrdiff_t>(i),
-                        stretches.begin() + static_cast<std::ptrdiff_t>(j));
-        stretches.insert(stretches.begin() + static_cast<std::ptrdiff_t>(i), Stretch{top, bottom});
+        if (i == j) {
+            stretches.insert(i, Stretch{top, bottom});
+        } else {
+            *i = Stretch{top, bottom};
+            stretches.erase(i + 1, j);
+        }
         return Stretch{top, bottom};
     }
 
     static constexpr double EMPTY_TOP = 1e300;
     static constexpr double EMPTY_BOTTOM = -1e300;
     double scale;
+    double topRow;     // the rows kept, [topRow, bottomRow]
+    double bottomRow;
     std::vector<std::vector<Stretch>> columns;
-    std::vector<Stretch> core;  // per column, its widest stretch
+    // Per column, its widest stretch and the one last found or made, in a
+    // flat array that answers most look-ups. Copies: the covered rows only
+    // grow, so what a copy holds stays covered when its stretch has merged.
+    std::vector<Stretch> core;
+    std::vector<Stretch> latest;
 };
 
 // A segment's unit direction and whether it has any length.
@@ -972,7 +1010,7 @@ CurveOutline curveOutline(const std::vector<PlotPoint>& plotPoints, double dpiSc
         return outline;
     }
     // Second pass: the pen around the points left out.
-    PenExtent extent(dpiScale, surfaceWidth);
+    PenExtent extent(dpiScale, surfaceWidth, surfaceHeight);
     BatchedExtent(extent, plotPoints, kept, batchPoints).run();
     outline.spans = extent.spans(surfaceHeight);
     return outline;

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace kestrine {
@@ -379,6 +381,55 @@ TEST(CurveOutline, spans_stay_on_the_surface) {
         EXPECT_EQ(span.bottom, 560);
     }
     EXPECT_TRUE(curveOutline(points, 1.0, 0, 0).spans.empty());
+}
+
+TEST(CurveOutline, a_column_keeps_many_separate_stretches_cut_to_the_surface) {
+    // Runs of 20 points climbing 1.9 units in one column, at 200 levels 10
+    // units apart from row 99 down to far below the card, each level
+    // visited twice in a scrambled order, in two columns by turns.
+    std::vector<PlotPoint> points;
+    for (int visit = 0; visit < 800; ++visit) {
+        const int level = (visit / 2 * 7919) % 200;
+        const float x = visit % 2 == 0 ? 400.25f : 420.25f;
+        for (int i = 0; i < 20; ++i) {
+            points.push_back({x, static_cast<float>(99.25 + 10.0 * level + 0.1 * i)});
+        }
+    }
+    const CurveOutline outline = curveOutline(points, 1.0, 920, 560);
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> rows(920);
+    for (const ColumnSpan& span : outline.spans) {
+        rows[static_cast<std::size_t>(span.column)].push_back({span.top, span.bottom});
+    }
+    // Each run's band, 4 units wide, covers five columns and rows 99 to 101
+    // past its level's; the joins where the curve comes in from the other
+    // column and leaves for it reach two rows further, on their outer side.
+    // Levels 0 to 46 are on the surface, the last one cut at its bottom.
+    struct Expected {
+        int32_t column;
+        int32_t top;
+        int32_t bottom;
+    };
+    const Expected expected[] = {{398, 99, 103}, {399, 99, 103}, {400, 99, 103}, {401, 99, 101},
+                                 {402, 99, 101}, {418, 99, 101}, {419, 99, 101}, {420, 97, 101},
+                                 {421, 97, 101}, {422, 97, 101}};
+    std::size_t next = 0;
+    for (int32_t column = 0; column < 920; ++column) {
+        const auto& stretches = rows[static_cast<std::size_t>(column)];
+        if (next == std::size(expected) || expected[next].column != column) {
+            EXPECT_TRUE(stretches.empty()) << "column " << column;
+            continue;
+        }
+        const Expected& e = expected[next++];
+        ASSERT_EQ(stretches.size(), 47u) << "column " << column;
+        for (int32_t level = 0; level < 46; ++level) {
+            EXPECT_EQ(stretches[static_cast<std::size_t>(level)],
+                      std::make_pair(e.top + 10 * level, e.bottom + 10 * level))
+                << "column " << column << ", level " << level;
+        }
+        EXPECT_EQ(stretches.back(), std::make_pair(e.top + 460, 560)) << "column " << column;
+    }
+    // Judged in batches, the same.
+    EXPECT_TRUE(sameOutline(curveOutline(points, 1.0, 920, 560, 16), curveOutline(points, 1.0, 920, 560, 1)));
 }
 
 TEST(CurveOutline, beyond_the_limit_at_most_four_points_per_column_visit) {

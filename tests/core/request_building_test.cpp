@@ -118,6 +118,73 @@ TEST(series_parsing, appends_to_existing_values_and_counts) {
     EXPECT_EQ(parseSeries(nullptr, xs, ys), 0u);
 }
 
+// Items of the plain form take a path of their own; whatever path an item
+// takes, its values are those of each part converted by itself.
+TEST(series_parsing, plain_items_convert_as_their_parts) {
+    const wchar_t* items[] = {
+        L"0:0", L"-0:+0", L".5:5.", L"-.5:+7.", L"60:1500.25", L"120:-300.1",
+        // The digits as an integer at 2^53, just past it (a tie, to even), and
+        // 19 and 20 digits in all.
+        L"9007199254740992:900719925474099.2", L"9007199254740993:9007199254740995",
+        L"1234567890123456789:0.1234567890123456789", L"12345678901234567890:0.00000000000000000001",
+        // Ties past 2^53 whose first guess lands on the odd neighbour.
+        L"4503599627370499.5:4503599627370496.5", L"-1234.5666666666667:0.33333333333333331",
+        // Not of the plain form: each goes the general way.
+        L"1e5:2", L" 1:2", L"1:2 ", L"1:2x", L"1:2:3", L"1.2.3:4", L"-:.", L"0x10:inf", L"1,5:2"};
+    for (const wchar_t* item : items) {
+        const std::string name(item, item + std::wcslen(item));
+        std::vector<double> xs;
+        std::vector<double> ys;
+        ASSERT_EQ(parseSeries(item, xs, ys), 1u);
+        const wchar_t* colon = std::wcschr(item, L':');
+        EXPECT_EQ(bitsOf(xs[0]), bitsOf(convertSeriesNumber(item, colon))) << name;
+        EXPECT_EQ(bitsOf(ys[0]), bitsOf(convert(colon + 1))) << name;
+    }
+    EXPECT_EQ(bitsOf(build(L"0.1:-0")->xValues[0]), 0x3FB999999999999Au);
+    EXPECT_EQ(bitsOf(build(L"0.1:-0")->yValues[0]), 0x8000000000000000u);
+    EXPECT_EQ(build(L"9007199254740993:1")->xValues[0], 9007199254740992.0);
+    EXPECT_EQ(build(L"4503599627370499.5:1")->xValues[0], 4503599627370500.0);
+    EXPECT_EQ(build(L"4503599627370496.5:1")->xValues[0], 4503599627370496.0);
+    EXPECT_EQ(build(L"1:2;;3:4;x;5:6")->yValues, (std::vector<double>{2, 4, 6}));
+}
+
+// Random short decimals, as hosts write them, against the C runtime: glibc's
+// wcstod is correctly rounded in the "C" locale; every runtime is held to
+// the general conversion.
+TEST(series_parsing, random_plain_items_match_the_runtime) {
+    uint64_t state = 88172645463325252u;
+    auto next = [&state]() {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    std::wstring series;
+    std::vector<std::wstring> parts;
+    for (int i = 0; i < 40000; ++i) {
+        std::wstring part = next() % 2 != 0 ? L"-" : L"";
+        const int digits = 1 + static_cast<int>(next() % 20);
+        const int point = static_cast<int>(next() % (digits + 2)) - 1;  // -1: no point
+        for (int d = 0; d < digits; ++d) {
+            if (d == point) part += L'.';
+            part += static_cast<wchar_t>(L'0' + next() % 10);
+        }
+        parts.push_back(part);
+        series += part + (i % 2 == 0 ? L":" : L";");
+    }
+    std::vector<double> xs;
+    std::vector<double> ys;
+    ASSERT_EQ(parseSeries(series.c_str(), xs, ys), parts.size() / 2);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const double parsed = i % 2 == 0 ? xs[i / 2] : ys[i / 2];
+        const std::wstring& part = parts[i];
+        EXPECT_EQ(bitsOf(parsed), bitsOf(convertSeriesNumber(part.data(), part.data() + part.size()))) << i;
+#ifdef __GLIBC__
+        EXPECT_EQ(bitsOf(parsed), bitsOf(std::wcstod(part.c_str(), nullptr))) << i;
+#endif
+    }
+}
+
 TEST(number_conversion, decimal_forms) {
     EXPECT_EQ(convert(L"  1 "), 1.0);
     EXPECT_EQ(convert(L"\t\n\v\f\r-2.5"), -2.5);

@@ -41,25 +41,41 @@ bool sameConversion(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Natively the C runtime is glibc, whose wcstod in the "C" locale is correctly
-// rounded: our conversion must give the same bits for every part.
-void compareWithRuntime(const wchar_t* series) {
+// The value a part of the series must give: natively the C runtime is glibc,
+// whose wcstod in the "C" locale is correctly rounded, and our general
+// conversion must give the same bits for every part; elsewhere that
+// conversion stands in for it.
+double expectedConversion(const std::wstring& part) {
+    double ours = kestrine::convertSeriesNumber(part.data(), part.data() + part.size());
 #ifdef __GLIBC__
-    std::wstring part;
-    for (const wchar_t* p = series;; ++p) {
-        if (*p == L';' || *p == L':' || *p == L'\0') {
-            double ours = kestrine::convertSeriesNumber(part.data(), part.data() + part.size());
-            double runtime = std::wcstod(part.c_str(), nullptr);
-            require(sameConversion(ours, runtime));
-            part.clear();
-            if (*p == L'\0') break;
-        } else {
-            part.push_back(*p);
-        }
-    }
-#else
-    (void)series;
+    require(sameConversion(ours, std::wcstod(part.c_str(), nullptr)));
 #endif
+    return ours;
+}
+
+// Every stored point against its two parts converted by themselves, item by
+// item as the series is cut: whichever way parsing took, the values are the
+// conversion's.
+void compareWithRuntime(const wchar_t* series, const std::vector<double>& xs, const std::vector<double>& ys) {
+    size_t point = 0;
+    const wchar_t* item = series;
+    for (;;) {
+        const wchar_t* end = item;
+        while (*end != L'\0' && *end != L';') ++end;
+        const std::wstring text(item, end);
+        const size_t colon = text.find(L':');
+        if (colon != std::wstring::npos) {
+            require(point < xs.size() && point < ys.size());
+            require(sameConversion(xs[point], expectedConversion(text.substr(0, colon))));
+            require(sameConversion(ys[point], expectedConversion(text.substr(colon + 1))));
+            ++point;
+        } else {
+            expectedConversion(text);
+        }
+        if (*end == L'\0') break;
+        item = end + 1;
+    }
+    require(point == xs.size() && point == ys.size());
 }
 
 void checkLabel(double value) {
@@ -104,13 +120,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<kestrine::ChartRequest> request =
         kestrine::buildChartRequest(texts[0], texts[1], texts[2], texts[3], texts[4], xAxisMode, autoClose, animate,
                                     animationSeconds, positive, positiveColor, negativeColor);
-    if (texts[0] != nullptr) compareWithRuntime(texts[0]);
-    if (request == nullptr) {
+    if (texts[0] != nullptr) {
         std::vector<double> xs;
         std::vector<double> ys;
-        require(texts[0] == nullptr || kestrine::parseSeries(texts[0], xs, ys) == 0);
-        return 0;
+        kestrine::parseSeries(texts[0], xs, ys);
+        compareWithRuntime(texts[0], xs, ys);
+        require((request == nullptr) == xs.empty());
+        if (request != nullptr) {
+            require(request->xValues.size() == xs.size());
+            for (size_t i = 0; i < xs.size(); ++i) {
+                require(sameConversion(request->xValues[i], xs[i]) && sameConversion(request->yValues[i], ys[i]));
+            }
+        }
     }
+    if (request == nullptr) return 0;
 
     require(!request->xValues.empty());
     require(request->xValues.size() == request->yValues.size());

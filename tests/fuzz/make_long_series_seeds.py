@@ -2,6 +2,7 @@
 # Writes the seed inputs of long_series_fuzz (one per shape, and one with
 # every kind of edit) into tests/fuzz/long_series_corpus; the layout is the
 # one described at the top of long_series_fuzz.cpp.
+import base64
 import math
 import os
 import struct
@@ -36,6 +37,11 @@ SEEDS = {
         edit(1000, 0, 200, 250.0), edit(9000, 1, 30, -7.5), edit(12000, 2, 50, 80.0),
         edit(20000, 3, 255, 0.0), edit(30000, 4, 100, 0.0), edit(40000, 5, 0, -1.0),
         edit(45000, 6, 0, -3.0), edit(50000, 6, 0, 0.5), edit(60000, 7, 255, 40.0)]),
+    # As the fuzzer found it: 59,000 points zigzagging sideways in four
+    # columns while creeping down to over a hundred card heights below it,
+    # with gaps and infinities that cut the pen's cover into thousands of
+    # stretches a column; it took seconds while those stretches were kept.
+    'sideways_far_below': base64.b64decode('LF4J/1cAAADIAAB4/wBXfAoAAAAAIMgBAIAGC6qqqqqqqgAAAqoAFA=='),
 }
 
 folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'long_series_corpus')
