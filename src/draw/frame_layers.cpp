@@ -41,6 +41,56 @@ namespace {
 std::atomic<bool> allocationFails{false};
 std::atomic<testing::LayeredPresentHook> presentHook{nullptr};
 std::atomic<long> staticDraws{0};
+std::atomic<testing::LayerTimes*> timeTally{nullptr};
+
+// Adds the time from its start, or from its last lap, to a field of the
+// tally, when one is set.
+class PhaseClock {
+public:
+    PhaseClock() : tally_(timeTally.load()) {
+        if (tally_ != nullptr) {
+            start_ = ticks();
+        }
+    }
+    void lap(double testing::LayerTimes::*field) {
+        if (tally_ == nullptr) {
+            return;
+        }
+        const long long now = ticks();
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        tally_->*field += 1000.0 * static_cast<double>(now - start_) /
+                          static_cast<double>(frequency.QuadPart);
+        start_ = now;
+    }
+    void count(int testing::LayerTimes::*field) {
+        if (tally_ != nullptr) {
+            ++(tally_->*field);
+        }
+    }
+
+private:
+    static long long ticks() {
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        return t.QuadPart;
+    }
+    testing::LayerTimes* tally_;
+    long long start_ = 0;
+};
+
+// A phase that ends wherever its scope is left.
+class ScopedPhase {
+public:
+    explicit ScopedPhase(double testing::LayerTimes::*field) : field_(field) {}
+    ~ScopedPhase() { clock_.lap(field_); }
+    ScopedPhase(const ScopedPhase&) = delete;
+    ScopedPhase& operator=(const ScopedPhase&) = delete;
+
+private:
+    PhaseClock clock_;
+    double testing::LayerTimes::*field_;
+};
 
 // The last closed card's layers; guarded by moduleLock. A plain pointer, so
 // that no destructor frees GDI objects as the process ends.
@@ -180,6 +230,8 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request,
     }
     // Out of memory anywhere on the way gives no layers, never a half-built set.
     try {
+        PhaseClock clock;
+        clock.count(&testing::LayerTimes::builds);
         std::unique_ptr<FrameLayers> layers(new FrameLayers);
         layers->record_ = &request;
         layers->pointData_ = request.plotPoints.data();
@@ -214,6 +266,7 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request,
             layers->framePixels_ = static_cast<uint32_t*>(bits);
         }
         layers->headTrack_ = buildHeadTrack(request);
+        clock.lap(&testing::LayerTimes::surface);
         if (!layers->render(request, keepStatic)) {
             return nullptr;
         }
@@ -287,8 +340,10 @@ bool FrameLayers::takeSurfaces(FrameLayers& previous) {
 FrameLayers::~FrameLayers() = default;
 
 bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
+    PhaseClock clock;
     const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
     staticSurface_.resize(pixelCount);
+    clock.lap(&testing::LayerTimes::surface);
     StripRows changedRows;
     {
         // The card below the curve, drawn by the frame renderer's steps into
@@ -308,18 +363,25 @@ bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
         } else {
             staticDraws.fetch_add(1);
             layCardBase(graphics);
+            clock.lap(&testing::LayerTimes::cardFill);
             frame_steps::drawHeaderTexts(graphics, request);
+            clock.lap(&testing::LayerTimes::headerTexts);
             frame_steps::drawGridAndLabels(graphics, request);
+            clock.lap(&testing::LayerTimes::gridAndLabels);
             frame_steps::drawZeroLine(graphics, request);
+            clock.lap(&testing::LayerTimes::zeroLine);
             std::memcpy(staticSurface_.data(), framePixels_, pixelCount * sizeof(uint32_t));
         }
+        clock.lap(&testing::LayerTimes::layers);
         const CurveOutline curve =
             curveOutline(request.plotPoints, dpiScale_, width_, height_);
         strokeOutline(graphics, curve.strokes);
         fillSpans(curve.spans);
         changedRows = curveRows(curve, dpiScale_, width_, height_);
     }
+    clock.lap(&testing::LayerTimes::curve);
     const HintBorderPixels hintAndBorder = hintAndBorderPixels(request);
+    clock.lap(&testing::LayerTimes::hintAndBorder);
     collectLayers(staticSurface_.data(), *hintAndBorder, changedRows);
     // Hint and border over the curve, and over the card without it: each of
     // their pixels laid over what is below as GDI+ lays a colour, which is
@@ -351,6 +413,7 @@ bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
     std::memcpy(&lastHead_.x, &noHeadBits, sizeof(float));
     std::memcpy(&lastHead_.y, &noHeadBits, sizeof(float));
     composed_ = false;
+    clock.lap(&testing::LayerTimes::layers);
     return true;
 }
 
@@ -801,6 +864,7 @@ DeviceRect FrameLayers::showReadout(const ChartRequest& request, ReadoutPick pic
 
 DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
                                 double elapsedSeconds) {
+    const ScopedPhase phase(&testing::LayerTimes::compose);
     DeviceRect changed;
     if (!composed_) {
         changed = DeviceRect{0, 0, width_, height_};
@@ -849,6 +913,9 @@ DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
 }
 
 bool FrameLayers::present(HWND window, const DeviceRect& changed, double fade) {
+    PhaseClock clock;
+    clock.count(&testing::LayerTimes::frames);
+    const ScopedPhase phase(&testing::LayerTimes::present);
     const int alpha = constantAlphaFromFade(fade);
     // A partial update keeps what the window shows outside the rectangle, so
     // it needs the window to show this surface at this constant alpha already.
@@ -927,6 +994,8 @@ std::size_t closedCardLayerBytes() {
     ModuleLockGuard lock;
     return closedCardLayers != nullptr ? closedCardLayers->bytes().total() : 0;
 }
+
+void setLayerTimeTally(LayerTimes* tally) { timeTally.store(tally); }
 
 void setFrameLayerAllocationFailure(bool fail) { allocationFails.store(fail); }
 
