@@ -7,6 +7,7 @@ set(KESTRINE_WIN_SOURCES
     src/draw/text_drawing.cpp
     src/draw/frame_renderer.cpp
     src/draw/card_base.cpp
+    src/draw/tiled_surface.cpp
     src/draw/frame_layers.cpp
     src/card/card_registry.cpp
     src/card/hand_over.cpp
