@@ -23,7 +23,6 @@
 #include "draw/gdiplus_handles.h"
 #include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"
-#include "draw/test_seams.h"
 
 namespace kestrine {
 
@@ -45,14 +44,12 @@ std::atomic<long> staticDraws{0};
 std::atomic<testing::LayerTimes*> timeTally{nullptr};
 
 // Adds the time from its start, or from its last lap, to a field of the
-// tally, when one is set; the font choice, timed on its own, is left out of
-// whichever phase it falls in.
+// tally, when one is set.
 class PhaseClock {
 public:
     PhaseClock() : tally_(timeTally.load()) {
         if (tally_ != nullptr) {
             start_ = ticks();
-            fontStart_ = testing::fontProbeMilliseconds();
         }
     }
     void lap(double testing::LayerTimes::*field) {
@@ -60,14 +57,11 @@ public:
             return;
         }
         const long long now = ticks();
-        const double font = testing::fontProbeMilliseconds();
         LARGE_INTEGER frequency;
         QueryPerformanceFrequency(&frequency);
         tally_->*field += 1000.0 * static_cast<double>(now - start_) /
-                              static_cast<double>(frequency.QuadPart) -
-                          (font - fontStart_);
+                          static_cast<double>(frequency.QuadPart);
         start_ = now;
-        fontStart_ = font;
     }
     void count(int testing::LayerTimes::*field) {
         if (tally_ != nullptr) {
@@ -83,7 +77,6 @@ private:
     }
     testing::LayerTimes* tally_;
     long long start_ = 0;
-    double fontStart_ = 0.0;
 };
 
 // A phase that ends wherever its scope is left.
@@ -111,68 +104,11 @@ constexpr double MARKER_MARGIN = 2.0;
 // The head of a record without points: no marker.
 const float NO_HEAD = std::numeric_limits<float>::quiet_NaN();
 
-// What GDI+ draws of the card's outline (its fill, its border), in logical
-// units: the corners' boxes, well beyond the arcs (radius 14), and the edges'
-// bands between them, beyond a pixel's reach of the edge at the smallest
-// scale. INSIDE_CORNER lies in a corner's box, clear of the edges and of the
-// arc. The fill inside needs no GDI+: it is one colour, from OUTSIDE_FILL of
-// the edges and clear of the corners' boxes by a margin.
-constexpr float CORNER_BOX = 32.0f;
-constexpr float EDGE_BAND = 6.0f;
-constexpr float INSIDE_CORNER = 24.0f;
-constexpr float OUTSIDE_FILL = 3.0f;
-constexpr float CORNER_MARGIN = 4.0f;
-
-int32_t clampToRange(double value, int32_t low, int32_t high) {
-    if (!(value > low)) {
-        return low;
-    }
-    if (value > high) {
-        return high;
-    }
-    return static_cast<int32_t>(value);
-}
-
-// Calls draw once per piece of the outline, clipped to it, with the graphics
-// as it was before (clip, transform) outside the call. GDI+ as Wine has it
-// takes time in proportion to the box around what it fills within the clip,
-// and the card's outline spans the whole surface: in pieces, the boxes are
-// the pieces. The pieces are whole device pixels that share only edges, so
-// every pixel is in one piece, and decided there as for the whole outline.
-template <typename Draw>
-void inOutlinePieces(GpGraphics* graphics, int width, int height, double dpiScale, Draw draw) {
-    const auto device = [dpiScale](float logical, int limit) {
-        return clampToRange(std::floor(logical * dpiScale + 0.5), 0, limit);
-    };
-    const int cornerX = (std::min)(device(CORNER_BOX, width), width / 2);
-    const int cornerY = (std::min)(device(CORNER_BOX, height), height / 2);
-    const int bandX = (std::min)(device(EDGE_BAND, width), cornerX);
-    const int bandY = (std::min)(device(EDGE_BAND, height), cornerY);
-    const RECT pieces[] = {
-        {0, 0, cornerX, cornerY},
-        {width - cornerX, 0, width, cornerY},
-        {0, height - cornerY, cornerX, height},
-        {width - cornerX, height - cornerY, width, height},
-        {cornerX, 0, width - cornerX, bandY},
-        {cornerX, height - bandY, width - cornerX, height},
-        {0, cornerY, bandX, height - cornerY},
-        {width - bandX, cornerY, width, height - cornerY},
-    };
-    const REAL scale = static_cast<REAL>(dpiScale);
-    for (const RECT& piece : pieces) {
-        if (piece.right <= piece.left || piece.bottom <= piece.top) {
-            continue;
-        }
-        GraphicsState state = 0;
-        GdipSaveGraphics(graphics, &state);
-        GdipResetWorldTransform(graphics);
-        GdipSetClipRectI(graphics, piece.left, piece.top, piece.right - piece.left,
-                         piece.bottom - piece.top, CombineModeIntersect);
-        GdipScaleWorldTransform(graphics, scale, scale, MatrixOrderPrepend);
-        draw();
-        GdipRestoreGraphics(graphics, state);
-    }
-}
+// The ring of the card that GDI+ fills, in logical units from the card's
+// edge: well beyond the corners' arcs (radius 14), so that the rest is
+// inside. INSIDE_RING lies in the ring, clear of the edge and of the arcs.
+constexpr float FILL_RING = 32.0f;
+constexpr float INSIDE_RING = 24.0f;
 
 // How far a stroke's pixels reach from its points, in logical units: the
 // miter of a sharp join (GDI+'s limit is ten pen widths) and a pixel's edge.
@@ -219,18 +155,21 @@ void clipToCard(GpGraphics* graphics) {
     GdipSetClipPath(graphics, card.get(), CombineModeReplace);
 }
 
-// What the frame renderer draws over the curve and the head marker; the
-// border in the outline's pieces (it has no pixel elsewhere), with no clip
-// as the frame renderer strokes it.
-void drawHintAndBorder(GpGraphics* graphics, const ChartRequest& request, int width,
-                       int height) {
+// What the frame renderer draws over the curve and the head marker.
+void drawHintAndBorder(GpGraphics* graphics, const ChartRequest& request) {
     clipToCard(graphics);
     frame_steps::drawHint(graphics, cardPalette(request).hintText);
-    GdipResetClip(graphics);
-    const GdiplusPath border = frame_steps::borderPath();
-    const GdiplusPen pen = frame_steps::borderPen(request);
-    inOutlinePieces(graphics, width, height, request.dpiScale,
-                    [&] { GdipDrawPath(graphics, pen.get(), border.get()); });
+    frame_steps::drawBorder(graphics, request);
+}
+
+int32_t clampToRange(double value, int32_t low, int32_t high) {
+    if (!(value > low)) {
+        return low;
+    }
+    if (value > high) {
+        return high;
+    }
+    return static_cast<int32_t>(value);
 }
 
 // The rows of each strip of columns in which drawing the outline can have
@@ -536,39 +475,26 @@ void FrameLayers::layCardBase(GpGraphics* graphics, bool transparent) {
     }
     frame_steps::configureGraphics(graphics, dpiScale_);
     // GDI+ takes time in proportion to the area it fills, and inside the
-    // card's rounded outline the fill is one colour: GDI+ fills the
-    // outline's pieces, and the rest gets the colour GDI+ gave inside a
-    // corner's box. Then the card's clip, as filling the card leaves it.
-    {
-        const GdiplusPath card = createPath();
-        addRoundedRect(card.get(), 0.0f, 0.0f, CARD_WIDTH, CARD_HEIGHT);
-        const GdiplusBrush brush = createSolidBrush(palette_.cardFill);
-        inOutlinePieces(graphics, width_, height_, dpiScale_,
-                        [&] { GdipFillPath(graphics, brush.get(), card.get()); });
-        GdipSetClipPath(graphics, card.get(), CombineModeReplace);
-    }
+    // card's rounded outline the fill is one colour: GDI+ fills a ring along
+    // the outline, and the middle gets the colour GDI+ gave the ring's inner
+    // part. (fillCard then sets the card's clip, as it always does.)
+    GdipSetClipRect(graphics, FILL_RING, FILL_RING, CARD_WIDTH - 2.0f * FILL_RING,
+                    CARD_HEIGHT - 2.0f * FILL_RING, CombineModeExclude);
+    const frame_steps::CardShape card = frame_steps::fillCard(graphics, palette_.cardFill);
     // Device pixels of a logical position, kept on the surface whatever its
     // size.
     const auto device = [this](float logical, int limit) {
         return static_cast<std::size_t>(clampToRange(std::floor(logical * dpiScale_ + 0.5), 0,
                                                      limit));
     };
-    const uint32_t inside = framePixels_[device(INSIDE_CORNER, height_ - 1) * width_ +
-                                         device(INSIDE_CORNER, width_ - 1)];
-    // Rows near the top and bottom edges between the corners' boxes, and
-    // the rows between the boxes from edge to edge.
-    const auto fillRows = [&](float top, float bottom, float left, float right) {
-        const std::size_t x0 = device(left, width_);
-        const std::size_t x1 = device(right, width_);
-        const std::size_t y1 = device(bottom, height_);
-        for (std::size_t y = device(top, height_); y < y1 && x0 < x1; ++y) {
-            std::fill(framePixels_ + y * width_ + x0, framePixels_ + y * width_ + x1, inside);
-        }
-    };
-    const float corner = CORNER_BOX - CORNER_MARGIN;
-    fillRows(OUTSIDE_FILL, corner, corner, CARD_WIDTH - corner);
-    fillRows(corner, CARD_HEIGHT - corner, OUTSIDE_FILL, CARD_WIDTH - OUTSIDE_FILL);
-    fillRows(CARD_HEIGHT - corner, CARD_HEIGHT - OUTSIDE_FILL, corner, CARD_WIDTH - corner);
+    const uint32_t inside = framePixels_[device(CARD_HEIGHT / 2.0f, height_ - 1) * width_ +
+                                         device(INSIDE_RING, width_ - 1)];
+    const std::size_t left = device(FILL_RING - 4.0f, width_);
+    const std::size_t right = device(CARD_WIDTH - FILL_RING + 4.0f, width_);
+    const std::size_t bottom = device(CARD_HEIGHT - FILL_RING + 4.0f, height_);
+    for (std::size_t y = device(FILL_RING - 4.0f, height_); y < bottom && left < right; ++y) {
+        std::fill(framePixels_ + y * width_ + left, framePixels_ + y * width_ + right, inside);
+    }
     // A fill that failed leaves the ring empty: not worth keeping. Kept as
     // tiles, it takes a few rows' worth of memory: all but the corners'
     // rows repeat.
@@ -684,7 +610,7 @@ HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request, b
     {
         const Canvas canvas = openCanvas(framePixels_, width_, height_, dpiScale_,
                                          PixelFormat32bppARGB);
-        drawHintAndBorder(canvas.graphics.get(), request, width_, height_);
+        drawHintAndBorder(canvas.graphics.get(), request);
     }
     auto pixels = std::make_shared<std::vector<HintBorderPixel>>();
     for (int32_t y = 0; y < height_; ++y) {

@@ -236,21 +236,12 @@ void drawHint(GpGraphics* graphics, uint32_t colour) {
     drawTextRight(graphics, HINT_TEXT, HINT_TOP, HINT_SIZE, colour);
 }
 
-GdiplusPath borderPath() {
-    GdiplusPath path = createPath();
-    addRoundedRect(path.get(), BORDER_INSET, BORDER_INSET, CARD_WIDTH - 2.0f * BORDER_INSET,
-                   CARD_HEIGHT - 2.0f * BORDER_INSET);
-    return path;
-}
-
-GdiplusPen borderPen(const ChartRequest& request) {
-    return createPen(cardPalette(request).border, BORDER_PEN_WIDTH);
-}
-
 void drawBorder(GpGraphics* graphics, const ChartRequest& request) {
     GdipResetClip(graphics);
-    const GdiplusPath path = borderPath();
-    const GdiplusPen pen = borderPen(request);
+    const GdiplusPath path = createPath();
+    addRoundedRect(path.get(), BORDER_INSET, BORDER_INSET, CARD_WIDTH - 2.0f * BORDER_INSET,
+                   CARD_HEIGHT - 2.0f * BORDER_INSET);
+    const GdiplusPen pen = createPen(cardPalette(request).border, BORDER_PEN_WIDTH);
     GdipDrawPath(graphics, pen.get(), path.get());
 }
 

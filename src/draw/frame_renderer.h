@@ -107,9 +107,6 @@ void drawMarkerAt(Gdiplus::GpGraphics* graphics, uint32_t colour, bool glow, Plo
 void drawHint(Gdiplus::GpGraphics* graphics, uint32_t colour);
 // Resets the clip and strokes the border.
 void drawBorder(Gdiplus::GpGraphics* graphics, const ChartRequest& request);
-// The border's outline and pen, as drawBorder strokes them.
-GdiplusPath borderPath();
-GdiplusPen borderPen(const ChartRequest& request);
 
 // The readout of one point, laid out: its label measured on the graphics
 // and placed beside the point. index is NO_POINT when the pick names no
