@@ -35,11 +35,12 @@ std::size_t closedCardLayerBytes();
 const FrameLayers* frameLayersOf(HWND window);
 
 // Where the time of building layers and of composing and presenting their
-// frames goes, in milliseconds, added up while a tally is set.
+// frames goes, in milliseconds, added up while a tally is set. The font
+// choice is not in any of them (fontProbeMilliseconds).
 struct LayerTimes {
     double surface = 0.0;        // the frame surface made and first touched
     double cardFill = 0.0;       // the card's fill, drawn or copied
-    double headerTexts = 0.0;    // font choice included when it happens here
+    double headerTexts = 0.0;
     double gridAndLabels = 0.0;
     double zeroLine = 0.0;
     double curve = 0.0;          // outline, stroke and the pixels of long series

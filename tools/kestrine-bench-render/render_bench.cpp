@@ -808,7 +808,7 @@ int coldCardChild(double scale, size_t points) {
     const double toThread = (threadStartTicks.load() - start) / ticksPerMs;
     const double window = (windowMadeTicks.load() - threadStartTicks.load()) / ticksPerMs;
     const double parts[] = {toThread, window, gdiplusStartMs, font, t.surface, t.cardFill,
-                            t.headerTexts - font, t.gridAndLabels, t.zeroLine, t.curve,
+                            t.headerTexts, t.gridAndLabels, t.zeroLine, t.curve,
                             t.hintAndBorder, t.layers, t.compose, t.present};
     double tallied = 0.0;
     for (double part : parts) {
@@ -859,8 +859,8 @@ void coldTable(int samples, double onlyScale) {
     }
     std::printf("first frame: from the ShowKestrine call to the first frame presented; the parts "
                 "are each one's median, so they need not add up to it exactly;\n"
-                "header: the header texts without the font choice; layers: the curve's and the "
-                "card's layers gathered and the frame surface readied;\n"
+                "each part leaves out the font choice; layers: the head track, the card below "
+                "the curve kept, the curve's runs gathered and the frame readied;\n"
                 "to thread: the call until the card's thread starts on its window; window: "
                 "its window made; rest: the first frame less the parts (the scale, the head "
                 "track, the window shown). targets (first frame): <= 40, 80 and 200 ms at scale 1, 2 and 4.\n");
