@@ -126,6 +126,15 @@ std::size_t hintAndBorderCount() {
     return keptHintsAndBorders.size();
 }
 
+std::size_t hintAndBorderBytes() {
+    ModuleLockGuard lock;
+    std::size_t bytes = 0;
+    for (const Kept<HintBorderPixels>& set : keptHintsAndBorders) {
+        bytes += set.pixels->capacity() * sizeof(HintBorderPixel);
+    }
+    return bytes;
+}
+
 }  // namespace testing
 
 }  // namespace kestrine

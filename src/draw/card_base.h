@@ -56,6 +56,7 @@ namespace testing {
 std::size_t cardBaseCount();
 std::size_t cardBaseBytes();
 std::size_t hintAndBorderCount();
+std::size_t hintAndBorderBytes();
 
 }  // namespace testing
 
