@@ -282,12 +282,12 @@ private:
     int presentedAlpha_ = -1;
 };
 
-// The layers of the last card to close, kept for the next card: built over
-// them, a card of the same size spares allocating and first touching its
-// surfaces (about 200 ms of a new card at dpiScale 4 here) and, showing the
-// same texts, colours and axes, drawing the card below the curve. One set,
-// kept only from the last card using GDI+, forgotten with the card bases a
-// minute after that card (see releaseGdiplus). Nothing in them belongs to the
+// The frame surface of the last card to close, kept for the next card: built
+// over it, a card of the same size spares allocating and first touching its
+// surface (about 100 ms of a new card at dpiScale 4 here). The rest of that
+// card's layers is freed as it closes, so what stays is one surface. Kept
+// only from the last card using GDI+, forgotten with the card bases a minute
+// after that card (see releaseGdiplus). Nothing in them belongs to the
 // closed card's thread: a memory DC from CreateCompatibleDC may be used by any
 // thread, one at a time, and is deleted by whichever frees the layers.
 void keepClosedCardLayers(std::unique_ptr<FrameLayers> layers);

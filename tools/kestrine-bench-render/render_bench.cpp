@@ -753,6 +753,19 @@ Gdiplus::Status WINAPI timedGdiplusStartup(ULONG_PTR* token,
 std::atomic<long long> threadStartTicks{0};
 std::atomic<long long> windowMadeTicks{0};
 
+// What the cold card's layers hold at its resting frame, read on its own
+// thread, which owns them.
+std::atomic<long long> restingLayerBytes{0};
+
+void watchColdFrame(HWND window, double progress, double elapsedSeconds, double fade) {
+    watchFrame(window, progress, elapsedSeconds, fade);
+    if (progress >= 1.0 && fade >= 1.0) {
+        if (const FrameLayers* layers = testing::frameLayersOf(window)) {
+            restingLayerBytes.store(static_cast<long long>(layers->bytes().total()));
+        }
+    }
+}
+
 void stampCardStep(testing::CardStep step, HWND) {
     (step == testing::CardStep::beforeWindow ? threadStartTicks : windowMadeTicks).store(now());
 }
@@ -790,7 +803,7 @@ int coldCardChild(double scale, size_t points) {
     testing::setGdiplusHooks(&timedGdiplusStartup, nullptr);
     static testing::LayerTimes tally;
     testing::setLayerTimeTally(&tally);
-    testing::setFrameWatcher(&watchFrame);
+    testing::setFrameWatcher(&watchColdFrame);
     testing::setCardStepHook(&stampCardStep);
     const std::wstring data = seriesText(points);
     LARGE_INTEGER frequency;
@@ -818,10 +831,21 @@ int coldCardChild(double scale, size_t points) {
     for (double part : parts) {
         std::printf(" %.3f", part);
     }
-    std::printf(" %.3f\n", firstFrame - tallied);
+    std::printf(" %.3f", firstFrame - tallied);
+    // Its memory at rest, and what the module keeps once it has closed.
+    const ULONGLONG waitFrom = GetTickCount64();
+    while (restingLayerBytes.load() == 0 && GetTickCount64() - waitFrom < 10000) {
+        Sleep(10);
+    }
+    CloseKestrine();
+    while (testing::closedCardLayerBytes() == 0 && GetTickCount64() - waitFrom < 20000) {
+        Sleep(10);
+    }
+    Sleep(100);
+    const std::size_t kept = testing::closedCardLayerBytes() + testing::cardBaseBytes() +
+                             testing::hintAndBorderBytes();
+    std::printf(" %lld %zu\n", restingLayerBytes.load(), kept);
     std::fflush(stdout);
-    // The card is not closed: the process ends here, as far as this
-    // measurement goes, a host's first card is all it shows.
     ExitProcess(0);
 }
 
@@ -833,11 +857,17 @@ void coldTable(int samples, double onlyScale) {
         std::printf(" %*s", column.width, column.name);
     }
     std::printf("\n");
+    struct ColdMemory {
+        double scale;
+        double card;
+        double kept;
+    };
+    std::vector<ColdMemory> memory;
     for (double scale : {1.0, 2.0, 4.0}) {
         if (onlyScale > 0.0 && scale != onlyScale) {
             continue;
         }
-        std::vector<std::vector<double>> columns(COLD_COLUMN_COUNT);
+        std::vector<std::vector<double>> columns(COLD_COLUMN_COUNT + 2);
         for (int i = 0; i < samples; ++i) {
             std::string output;
             if (!runSelf(L"--cold-card " + std::to_wstring(scale) + L" 1000", 60.0, &output)) {
@@ -854,8 +884,18 @@ void coldTable(int samples, double onlyScale) {
         for (size_t c = 0; c < COLD_COLUMN_COUNT; ++c) {
             std::printf(" %*.1f", COLD_COLUMNS[c].width, median(columns[c]));
         }
+        memory.push_back(ColdMemory{scale, median(columns[COLD_COLUMN_COUNT]),
+                                    median(columns[COLD_COLUMN_COUNT + 1])});
         std::printf("\n");
         std::fflush(stdout);
+    }
+    for (const ColdMemory& m : memory) {
+        // One window surface: 920 x 560 logical units of four bytes, scaled.
+        const double surface =
+            4.0 * std::lround(920.0 * m.scale) * static_cast<double>(std::lround(560.0 * m.scale));
+        std::printf("scale %.1f: the card at rest holds %.0f bytes (%.3f surfaces); after it "
+                    "closed the module keeps %.0f bytes (%.3f surfaces)\n",
+                    m.scale, m.card, m.card / surface, m.kept, m.kept / surface);
     }
     std::printf("first frame: from the ShowKestrine call to the first frame presented; the parts "
                 "are each one's median, so they need not add up to it exactly;\n"
