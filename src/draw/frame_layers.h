@@ -192,8 +192,8 @@ private:
     bool render(const ChartRequest& request, bool keepStatic, bool transparent);
     // The card's fill with the graphics set up as after it: from the
     // module's base of this size when there is one, else drawn (and kept).
-    // cleared: the frame surface is transparent already.
-    void layCardBase(Gdiplus::GpGraphics* graphics, bool cleared);
+    // transparent: the frame surface holds nothing but zeros already.
+    void layCardBase(Gdiplus::GpGraphics* graphics, bool transparent);
     void strokeOutline(Gdiplus::GpGraphics* graphics,
                        const std::vector<std::vector<PlotPoint>>& strokes);
     // The whole series as one stroke, pixel for pixel as the frame renderer
@@ -285,7 +285,7 @@ private:
 // The frame surface of the last card to close, kept for the next card: built
 // over it, a card of the same size spares allocating and first touching its
 // surface (about 100 ms of a new card at dpiScale 4 here). The rest of that
-// card's layers is freed as it closes, so what stays is one surface. Kept
+// card's layers is freed as it closes, so what stays of them is one surface. Kept
 // only from the last card using GDI+, forgotten with the card bases a minute
 // after that card (see releaseGdiplus). Nothing in them belongs to the
 // closed card's thread: a memory DC from CreateCompatibleDC may be used by any
