@@ -7,6 +7,7 @@ set(KESTRINE_WIN_SOURCES
     src/draw/text_drawing.cpp
     src/draw/frame_renderer.cpp
     src/draw/card_base.cpp
+    src/draw/tiled_surface.cpp
     src/draw/frame_layers.cpp
     src/card/card_registry.cpp
     src/card/hand_over.cpp
@@ -161,7 +162,8 @@ endif()
 if(TARGET kestrine_win AND KESTRINE_TESTS)
     add_executable(win_drawing_tests tests/draw/drawing_test_support.cpp
                    tests/draw/module_state_test.cpp tests/draw/text_drawing_test.cpp
-                   tests/draw/frame_renderer_test.cpp tests/draw/frame_layers_test.cpp)
+                   tests/draw/frame_renderer_test.cpp tests/draw/frame_layers_test.cpp
+                   tests/draw/tiled_surface_test.cpp)
     target_include_directories(win_drawing_tests PRIVATE tests/shared)
     target_link_libraries(win_drawing_tests PRIVATE kestrine_win GTest::gtest_main)
     add_test(NAME win_drawing_tests COMMAND win_drawing_tests --gtest_brief=1)

@@ -79,7 +79,7 @@ CardBasePixels findCardBase(int width, int height, double dpiScale, uint32_t fil
 
 void keepCardBase(int width, int height, double dpiScale, uint32_t fillColor,
                   CardBasePixels pixels) {
-    if (pixels && pixels->size() == static_cast<std::size_t>(width) * height) {
+    if (pixels && pixels->width() == width && pixels->height() == height) {
         keep(keptBases, CARD_BASES_KEPT, KeptKey{width, height, dpiScale, fillColor, 0},
              std::move(pixels));
     }
@@ -116,7 +116,7 @@ std::size_t cardBaseBytes() {
     ModuleLockGuard lock;
     std::size_t bytes = 0;
     for (const Kept<CardBasePixels>& base : keptBases) {
-        bytes += base.pixels->size() * sizeof(uint32_t);
+        bytes += base.pixels->bytes();
     }
     return bytes;
 }
@@ -124,6 +124,15 @@ std::size_t cardBaseBytes() {
 std::size_t hintAndBorderCount() {
     ModuleLockGuard lock;
     return keptHintsAndBorders.size();
+}
+
+std::size_t hintAndBorderBytes() {
+    ModuleLockGuard lock;
+    std::size_t bytes = 0;
+    for (const Kept<HintBorderPixels>& set : keptHintsAndBorders) {
+        bytes += set.pixels->capacity() * sizeof(HintBorderPixel);
+    }
+    return bytes;
 }
 
 }  // namespace testing

@@ -10,10 +10,13 @@
 #include <memory>
 #include <vector>
 
+#include "draw/tiled_surface.h"
+
 namespace kestrine {
 
-// Premultiplied ARGB rows of the surface, the card filled and nothing else.
-using CardBasePixels = std::shared_ptr<const std::vector<uint32_t>>;
+// Premultiplied ARGB rows of the surface, the card filled and nothing else,
+// as tiles: a base takes a few of its rows' bytes.
+using CardBasePixels = std::shared_ptr<const TiledSurface>;
 
 // Sizes kept at once; a card on another monitor's scale displaces the
 // oldest.
@@ -53,6 +56,7 @@ namespace testing {
 std::size_t cardBaseCount();
 std::size_t cardBaseBytes();
 std::size_t hintAndBorderCount();
+std::size_t hintAndBorderBytes();
 
 }  // namespace testing
 

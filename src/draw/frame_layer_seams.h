@@ -34,5 +34,26 @@ std::size_t closedCardLayerBytes();
 // and draws from nothing.
 const FrameLayers* frameLayersOf(HWND window);
 
+// Where the time of building layers and of composing and presenting their
+// frames goes, in milliseconds, added up while a tally is set. The font
+// choice is not in any of them (fontProbeMilliseconds).
+struct LayerTimes {
+    double surface = 0.0;        // the frame surface made and first touched
+    double cardFill = 0.0;       // the card's fill, drawn or copied
+    double headerTexts = 0.0;
+    double gridAndLabels = 0.0;
+    double zeroLine = 0.0;
+    double curve = 0.0;          // outline, stroke and the pixels of long series
+    double hintAndBorder = 0.0;  // their pixels found (or kept) and laid on
+    double layers = 0.0;         // the curve's and the card's layers gathered
+    double compose = 0.0;
+    double present = 0.0;
+    int builds = 0;
+    int frames = 0;
+};
+// Null stops the tally. Written by whichever thread builds or presents; read
+// it once those are done.
+void setLayerTimeTally(LayerTimes* tally);
+
 }  // namespace testing
 }  // namespace kestrine

@@ -23,6 +23,7 @@
 #include "draw/gdiplus_handles.h"
 #include "draw/gdiplus_lifetime.h"
 #include "draw/module_lock.h"
+#include "draw/test_seams.h"
 
 namespace kestrine {
 
@@ -41,6 +42,62 @@ namespace {
 std::atomic<bool> allocationFails{false};
 std::atomic<testing::LayeredPresentHook> presentHook{nullptr};
 std::atomic<long> staticDraws{0};
+std::atomic<testing::LayerTimes*> timeTally{nullptr};
+
+// Adds the time from its start, or from its last lap, to a field of the
+// tally, when one is set; the font choice, timed on its own, is left out of
+// whichever phase it falls in.
+class PhaseClock {
+public:
+    PhaseClock() : tally_(timeTally.load()) {
+        if (tally_ != nullptr) {
+            start_ = ticks();
+            fontStart_ = testing::fontProbeMilliseconds();
+        }
+    }
+    void lap(double testing::LayerTimes::*field) {
+        if (tally_ == nullptr) {
+            return;
+        }
+        const long long now = ticks();
+        const double font = testing::fontProbeMilliseconds();
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        tally_->*field += 1000.0 * static_cast<double>(now - start_) /
+                              static_cast<double>(frequency.QuadPart) -
+                          (font - fontStart_);
+        start_ = now;
+        fontStart_ = font;
+    }
+    void count(int testing::LayerTimes::*field) {
+        if (tally_ != nullptr) {
+            ++(tally_->*field);
+        }
+    }
+
+private:
+    static long long ticks() {
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        return t.QuadPart;
+    }
+    testing::LayerTimes* tally_;
+    long long start_ = 0;
+    double fontStart_ = 0.0;
+};
+
+// A phase that ends wherever its scope is left.
+class ScopedPhase {
+public:
+    explicit ScopedPhase(double testing::LayerTimes::*field) : field_(field) {}
+    ~ScopedPhase() { clock_.lap(field_); }
+    ScopedPhase(const ScopedPhase&) = delete;
+    ScopedPhase& operator=(const ScopedPhase&) = delete;
+
+private:
+    PhaseClock clock_;
+    double testing::LayerTimes::*field_;
+};
 
 // The last closed card's layers; guarded by moduleLock. A plain pointer, so
 // that no destructor frees GDI objects as the process ends.
@@ -64,8 +121,8 @@ constexpr float INSIDE_RING = 24.0f;
 // miter of a sharp join (GDI+'s limit is ten pen widths) and a pixel's edge.
 constexpr double STROKE_REACH = 10.0 * CURVE_PEN_WIDTH + 1.0;
 
-// Building takes three surfaces at once; beyond this size (four times the
-// largest card, 3680 x 2240 at dpiScale 4) a card draws from nothing instead.
+// Beyond this size (four times the largest card, 3680 x 2240 at dpiScale 4)
+// a card draws from nothing instead.
 constexpr uint64_t MAX_SURFACE_PIXELS = 4ull * 3680u * 2240u;
 
 // The left edge of a strip of columns; strip CURVE_STRIPS is the right edge
@@ -180,6 +237,8 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request,
     }
     // Out of memory anywhere on the way gives no layers, never a half-built set.
     try {
+        PhaseClock clock;
+        clock.count(&testing::LayerTimes::builds);
         std::unique_ptr<FrameLayers> layers(new FrameLayers);
         layers->record_ = &request;
         layers->pointData_ = request.plotPoints.data();
@@ -190,15 +249,20 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request,
         layers->height_ = height;
         layers->staticInputs_ = StaticInputs::of(request);
 
-        // Drawing over the surfaces the window already has spares allocating
-        // (and first touching) two new ones, which at the larger scales costs
+        layers->headTrack_ = buildHeadTrack(request);
+        clock.lap(&testing::LayerTimes::layers);
+
+        // Drawing over the surface the window already has spares allocating
+        // (and first touching) a new one, which at the larger scales costs
         // more than drawing the card; the rest of the old layers goes before
         // anything more is allocated, so that a card never holds two sets.
         bool keepStatic = false;
         if (previous && layers->takeSurfaces(*previous)) {
-            keepStatic = layers->staticInputs_.drawsAlike(previous->staticInputs_);
+            keepStatic = !layers->static_.empty() &&
+                         layers->staticInputs_.drawsAlike(previous->staticInputs_);
         }
         previous.reset();
+        bool transparent = false;
         if (layers->framePixels_ == nullptr) {
             layers->memoryDc_ = MemoryDc(CreateCompatibleDC(nullptr));
             void* bits = nullptr;
@@ -212,9 +276,14 @@ std::unique_ptr<FrameLayers> FrameLayers::build(const ChartRequest& request,
                 return nullptr;
             }
             layers->framePixels_ = static_cast<uint32_t*>(bits);
+            // A new DIB reads as zeros, but each of its pages costs its first
+            // touch: taken here, in one pass, rather than by whatever draws
+            // on it first.
+            std::memset(bits, 0, static_cast<std::size_t>(width) * height * sizeof(uint32_t));
+            transparent = true;
         }
-        layers->headTrack_ = buildHeadTrack(request);
-        if (!layers->render(request, keepStatic)) {
+        clock.lap(&testing::LayerTimes::surface);
+        if (!layers->render(request, keepStatic, transparent)) {
             return nullptr;
         }
         return layers;
@@ -255,24 +324,19 @@ bool FrameLayers::StaticInputs::drawsAlike(const StaticInputs& other) const {
 }
 
 bool FrameLayers::takeSurfaces(FrameLayers& previous) {
-    const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
     if (previous.framePixels_ == nullptr || previous.width_ != width_ ||
-        previous.height_ != height_ || previous.staticSurface_.size() != pixelCount) {
+        previous.height_ != height_) {
         return false;
-    }
-    // The static surface has the hint and border laid over the card below
-    // the curve; the top pixels hold what was there before them.
-    for (const TopPixel& p : previous.topPixels_) {
-        previous.staticSurface_[static_cast<std::size_t>(p.y) * width_ + p.x] = p.underStatic;
     }
     memoryDc_ = std::move(previous.memoryDc_);
     dib_ = std::move(previous.dib_);
     selection_ = std::move(previous.selection_);
     framePixels_ = previous.framePixels_;
     previous.framePixels_ = nullptr;
-    staticSurface_ = std::move(previous.staticSurface_);
+    static_ = std::move(previous.static_);
     // Their other buffers too: new memory of a few megabytes costs more to
-    // touch first than to fill.
+    // touch first than to fill. The top pixels still hold what lies under
+    // the hint and border, for a card below the curve that is kept.
     columnRunStart_ = std::move(previous.columnRunStart_);
     curveRuns_ = std::move(previous.curveRuns_);
     curveValues_ = std::move(previous.curveValues_);
@@ -280,15 +344,40 @@ bool FrameLayers::takeSurfaces(FrameLayers& previous) {
     curveColumns_.clear();
     topRowStart_ = std::move(previous.topRowStart_);
     topPixels_ = std::move(previous.topPixels_);
-    topPixels_.clear();
+    coveredScratch_ = std::move(previous.coveredScratch_);
+    runScratch_ = std::move(previous.runScratch_);
     return true;
+}
+
+void FrameLayers::keepOnlySurface() {
+    static_ = TiledSurface();
+    staticInputs_ = StaticInputs();
+    std::vector<uint32_t>().swap(columnRunStart_);
+    std::vector<CurveRun>().swap(curveRuns_);
+    std::vector<uint32_t>().swap(curveValues_);
+    std::vector<int32_t>().swap(curveColumns_);
+    std::vector<uint32_t>().swap(topRowStart_);
+    std::vector<TopPixel>().swap(topPixels_);
+    std::vector<const TopPixel*>().swap(coveredScratch_);
+    runScratch_ = RunScratch();
+    headTrack_ = HeadTrack();
+    readoutTable_ = NearestPointTable();
+    readoutTableMade_ = false;
+    std::vector<uint32_t>().swap(readoutUnder_);
+    readoutBox_ = DeviceRect{};
+    readoutShown_ = ReadoutPick{};
 }
 
 FrameLayers::~FrameLayers() = default;
 
-bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
-    const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
-    staticSurface_.resize(pixelCount);
+bool FrameLayers::render(const ChartRequest& request, bool keepStatic, bool transparent) {
+    PhaseClock clock;
+    // The hint and border first: when they are to be drawn, the frame
+    // surface is where, before it holds anything else.
+    bool hintDrawn = false;
+    const HintBorderPixels hintAndBorder = hintAndBorderPixels(request, &hintDrawn);
+    transparent = transparent && !hintDrawn;
+    clock.lap(&testing::LayerTimes::hintAndBorder);
     StripRows changedRows;
     {
         // The card below the curve, drawn by the frame renderer's steps into
@@ -300,50 +389,71 @@ bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
         GpGraphics* graphics = canvas.graphics.get();
         if (keepStatic) {
             // Drawn for the previous record from equal inputs: the same steps
-            // over the same fill give the same pixels. The graphics is set
-            // up as those steps leave it.
-            std::memcpy(framePixels_, staticSurface_.data(), pixelCount * sizeof(uint32_t));
+            // over the same fill give the same pixels, and the same hint and
+            // border lie on them, with the same pixels under them. The
+            // graphics is set up as those steps leave it.
+            static_.copyTo(framePixels_);
+            for (const TopPixel& p : topPixels_) {
+                framePixels_[static_cast<std::size_t>(p.y) * width_ + p.x] = p.underStatic;
+            }
             frame_steps::configureGraphics(graphics, dpiScale_);
             clipToCard(graphics);
         } else {
             staticDraws.fetch_add(1);
-            layCardBase(graphics);
+            layCardBase(graphics, transparent);
+            clock.lap(&testing::LayerTimes::cardFill);
             frame_steps::drawHeaderTexts(graphics, request);
+            clock.lap(&testing::LayerTimes::headerTexts);
             frame_steps::drawGridAndLabels(graphics, request);
+            clock.lap(&testing::LayerTimes::gridAndLabels);
             frame_steps::drawZeroLine(graphics, request);
-            std::memcpy(staticSurface_.data(), framePixels_, pixelCount * sizeof(uint32_t));
+            clock.lap(&testing::LayerTimes::zeroLine);
         }
+        collectTopPixels(*hintAndBorder);
+        if (!keepStatic) {
+            // Kept with the hint and border on it, as a frame shows it; each
+            // of their pixels laid over what is below as GDI+ lays a colour,
+            // which is what drawing them there again gives, without another
+            // pass of GDI+ over the whole surface.
+            for (const TopPixel& p : topPixels_) {
+                uint32_t& pixel = framePixels_[static_cast<std::size_t>(p.y) * width_ + p.x];
+                pixel = gdiplusSourceOver(pixel, p.source);
+            }
+            if (!static_.assign(framePixels_, width_, height_)) {
+                return false;
+            }
+            for (const TopPixel& p : topPixels_) {
+                framePixels_[static_cast<std::size_t>(p.y) * width_ + p.x] = p.underStatic;
+            }
+        }
+        clock.lap(&testing::LayerTimes::layers);
         const CurveOutline curve =
             curveOutline(request.plotPoints, dpiScale_, width_, height_);
         strokeOutline(graphics, curve.strokes);
         fillSpans(curve.spans);
         changedRows = curveRows(curve, dpiScale_, width_, height_);
     }
-    const HintBorderPixels hintAndBorder = hintAndBorderPixels(request);
-    collectLayers(staticSurface_.data(), *hintAndBorder, changedRows);
-    // Hint and border over the curve, and over the card without it: each of
-    // their pixels laid over what is below as GDI+ lays a colour, which is
-    // what drawing them there again gives, without two more passes of GDI+
-    // over the whole surface.
-    for (const TopPixel& p : topPixels_) {
-        const std::size_t index = static_cast<std::size_t>(p.y) * width_ + p.x;
-        framePixels_[index] = gdiplusSourceOver(framePixels_[index], p.source);
-        staticSurface_[index] = gdiplusSourceOver(staticSurface_[index], p.source);
+    clock.lap(&testing::LayerTimes::curve);
+    collectCurveRuns(changedRows);
+    // The hint and border over the curve.
+    for (TopPixel& p : topPixels_) {
+        uint32_t& pixel = framePixels_[static_cast<std::size_t>(p.y) * width_ + p.x];
+        p.underCurve = pixel;
+        pixel = gdiplusSourceOver(pixel, p.source);
+        p.overCurve = pixel;
     }
     for (int32_t x : curveColumns_) {
         for (uint32_t r = columnRunStart_[x]; r < columnRunStart_[x + 1]; ++r) {
             const CurveRun& run = curveRuns_[r];
             for (int32_t y = run.top; y < run.bottom; ++y) {
-                curveValues_[run.firstValue + (y - run.top)] =
-                    framePixels_[static_cast<std::size_t>(y) * width_ + x];
+                uint32_t& pixel = framePixels_[static_cast<std::size_t>(y) * width_ + x];
+                curveValues_[run.firstValue + (y - run.top)] = pixel;
+                // Frames start from the card without the curve and without a
+                // marker, which the surface holds everywhere else already.
+                pixel = static_.at(x, y);
             }
         }
     }
-    for (TopPixel& p : topPixels_) {
-        p.overCurve = framePixels_[static_cast<std::size_t>(p.y) * width_ + p.x];
-    }
-    // Frames start from the card without the curve and without a marker.
-    std::memcpy(framePixels_, staticSurface_.data(), pixelCount * sizeof(uint32_t));
     revealed_ = ColumnRange{};
     lastMarker_ = DeviceRect{};
     // Matches no head, not even a skipped one, so that the first frame draws.
@@ -351,23 +461,25 @@ bool FrameLayers::render(const ChartRequest& request, bool keepStatic) {
     std::memcpy(&lastHead_.x, &noHeadBits, sizeof(float));
     std::memcpy(&lastHead_.y, &noHeadBits, sizeof(float));
     composed_ = false;
+    clock.lap(&testing::LayerTimes::layers);
     return true;
 }
 
-void FrameLayers::layCardBase(GpGraphics* graphics) {
-    const std::size_t pixelCount = static_cast<std::size_t>(width_) * height_;
+void FrameLayers::layCardBase(GpGraphics* graphics, bool transparent) {
     const CardBasePixels kept = findCardBase(width_, height_, dpiScale_, palette_.cardFill);
     if (kept) {
         // The fill as GDI+ laid it down for an earlier card, and the graphics
         // as the fill leaves it: the card's modes, scale and clip.
-        std::memcpy(framePixels_, kept->data(), pixelCount * sizeof(uint32_t));
+        kept->copyTo(framePixels_);
         frame_steps::configureGraphics(graphics, dpiScale_);
         clipToCard(graphics);
         return;
     }
     // Cleared as the frame renderer's graphics clears it, but directly:
     // GDI+ clearing a whole surface takes far longer than the memory does.
-    std::memset(framePixels_, 0, pixelCount * sizeof(uint32_t));
+    if (!transparent) {
+        std::memset(framePixels_, 0, static_cast<std::size_t>(width_) * height_ * sizeof(uint32_t));
+    }
     frame_steps::configureGraphics(graphics, dpiScale_);
     // GDI+ takes time in proportion to the area it fills, and inside the
     // card's rounded outline the fill is one colour: GDI+ fills a ring along
@@ -390,11 +502,14 @@ void FrameLayers::layCardBase(GpGraphics* graphics) {
     for (std::size_t y = device(FILL_RING - 4.0f, height_); y < bottom && left < right; ++y) {
         std::fill(framePixels_ + y * width_ + left, framePixels_ + y * width_ + right, inside);
     }
-    // A fill that failed leaves the ring empty: not worth keeping.
+    // A fill that failed leaves the ring empty: not worth keeping. Kept as
+    // tiles, it takes a few rows' worth of memory: all but the corners'
+    // rows repeat.
     if ((inside >> 24) != 0) {
-        keepCardBase(width_, height_, dpiScale_, palette_.cardFill,
-                     std::make_shared<const std::vector<uint32_t>>(framePixels_,
-                                                                   framePixels_ + pixelCount));
+        auto base = std::make_shared<TiledSurface>();
+        if (base->assign(framePixels_, width_, height_)) {
+            keepCardBase(width_, height_, dpiScale_, palette_.cardFill, std::move(base));
+        }
     }
 }
 
@@ -479,7 +594,7 @@ void FrameLayers::fillSpans(const std::vector<ColumnSpan>& spans) {
     for (const ColumnSpan& span : spans) {
         for (int32_t y = span.top; y < span.bottom; ++y) {
             const std::size_t index = static_cast<std::size_t>(y) * width_ + span.column;
-            const uint32_t below = staticSurface_[index];
+            const uint32_t below = belowCurveAt(span.column, y);
             if ((below >> 24) != 0 && framePixels_[index] == below) {
                 framePixels_[index] = gdiplusSourceOver(below, palette_.curve);
             }
@@ -487,26 +602,29 @@ void FrameLayers::fillSpans(const std::vector<ColumnSpan>& spans) {
     }
 }
 
-HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request) const {
+HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request, bool* drawn) {
+    *drawn = false;
     HintBorderPixels kept =
         findHintAndBorder(width_, height_, dpiScale_, palette_.hintText, palette_.border);
     if (kept) {
         return kept;
     }
-    // The hint and border alone on a transparent straight-alpha bitmap:
-    // there GDI+ stores each colour it lays down exactly as it lays it.
-    std::vector<uint32_t> source(static_cast<std::size_t>(width_) * height_, 0u);
+    // The hint and border alone on the frame surface made transparent, read
+    // as straight alpha: there GDI+ stores each colour it lays down exactly
+    // as it lays it.
+    *drawn = true;
+    std::memset(framePixels_, 0, static_cast<std::size_t>(width_) * height_ * sizeof(uint32_t));
     {
-        const Canvas canvas = openCanvas(source.data(), width_, height_, dpiScale_,
+        const Canvas canvas = openCanvas(framePixels_, width_, height_, dpiScale_,
                                          PixelFormat32bppARGB);
         drawHintAndBorder(canvas.graphics.get(), request);
     }
     auto pixels = std::make_shared<std::vector<HintBorderPixel>>();
     for (int32_t y = 0; y < height_; ++y) {
+        const uint32_t* row = framePixels_ + static_cast<std::size_t>(y) * width_;
         for (int32_t x = 0; x < width_; ++x) {
-            const uint32_t colour = source[static_cast<std::size_t>(y) * width_ + x];
-            if ((colour >> 24) != 0) {
-                pixels->push_back(HintBorderPixel{x, y, colour});
+            if ((row[x] >> 24) != 0) {
+                pixels->push_back(HintBorderPixel{x, y, row[x]});
             }
         }
     }
@@ -515,9 +633,29 @@ HintBorderPixels FrameLayers::hintAndBorderPixels(const ChartRequest& request) c
     return pixels;
 }
 
-void FrameLayers::collectLayers(const uint32_t* belowCurve,
-                                const std::vector<HintBorderPixel>& hintAndBorder,
-                                const StripRows& changedRows) {
+void FrameLayers::collectTopPixels(const std::vector<HintBorderPixel>& hintAndBorder) {
+    topPixels_.clear();
+    topRowStart_.assign(static_cast<std::size_t>(height_) + 1, 0u);
+    topPixels_.reserve(hintAndBorder.size());
+    for (const HintBorderPixel& p : hintAndBorder) {
+        const uint32_t under = framePixels_[static_cast<std::size_t>(p.y) * width_ + p.x];
+        topPixels_.push_back(TopPixel{p.x, p.y, p.source, under, 0u, 0u});
+        ++topRowStart_[static_cast<std::size_t>(p.y) + 1];
+    }
+    for (int32_t y = 0; y < height_; ++y) {
+        topRowStart_[y + 1] += topRowStart_[y];
+    }
+}
+
+uint32_t FrameLayers::belowCurveAt(int32_t x, int32_t y) const {
+    const TopPixel* rowBegin = topPixels_.data() + topRowStart_[y];
+    const TopPixel* rowEnd = topPixels_.data() + topRowStart_[y + 1];
+    const TopPixel* p = std::lower_bound(rowBegin, rowEnd, x,
+                                         [](const TopPixel& t, int32_t at) { return t.x < at; });
+    return p != rowEnd && p->x == x ? p->underStatic : static_.at(x, y);
+}
+
+void FrameLayers::collectCurveRuns(const StripRows& changedRows) {
     const std::size_t w = static_cast<std::size_t>(width_);
     const uint32_t* withCurve = framePixels_;
 
@@ -525,19 +663,36 @@ void FrameLayers::collectLayers(const uint32_t* belowCurve,
     // the curve changed. One pass over the rows finds them, each opening
     // where a pixel changed and the one above did not and closing where the
     // one below did not; then they are laid out column after column, each
-    // column's from the top down as they were found.
-    std::vector<uint8_t> above(w, 0u);
-    std::vector<uint8_t> here(w, 0u);
-    std::vector<uint32_t> openRun(w, 0u);
-    std::vector<CurveRun> found;
-    std::vector<int32_t> foundColumn;
+    // column's from the top down as they were found. The card below the
+    // curve comes a row at a time from its tiles, the hint and border taken
+    // off.
+    RunScratch& scratch = runScratch_;
+    std::vector<uint8_t>& above = scratch.above;
+    std::vector<uint8_t>& here = scratch.here;
+    std::vector<uint32_t>& openRun = scratch.openRun;
+    std::vector<CurveRun>& found = scratch.found;
+    std::vector<int32_t>& foundColumn = scratch.foundColumn;
+    above.assign(w, 0u);
+    here.assign(w, 0u);
+    openRun.assign(w, 0u);
+    found.clear();
+    foundColumn.clear();
+    scratch.belowRow.resize(w);
+    uint32_t* b = scratch.belowRow.data();
     for (int32_t y = 0; y <= height_; ++y) {
         const uint32_t* a = withCurve + static_cast<std::size_t>(y) * w;
-        const uint32_t* b = belowCurve + static_cast<std::size_t>(y) * w;
+        bool belowRead = false;
         for (int strip = 0; strip < CURVE_STRIPS; ++strip) {
             const std::size_t x0 = static_cast<std::size_t>(stripEdge(width_, strip));
             const std::size_t x1 = static_cast<std::size_t>(stripEdge(width_, strip + 1));
             if (y >= changedRows[strip].first && y < changedRows[strip].second) {
+                if (!belowRead) {
+                    static_.copyRow(y, 0, width_, b);
+                    for (uint32_t i = topRowStart_[y]; i < topRowStart_[y + 1]; ++i) {
+                        b[topPixels_[i].x] = topPixels_[i].underStatic;
+                    }
+                    belowRead = true;
+                }
                 // Four pixels at a time: most of them the curve left alone.
                 std::size_t x = x0;
                 for (; x + 4 <= x1; x += 4) {
@@ -596,7 +751,8 @@ void FrameLayers::collectLayers(const uint32_t* belowCurve,
         columnRunStart_[x + 1] += columnRunStart_[x];
     }
     curveRuns_.assign(found.size(), CurveRun{});
-    std::vector<uint32_t> nextRun(columnRunStart_.begin(), columnRunStart_.end() - 1);
+    std::vector<uint32_t>& nextRun = scratch.nextRun;
+    nextRun.assign(columnRunStart_.begin(), columnRunStart_.end() - 1);
     for (std::size_t i = 0; i < found.size(); ++i) {
         curveRuns_[nextRun[static_cast<std::size_t>(foundColumn[i])]++] = found[i];
     }
@@ -606,20 +762,6 @@ void FrameLayers::collectLayers(const uint32_t* belowCurve,
         values += static_cast<uint32_t>(run.bottom - run.top);
     }
     curveValues_.assign(values, 0u);
-
-    // The hint and border, row by row, where they lay any colour at all.
-    topRowStart_.assign(static_cast<std::size_t>(height_) + 1, 0u);
-    topPixels_.reserve(hintAndBorder.size());
-    for (const HintBorderPixel& p : hintAndBorder) {
-        const std::size_t index = static_cast<std::size_t>(p.y) * w + p.x;
-        topPixels_.push_back(
-            TopPixel{p.x, p.y, p.source, belowCurve[index], withCurve[index], 0u});
-        ++topRowStart_[static_cast<std::size_t>(p.y) + 1];
-    }
-    for (int32_t y = 0; y < height_; ++y) {
-        topRowStart_[y + 1] += topRowStart_[y];
-    }
-    curveColumns_.shrink_to_fit();
 }
 
 bool FrameLayers::builtFor(const ChartRequest& request) const {
@@ -635,17 +777,16 @@ void FrameLayers::setColumns(int32_t column, bool withCurve, DeviceRect& changed
         for (int32_t y = run.top; y < run.bottom; ++y) {
             const std::size_t index = static_cast<std::size_t>(y) * width_ + column;
             framePixels_[index] =
-                withCurve ? curveValues_[run.firstValue + (y - run.top)] : staticSurface_[index];
+                withCurve ? curveValues_[run.firstValue + (y - run.top)] : static_.at(column, y);
         }
         changed.unite(DeviceRect{column, run.top, column + 1, run.bottom});
     }
 }
 
 void FrameLayers::restoreBox(const DeviceRect& box) {
-    const std::size_t span = static_cast<std::size_t>(box.right - box.left) * sizeof(uint32_t);
     for (int32_t y = box.top; y < box.bottom; ++y) {
-        const std::size_t start = static_cast<std::size_t>(y) * width_ + box.left;
-        std::memcpy(framePixels_ + start, staticSurface_.data() + start, span);
+        static_.copyRow(y, box.left, box.right,
+                        framePixels_ + static_cast<std::size_t>(y) * width_ + box.left);
     }
     auto column = std::lower_bound(curveColumns_.begin(), curveColumns_.end(), box.left);
     for (; column != curveColumns_.end() && *column < box.right; ++column) {
@@ -712,7 +853,7 @@ void FrameLayers::drawMarker(PlotPoint head, const DeviceRect& box) {
         const uint32_t now = framePixels_[index];
         if (now == under(*p)) {
             // Untouched by the marker: the layer already holds the result.
-            framePixels_[index] = curveShownAt(p->x) ? p->overCurve : staticSurface_[index];
+            framePixels_[index] = curveShownAt(p->x) ? p->overCurve : static_.at(p->x, p->y);
         } else {
             framePixels_[index] = gdiplusSourceOver(now, p->source);
         }
@@ -801,6 +942,7 @@ DeviceRect FrameLayers::showReadout(const ChartRequest& request, ReadoutPick pic
 
 DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
                                 double elapsedSeconds) {
+    const ScopedPhase phase(&testing::LayerTimes::compose);
     DeviceRect changed;
     if (!composed_) {
         changed = DeviceRect{0, 0, width_, height_};
@@ -849,6 +991,9 @@ DeviceRect FrameLayers::compose(const ChartRequest& request, double progress,
 }
 
 bool FrameLayers::present(HWND window, const DeviceRect& changed, double fade) {
+    PhaseClock clock;
+    clock.count(&testing::LayerTimes::frames);
+    const ScopedPhase phase(&testing::LayerTimes::present);
     const int alpha = constantAlphaFromFade(fade);
     // A partial update keeps what the window shows outside the rectangle, so
     // it needs the window to show this surface at this constant alpha already.
@@ -890,18 +1035,29 @@ bool FrameLayers::present(HWND window, const DeviceRect& changed, double fade) {
 LayerBytes FrameLayers::bytes() const {
     LayerBytes b;
     b.frameSurface = static_cast<std::size_t>(width_) * height_ * sizeof(uint32_t);
-    b.staticSurface = staticSurface_.capacity() * sizeof(uint32_t);
+    b.staticSurface = static_.bytes();
     b.curve = columnRunStart_.capacity() * sizeof(uint32_t) +
               curveRuns_.capacity() * sizeof(CurveRun) +
               curveValues_.capacity() * sizeof(uint32_t) +
-              curveColumns_.capacity() * sizeof(int32_t);
-    b.top = topRowStart_.capacity() * sizeof(uint32_t) + topPixels_.capacity() * sizeof(TopPixel);
+              curveColumns_.capacity() * sizeof(int32_t) + runScratch_.above.capacity() +
+              runScratch_.here.capacity() + runScratch_.openRun.capacity() * sizeof(uint32_t) +
+              runScratch_.found.capacity() * sizeof(CurveRun) +
+              runScratch_.foundColumn.capacity() * sizeof(int32_t) +
+              runScratch_.nextRun.capacity() * sizeof(uint32_t) +
+              runScratch_.belowRow.capacity() * sizeof(uint32_t);
+    b.top = topRowStart_.capacity() * sizeof(uint32_t) + topPixels_.capacity() * sizeof(TopPixel) +
+            coveredScratch_.capacity() * sizeof(const TopPixel*);
     b.headTrack = headTrack_.pointIndex.capacity() * sizeof(std::size_t);
     b.readout = readoutTable_.bytes() + readoutUnder_.capacity() * sizeof(uint32_t);
     return b;
 }
 
 void keepClosedCardLayers(std::unique_ptr<FrameLayers> layers) {
+    // A next card draws over the surface and nothing else of them; the rest
+    // goes now rather than a minute later.
+    if (layers) {
+        layers->keepOnlySurface();
+    }
     // Declared before the lock, so that what is not kept is freed after the
     // lock is left.
     std::unique_ptr<FrameLayers> displaced;
@@ -927,6 +1083,8 @@ std::size_t closedCardLayerBytes() {
     ModuleLockGuard lock;
     return closedCardLayers != nullptr ? closedCardLayers->bytes().total() : 0;
 }
+
+void setLayerTimeTally(LayerTimes* tally) { timeTally.store(tally); }
 
 void setFrameLayerAllocationFailure(bool fail) { allocationFails.store(fail); }
 

@@ -23,6 +23,7 @@
 #include "core/readout.h"
 #include "draw/card_base.h"
 #include "draw/gdi_handles.h"
+#include "draw/tiled_surface.h"
 
 namespace kestrine {
 
@@ -67,7 +68,7 @@ struct DeviceRect {
 // What the layers of one card hold, in bytes.
 struct LayerBytes {
     std::size_t frameSurface = 0;  // the DIB the frames are composed in and presented from
-    std::size_t staticSurface = 0; // the card below the curve, hint and border included
+    std::size_t staticSurface = 0; // the card below the curve, hint and border included, as tiles
     std::size_t curve = 0;         // curve pixels and their column index
     std::size_t top = 0;           // hint and border pixels and their row index
     std::size_t headTrack = 0;     // reach times of the full series
@@ -78,10 +79,13 @@ struct LayerBytes {
 };
 
 // The layers: the card below the curve with the hint and border on it, kept
-// as one surface; the whole curve, kept only in the device columns and rows
-// it covers; and the pixels of the hint and border, for the places where the
-// head marker passes under them. A frame changes only what differs from the
-// previous one and draws nothing but the head marker with GDI+.
+// as tiles (most of its rows repeat); the whole curve, kept only in the
+// device columns and rows it covers; and the pixels of the hint and border,
+// for the places where the head marker passes under them. A frame changes
+// only what differs from the previous one and draws nothing but the head
+// marker with GDI+. The frame surface is the one surface a card holds: the
+// layers are drawn in it, and it is handed from record to record and from the
+// last card to the next.
 class FrameLayers {
 public:
     // Renders the layers of a record whose scale is computed (plot points,
@@ -138,6 +142,10 @@ public:
     int height() const { return height_; }
     LayerBytes bytes() const;
 
+    // Frees all but the frame surface (and its DC): what a next card can
+    // use of layers it was not built for. The layers draw no frame after it.
+    void keepOnlySurface();
+
 private:
     FrameLayers() = default;
 
@@ -176,15 +184,16 @@ private:
         bool drawsAlike(const StaticInputs& other) const;
     };
 
-    // Takes over the frame surface (and its DC), the static surface and the
-    // other buffers of layers of the same size; the static surface is put
-    // back to the card below the curve, without hint and border. False when
-    // there is nothing to take.
+    // Takes over the frame surface (and its DC), the card below the curve
+    // and the other buffers of layers of the same size. False when there is
+    // nothing to take.
     bool takeSurfaces(FrameLayers& previous);
-    bool render(const ChartRequest& request, bool keepStatic);
+    // transparent: the frame surface holds nothing but zeros.
+    bool render(const ChartRequest& request, bool keepStatic, bool transparent);
     // The card's fill with the graphics set up as after it: from the
     // module's base of this size when there is one, else drawn (and kept).
-    void layCardBase(Gdiplus::GpGraphics* graphics);
+    // transparent: the frame surface holds nothing but zeros already.
+    void layCardBase(Gdiplus::GpGraphics* graphics, bool transparent);
     void strokeOutline(Gdiplus::GpGraphics* graphics,
                        const std::vector<std::vector<PlotPoint>>& strokes);
     // The whole series as one stroke, pixel for pixel as the frame renderer
@@ -192,14 +201,17 @@ private:
     void strokeInStrips(Gdiplus::GpGraphics* graphics, const std::vector<PlotPoint>& points);
     void fillSpans(const std::vector<ColumnSpan>& spans);
     // The hint and border pixels of this size, scale and colours: kept from
-    // an earlier card, or drawn alone on a transparent surface (and kept).
-    HintBorderPixels hintAndBorderPixels(const ChartRequest& request) const;
-    // The curve's runs where the frame surface differs from belowCurve in
-    // the rows changedRows gives each strip of columns, and the hint and
-    // border's pixels.
-    void collectLayers(const uint32_t* belowCurve,
-                       const std::vector<HintBorderPixel>& hintAndBorder,
-                       const StripRows& changedRows);
+    // an earlier card, or drawn alone on the frame surface made transparent
+    // (and kept). *drawn tells which.
+    HintBorderPixels hintAndBorderPixels(const ChartRequest& request, bool* drawn);
+    // The top pixels of the hint and border, with what the frame surface
+    // holds under them now, and their index by rows.
+    void collectTopPixels(const std::vector<HintBorderPixel>& hintAndBorder);
+    // The card below the curve without the hint and border at (x, y).
+    uint32_t belowCurveAt(int32_t x, int32_t y) const;
+    // The curve's runs where the frame surface differs from the card below
+    // the curve in the rows changedRows gives each strip of columns.
+    void collectCurveRuns(const StripRows& changedRows);
     void setColumns(int32_t column, bool withCurve, DeviceRect& changed);
     void restoreBox(const DeviceRect& box);
     DeviceRect markerBox(PlotPoint head) const;
@@ -224,7 +236,9 @@ private:
     // that presenting a frame takes no selecting; it goes first when they go.
     std::unique_ptr<SelectGuard> selection_;
     uint32_t* framePixels_ = nullptr;
-    std::vector<uint32_t, UninitializedAllocator<uint32_t>> staticSurface_;
+    // The card below the curve with the hint and border on it: what a frame
+    // shows wherever the curve is not revealed and the marker is not.
+    TiledSurface static_;
 
     std::vector<uint32_t> columnRunStart_;  // width_ + 1 entries into curveRuns_
     std::vector<CurveRun> curveRuns_;
@@ -236,6 +250,17 @@ private:
     // The top pixels under the marker's box, kept between frames so that a
     // frame allocates nothing once the box's share is reached.
     std::vector<const TopPixel*> coveredScratch_;
+    // What finding the curve's runs needs, kept from record to record.
+    struct RunScratch {
+        std::vector<uint8_t> above;
+        std::vector<uint8_t> here;
+        std::vector<uint32_t> openRun;
+        std::vector<CurveRun> found;
+        std::vector<int32_t> foundColumn;
+        std::vector<uint32_t> nextRun;
+        std::vector<uint32_t, UninitializedAllocator<uint32_t>> belowRow;
+    };
+    RunScratch runScratch_;
 
     HeadTrack headTrack_;
 
@@ -257,12 +282,12 @@ private:
     int presentedAlpha_ = -1;
 };
 
-// The layers of the last card to close, kept for the next card: built over
-// them, a card of the same size spares allocating and first touching its
-// surfaces (about 200 ms of a new card at dpiScale 4 here) and, showing the
-// same texts, colours and axes, drawing the card below the curve. One set,
-// kept only from the last card using GDI+, forgotten with the card bases a
-// minute after that card (see releaseGdiplus). Nothing in them belongs to the
+// The frame surface of the last card to close, kept for the next card: built
+// over it, a card of the same size spares allocating and first touching its
+// surface (about 100 ms of a new card at dpiScale 4 here). The rest of that
+// card's layers is freed as it closes, so what stays of them is one surface. Kept
+// only from the last card using GDI+, forgotten with the card bases a minute
+// after that card (see releaseGdiplus). Nothing in them belongs to the
 // closed card's thread: a memory DC from CreateCompatibleDC may be used by any
 // thread, one at a time, and is deleted by whichever frees the layers.
 void keepClosedCardLayers(std::unique_ptr<FrameLayers> layers);

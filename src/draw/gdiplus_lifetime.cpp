@@ -20,11 +20,13 @@ ULONG_PTR gdiplusToken = 0;
 
 namespace {
 
-// After the last card, the cards' unchanging parts and the last card's layers
-// are kept this long for a next card of the same size: a host that shows one
-// card at a time (each closing itself before the next) would otherwise
-// rebuild them every time. At most CARD_BASES_KEPT bases (33 MB each at scale
-// 4) and one card's layers (68 MB at scale 4) stay that long.
+// After the last card, the cards' unchanging parts and the last card's frame
+// surface are kept this long for a next card of the same size: a host that
+// shows one card at a time (each closing itself before the next) would
+// otherwise draw them and touch a new surface's pages every time. At most
+// CARD_BASES_KEPT bases and twice as many hint and border sets (each
+// a few percent of a surface, as tiles and pixel lists) and one frame surface
+// (33 MB at scale 4) stay that long.
 DWORD keepCardBasesMs = 60000;
 // The one-shot timer that forgets them; guarded by moduleLock.
 HANDLE forgetBasesTimer = nullptr;

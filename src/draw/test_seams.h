@@ -29,6 +29,8 @@ void setCardBaseKeepMilliseconds(DWORD milliseconds);
 // How many times the UI font families have been probed in this process, and
 // a way to forget the chosen family so that a test can watch the choice.
 int fontProbeCount();
+// Milliseconds spent probing the UI font families in this process.
+double fontProbeMilliseconds();
 void forgetUiFontFamily();
 // What the next probe tries instead of the listed families (count names) and
 // takes for the system's message font; nulls put the real ones back. The

@@ -37,6 +37,7 @@ const wchar_t FALLBACK_FONT_FAMILY[] = L"Arial";
 std::wstring uiFontFamilyName;
 GpStringFormat* sharedTypographicFormat = nullptr;
 int fontProbes = 0;
+double fontProbeMs = 0.0;
 
 // Test stand-ins for the candidate list and the system's message font; null
 // for the real ones. Guarded by moduleLock.
@@ -250,7 +251,15 @@ const wchar_t* resolveUiFontFamily() {
     }
     if (uiFontFamilyName.empty()) {
         ++fontProbes;
+        LARGE_INTEGER start;
+        LARGE_INTEGER end;
+        LARGE_INTEGER frequency;
+        QueryPerformanceCounter(&start);
         uiFontFamilyName = probeUiFontFamily();
+        QueryPerformanceCounter(&end);
+        QueryPerformanceFrequency(&frequency);
+        fontProbeMs += 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                       static_cast<double>(frequency.QuadPart);
     }
     return uiFontFamilyName.c_str();
 }
@@ -368,6 +377,11 @@ namespace testing {
 int fontProbeCount() {
     ModuleLockGuard lock;
     return fontProbes;
+}
+
+double fontProbeMilliseconds() {
+    ModuleLockGuard lock;
+    return fontProbeMs;
 }
 
 void forgetUiFontFamily() {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -151,12 +152,18 @@ TEST_F(CardLayersHere, destruction_frees_the_record_and_leaves_the_layers_to_the
     card = openCardHere(newRequest(true, 0));
     ASSERT_NE(card, nullptr);
     const uint32_t* surface = testing::frameLayersOf(card)->framePixels();
+    const std::size_t surfaceBytes = static_cast<std::size_t>(4) *
+                                     testing::frameLayersOf(card)->width() *
+                                     testing::frameLayersOf(card)->height();
+    EXPECT_GT(testing::frameLayersOf(card)->bytes().total(), surfaceBytes);
     EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 3);
     DestroyWindow(card);
     pumpFor(0);
     EXPECT_EQ(testing::liveRequests(), recordsBefore);
     EXPECT_EQ(testing::liveGdiObjects(), gdiBefore + 3);
-    EXPECT_GT(testing::closedCardLayerBytes(), 0u);
+    // Only the frame surface is left: the rest of the layers went as the
+    // card closed.
+    EXPECT_EQ(testing::closedCardLayerBytes(), surfaceBytes);
     presented.clear();
     card = openCardHere(newRequest(false, 0));
     ASSERT_NE(card, nullptr);

@@ -160,10 +160,12 @@ extern "C" long KestrineTestLiveDrawingObjects(void) {
     return kestrine::testing::liveGdiObjects() + kestrine::testing::liveGdiplusObjects();
 }
 
-// What the module keeps for a next card once the last one has closed (card
-// bases, hint and border sets aside), and how long it keeps it.
+// What the module keeps for a next card once the last one has closed (its
+// frame surface, the card bases and the hint and border sets), and how long
+// it keeps it.
 extern "C" long long KestrineTestKeptBytes(void) {
     return static_cast<long long>(kestrine::testing::cardBaseBytes() +
+                                  kestrine::testing::hintAndBorderBytes() +
                                   kestrine::testing::closedCardLayerBytes());
 }
 

@@ -660,7 +660,7 @@ TEST_F(ComposedFrames, change_nothing_outside_the_rectangle_they_report) {
     }
 }
 
-TEST_F(ComposedFrames, memory_is_one_extra_surface_and_compact_layers) {
+TEST_F(ComposedFrames, memory_is_at_most_one_and_a_half_surfaces) {
     // 920 x 560 and 3680 x 2240 pixels of four bytes.
     for (const auto& size : {std::make_pair(1.0, std::size_t{2060800}),
                              std::make_pair(4.0, std::size_t{32972800})}) {
@@ -672,9 +672,10 @@ TEST_F(ComposedFrames, memory_is_one_extra_surface_and_compact_layers) {
         ASSERT_NE(layers, nullptr);
         const LayerBytes bytes = layers->bytes();
         EXPECT_EQ(bytes.frameSurface, surface);
-        EXPECT_EQ(bytes.staticSurface, surface);
-        // The curve and the hint and border together take less than half a surface.
-        EXPECT_LT(bytes.curve + bytes.top, surface / 2);
+        // The card below the curve as tiles: a fraction of its pixels' bytes.
+        EXPECT_GT(bytes.staticSurface, 0u);
+        EXPECT_LT(bytes.staticSurface, surface / 5);
+        EXPECT_LE(bytes.total(), surface + surface / 2);
         std::printf("[ measured ] 1000-point card at scale %.0f: %zu bytes (frame surface %zu, "
                     "static %zu, curve %zu, hint and border %zu, head track %zu)\n",
                     scale, bytes.total(), bytes.frameSurface, bytes.staticSurface, bytes.curve,
@@ -732,7 +733,9 @@ TEST_F(ComposedFrames, card_base_is_kept_per_size_until_a_while_after_the_last_u
     const std::unique_ptr<FrameLayers> drawn = FrameLayers::build(*first);
     ASSERT_NE(drawn, nullptr);
     EXPECT_EQ(testing::cardBaseCount(), 1u);
-    EXPECT_EQ(testing::cardBaseBytes(), 1840u * 1120u * 4u);
+    // Kept as tiles: all but the corners' rows repeat.
+    EXPECT_GT(testing::cardBaseBytes(), 0u);
+    EXPECT_LT(testing::cardBaseBytes(), 1840u * 1120u * 4u / 10u);
     EXPECT_EQ(testing::hintAndBorderCount(), 1u);
     // Another record of that size starts from the kept base; its frames are
     // those of the same record built with the fill drawn afresh.

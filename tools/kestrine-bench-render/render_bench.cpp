@@ -3,12 +3,14 @@
 // per second, and the long-series guard. Under Wine or Windows; medians in ms.
 //
 //   kestrine-bench-render [--frames N] [--scratch-limit S] [--only SECTION]
-//                         [--scale D]
+//                         [--scale D] [--cold-samples C]
 //     N: frames drawn from nothing per 1k-point cell (default 10)
 //     S: seconds a frame drawn from nothing may take before it is given up
 //        (default 60); such frames run in a child process that is stopped
-//     SECTION: frames, present, readout, build, update, guard or card (default: all)
-//     D: only this dpiScale in the update table (default: 1, 2 and 4)
+//     SECTION: frames, present, readout, build, update, guard, card or cold
+//        (default: all)
+//     D: only this dpiScale in the update and cold tables (default: 1, 2 and 4)
+//     C: fresh processes per dpiScale in the cold table (default 7)
 
 #include <windows.h>
 
@@ -28,6 +30,7 @@
 
 #include "card/card_layers.h"
 #include "card/window_seams.h"
+#include "core/chart_request.h"
 #include "core/animation_clock.h"
 #include "core/axis_scale.h"
 #include "core/curve_columns.h"
@@ -36,7 +39,9 @@
 #include "draw/card_base.h"
 #include "draw/frame_layers.h"
 #include "draw/frame_renderer.h"
+#include "draw/frame_layer_seams.h"
 #include "draw/gdiplus_lifetime.h"
+#include "draw/test_seams.h"
 #include "kestrine.h"
 
 namespace {
@@ -141,13 +146,12 @@ int scratchFrameChild(size_t points, double scale) {
     return 0;
 }
 
-// A frame drawn from nothing in a child process, given up after limitSeconds.
-// Negative when given up.
-double scratchFrameInChild(size_t points, double scale, double limitSeconds) {
+// What this program prints when started afresh with these arguments; false
+// when it could not be started or was stopped after limitSeconds.
+bool runSelf(const std::wstring& arguments, double limitSeconds, std::string* output) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --scratch-frame " +
-                           std::to_wstring(points) + L" " + std::to_wstring(scale);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" " + arguments;
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
@@ -169,23 +173,54 @@ double scratchFrameInChild(size_t points, double scale, double limitSeconds) {
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
-        return -1.0;
+        return false;
     }
-    double result = -1.0;
-    if (WaitForSingleObject(child.hProcess, static_cast<DWORD>(limitSeconds * 1000.0)) ==
-        WAIT_OBJECT_0) {
-        char text[64] = {};
-        DWORD read = 0;
-        ReadFile(readEnd, text, sizeof(text) - 1, &read, nullptr);
-        result = std::atof(text);
-    } else {
+    // Read as it comes, so that a child never blocks on a full pipe; the
+    // read ends when the child has gone and the pipe's last writer with it.
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limitSeconds * 1000.0);
+    bool finished = false;
+    output->clear();
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) {
+            finished = WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0;
+            break;
+        }
+        if (available > 0) {
+            char text[512];
+            DWORD read = 0;
+            if (ReadFile(readEnd, text, (std::min)(available, static_cast<DWORD>(sizeof(text))),
+                         &read, nullptr)) {
+                output->append(text, read);
+            }
+            continue;
+        }
+        if (WaitForSingleObject(child.hProcess, 5) == WAIT_OBJECT_0) {
+            continue;  // what it wrote last is still to be read
+        }
+        if (GetTickCount64() > deadline) {
+            break;
+        }
+    }
+    if (!finished) {
         TerminateProcess(child.hProcess, 1);
         WaitForSingleObject(child.hProcess, 5000);
     }
     CloseHandle(child.hProcess);
     CloseHandle(child.hThread);
     CloseHandle(readEnd);
-    return result;
+    return finished;
+}
+
+// A frame drawn from nothing in a child process, given up after limitSeconds.
+// Negative when given up.
+double scratchFrameInChild(size_t points, double scale, double limitSeconds) {
+    std::string output;
+    if (!runSelf(L"--scratch-frame " + std::to_wstring(points) + L" " + std::to_wstring(scale),
+                 limitSeconds, &output)) {
+        return -1.0;
+    }
+    return std::atof(output.c_str());
 }
 
 struct LayeredTimes {
@@ -697,9 +732,186 @@ void endToEnd() {
     testing::setFrameWatcher(nullptr);
 }
 
+// A host's first card, in a process that has drawn nothing yet: GDI+ timed
+// behind its start-up hook, the monitor's DPI stood in for, the layers'
+// phases tallied. The time nothing tallied is the rest of the card's road
+// (record, thread, window, scale, head track).
+double gdiplusStartMs = 0.0;
+UINT coldDpi = 96;
+
+Gdiplus::Status WINAPI timedGdiplusStartup(ULONG_PTR* token,
+                                           const Gdiplus::GdiplusStartupInput* input,
+                                           Gdiplus::GdiplusStartupOutput* output) {
+    const long long start = now();
+    const Gdiplus::Status status = Gdiplus::GdiplusStartup(token, input, output);
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    gdiplusStartMs += (now() - start) * 1000.0 / frequency.QuadPart;
+    return status;
+}
+
+std::atomic<long long> threadStartTicks{0};
+std::atomic<long long> windowMadeTicks{0};
+
+// What the cold card's layers hold at its resting frame, read on its own
+// thread, which owns them.
+std::atomic<long long> restingLayerBytes{0};
+
+void watchColdFrame(HWND window, double progress, double elapsedSeconds, double fade) {
+    watchFrame(window, progress, elapsedSeconds, fade);
+    if (progress >= 1.0 && fade >= 1.0) {
+        if (const FrameLayers* layers = testing::frameLayersOf(window)) {
+            restingLayerBytes.store(static_cast<long long>(layers->bytes().total()));
+        }
+    }
+}
+
+void stampCardStep(testing::CardStep step, HWND) {
+    (step == testing::CardStep::beforeWindow ? threadStartTicks : windowMadeTicks).store(now());
+}
+
+HRESULT WINAPI perMonitorAware(HANDLE, int* awareness) {
+    *awareness = 2;  // PROCESS_PER_MONITOR_DPI_AWARE
+    return S_OK;
+}
+
+HRESULT WINAPI coldMonitorDpi(HMONITOR, int, UINT* dpiX, UINT* dpiY) {
+    *dpiX = coldDpi;
+    *dpiY = coldDpi;
+    return S_OK;
+}
+
+// The columns of the cold table, in the order the child prints them.
+struct ColdColumn {
+    const char* name;
+    int width;
+};
+constexpr ColdColumn COLD_COLUMNS[] = {
+    {"first frame", 11}, {"to thread", 9}, {"window", 6}, {"GDI+ start", 10},
+    {"font choice", 11}, {"surface", 8},
+    {"fill", 6}, {"header", 7}, {"grid", 6}, {"zero", 5}, {"curve", 6},
+    {"hint+border", 11}, {"layers", 7}, {"compose", 7}, {"present", 8}, {"rest", 6}};
+constexpr size_t COLD_COLUMN_COUNT = sizeof(COLD_COLUMNS) / sizeof(COLD_COLUMNS[0]);
+
+int coldCardChild(double scale, size_t points) {
+    attachModule(GetModuleHandleW(nullptr));
+    coldDpi = static_cast<UINT>(std::lround(scale * REFERENCE_DPI));
+    static testing::ShcoreStandIn standIn;
+    standIn.getProcessDpiAwareness = &perMonitorAware;
+    standIn.getDpiForMonitor = &coldMonitorDpi;
+    testing::setShcoreStandIn(&standIn);
+    testing::setGdiplusHooks(&timedGdiplusStartup, nullptr);
+    static testing::LayerTimes tally;
+    testing::setLayerTimeTally(&tally);
+    testing::setFrameWatcher(&watchColdFrame);
+    testing::setCardStepHook(&stampCardStep);
+    const std::wstring data = seriesText(points);
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const double ticksPerMs = frequency.QuadPart / 1000.0;
+    firstFrameTicks.store(0);
+    const long long start = now();
+    ShowKestrine(data.c_str(), L"Bench", L"run", L"+1", L"n", 1, 0, 1, 0.3, 1, 0, 0);
+    while (firstFrameTicks.load() == 0 && (now() - start) / ticksPerMs < 30000.0) {
+        Sleep(0);
+    }
+    const double firstFrame = (firstFrameTicks.load() - start) / ticksPerMs;
+    const double font = testing::fontProbeMilliseconds();
+    const testing::LayerTimes t = tally;
+    const double toThread = (threadStartTicks.load() - start) / ticksPerMs;
+    const double window = (windowMadeTicks.load() - threadStartTicks.load()) / ticksPerMs;
+    const double parts[] = {toThread, window, gdiplusStartMs, font, t.surface, t.cardFill,
+                            t.headerTexts, t.gridAndLabels, t.zeroLine, t.curve,
+                            t.hintAndBorder, t.layers, t.compose, t.present};
+    double tallied = 0.0;
+    for (double part : parts) {
+        tallied += part;
+    }
+    std::printf("%.3f", firstFrame);
+    for (double part : parts) {
+        std::printf(" %.3f", part);
+    }
+    std::printf(" %.3f", firstFrame - tallied);
+    // Its memory at rest, and what the module keeps once it has closed.
+    const ULONGLONG waitFrom = GetTickCount64();
+    while (restingLayerBytes.load() == 0 && GetTickCount64() - waitFrom < 10000) {
+        Sleep(10);
+    }
+    CloseKestrine();
+    while (testing::closedCardLayerBytes() == 0 && GetTickCount64() - waitFrom < 20000) {
+        Sleep(10);
+    }
+    Sleep(100);
+    const std::size_t kept = testing::closedCardLayerBytes() + testing::cardBaseBytes() +
+                             testing::hintAndBorderBytes();
+    std::printf(" %lld %zu\n", restingLayerBytes.load(), kept);
+    std::fflush(stdout);
+    ExitProcess(0);
+}
+
+void coldTable(int samples, double onlyScale) {
+    std::printf("\n== A host's first card, cold: a fresh process per sample, ShowKestrine of 1k "
+                "points to the first frame (medians of %d; ms)\n", samples);
+    std::printf("%5s", "scale");
+    for (const ColdColumn& column : COLD_COLUMNS) {
+        std::printf(" %*s", column.width, column.name);
+    }
+    std::printf("\n");
+    struct ColdMemory {
+        double scale;
+        double card;
+        double kept;
+    };
+    std::vector<ColdMemory> memory;
+    for (double scale : {1.0, 2.0, 4.0}) {
+        if (onlyScale > 0.0 && scale != onlyScale) {
+            continue;
+        }
+        std::vector<std::vector<double>> columns(COLD_COLUMN_COUNT + 2);
+        for (int i = 0; i < samples; ++i) {
+            std::string output;
+            if (!runSelf(L"--cold-card " + std::to_wstring(scale) + L" 1000", 60.0, &output)) {
+                continue;
+            }
+            const char* text = output.c_str();
+            for (std::vector<double>& column : columns) {
+                char* end = nullptr;
+                column.push_back(std::strtod(text, &end));
+                text = end;
+            }
+        }
+        std::printf("%5.1f", scale);
+        for (size_t c = 0; c < COLD_COLUMN_COUNT; ++c) {
+            std::printf(" %*.1f", COLD_COLUMNS[c].width, median(columns[c]));
+        }
+        memory.push_back(ColdMemory{scale, median(columns[COLD_COLUMN_COUNT]),
+                                    median(columns[COLD_COLUMN_COUNT + 1])});
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    for (const ColdMemory& m : memory) {
+        // One window surface: 920 x 560 logical units of four bytes, scaled.
+        const double surface =
+            4.0 * std::lround(920.0 * m.scale) * static_cast<double>(std::lround(560.0 * m.scale));
+        std::printf("scale %.1f: the card at rest holds %.0f bytes (%.3f surfaces); after it "
+                    "closed the module keeps %.0f bytes (%.3f surfaces)\n",
+                    m.scale, m.card, m.card / surface, m.kept, m.kept / surface);
+    }
+    std::printf("first frame: from the ShowKestrine call to the first frame presented; the parts "
+                "are each one's median, so they need not add up to it exactly;\n"
+                "each part leaves out the font choice; layers: the head track, the card below "
+                "the curve kept, the curve's runs gathered and the frame readied;\n"
+                "to thread: the call until the card's thread starts on its window; window: "
+                "its window made; rest: the first frame less the parts (the scale, the head "
+                "track, the window shown). targets (first frame): <= 40, 80 and 200 ms at scale 1, 2 and 4.\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--cold-card") == 0) {
+        return coldCardChild(std::atof(argv[2]), static_cast<size_t>(std::atoll(argv[3])));
+    }
     if (argc == 4 && std::strcmp(argv[1], "--scratch-frame") == 0) {
         attachModule(GetModuleHandleW(nullptr));
         acquireGdiplus();
@@ -709,6 +921,7 @@ int main(int argc, char** argv) {
         return rc;
     }
     int frames = 10;
+    int coldSamples = 7;
     double scratchLimit = 60.0;
     double onlyScale = 0.0;
     std::string only;
@@ -721,9 +934,16 @@ int main(int argc, char** argv) {
             only = argv[i + 1];
         } else if (std::strcmp(argv[i], "--scale") == 0) {
             onlyScale = std::atof(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--cold-samples") == 0) {
+            coldSamples = (std::max)(1, std::atoi(argv[i + 1]));
         }
     }
     const auto wanted = [&only](const char* section) { return only.empty() || only == section; };
+    // First, while this process has drawn nothing that its children could
+    // share (they share nothing but the wineserver and the files' cache).
+    if (wanted("cold")) {
+        coldTable(coldSamples, onlyScale);
+    }
     attachModule(GetModuleHandleW(nullptr));
     acquireGdiplus();
     HWND window = createBenchWindow();
