@@ -349,23 +349,18 @@ bool FrameLayers::takeSurfaces(FrameLayers& previous) {
     return true;
 }
 
-void FrameLayers::keepOnlySurface() {
-    static_ = TiledSurface();
-    staticInputs_ = StaticInputs();
-    std::vector<uint32_t>().swap(columnRunStart_);
-    std::vector<CurveRun>().swap(curveRuns_);
-    std::vector<uint32_t>().swap(curveValues_);
-    std::vector<int32_t>().swap(curveColumns_);
-    std::vector<uint32_t>().swap(topRowStart_);
-    std::vector<TopPixel>().swap(topPixels_);
-    std::vector<const TopPixel*>().swap(coveredScratch_);
-    runScratch_ = RunScratch();
-    headTrack_ = HeadTrack();
-    readoutTable_ = NearestPointTable();
-    readoutTableMade_ = false;
-    std::vector<uint32_t>().swap(readoutUnder_);
-    readoutBox_ = DeviceRect{};
-    readoutShown_ = ReadoutPick{};
+std::unique_ptr<FrameLayers> FrameLayers::surfaceOnly(std::unique_ptr<FrameLayers> layers) {
+    std::unique_ptr<FrameLayers> kept(new (std::nothrow) FrameLayers);
+    if (!kept) {
+        return nullptr;
+    }
+    kept->width_ = layers->width_;
+    kept->height_ = layers->height_;
+    kept->memoryDc_ = std::move(layers->memoryDc_);
+    kept->dib_ = std::move(layers->dib_);
+    kept->selection_ = std::move(layers->selection_);
+    kept->framePixels_ = std::exchange(layers->framePixels_, nullptr);
+    return kept;
 }
 
 FrameLayers::~FrameLayers() = default;
@@ -1056,7 +1051,7 @@ void keepClosedCardLayers(std::unique_ptr<FrameLayers> layers) {
     // A next card draws over the surface and nothing else of them; the rest
     // goes now rather than a minute later.
     if (layers) {
-        layers->keepOnlySurface();
+        layers = FrameLayers::surfaceOnly(std::move(layers));
     }
     // Declared before the lock, so that what is not kept is freed after the
     // lock is left.

@@ -142,9 +142,10 @@ public:
     int height() const { return height_; }
     LayerBytes bytes() const;
 
-    // Frees all but the frame surface (and its DC): what a next card can
-    // use of layers it was not built for. The layers draw no frame after it.
-    void keepOnlySurface();
+    // Layers that hold the frame surface (and its DC) of these and nothing
+    // else: what a next card can use of layers it was not built for. They
+    // draw no frame. Null, with these freed, when memory runs out.
+    static std::unique_ptr<FrameLayers> surfaceOnly(std::unique_ptr<FrameLayers> layers);
 
 private:
     FrameLayers() = default;
