@@ -419,6 +419,13 @@ size_t countSeriesPoints(const wchar_t* series) {
     }
 }
 
+// One division gives the correctly rounded value only where doubles are
+// computed in doubles: x87 arithmetic would round twice, through its longer
+// format. The x86 builds ask for SSE2 arithmetic; this holds them to it
+// (compilers that do not say how they evaluate are held by their options).
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ != 0
+#error "series reading needs double arithmetic in doubles (SSE2 math on x86)"
+#endif
 constexpr uint64_t LARGEST_EXACT_INTEGER = uint64_t{1} << 53;
 constexpr int MOST_PLAIN_DIGITS = 19;  // below 10^19, so within 64 bits
 constexpr uint64_t POW10_INTEGER[] = {1u,
