@@ -839,6 +839,9 @@ TEST_F(Counted, last_card_leaves_a_bounded_set_for_a_while_then_nothing) {
     ASSERT_EQ(show(0, 0), 0);
     const HWND card = waitForCard();
     ASSERT_NE(card, nullptr);
+    // Shown, so prepared: a card closed while it still prepares has drawn
+    // nothing to leave.
+    ASSERT_TRUE(waitUntil([&] { return IsWindowVisible(card) != FALSE; }, 5000));
     const RECT r = rectOf(card);
     closeEverything();
     ASSERT_TRUE(everythingReleased(5000));
